@@ -1,0 +1,167 @@
+// app/Demo.cpp: entry point, window, standing GL state, asset loading, the
+// frame loop and shutdown.
+//
+// Sections:
+//   --- Window and GL state ---
+//   --- Assets ---
+//   --- Frame loop ---
+//   --- Entry ---
+#include "app/Demo.h"
+
+#include "app/Input.h"
+#include "app/Settings.h"
+#include "app/Shell.h"
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+SDL_Surface* screenSurface = nullptr;
+uint32_t     startTicks    = 0;
+
+// --- Window and GL state ---------------------------------------------------------
+
+void openWindow()
+{
+    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+        std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
+        std::exit(1);
+    }
+    std::atexit(SDL_Quit);
+
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+
+    Uint32 flags = SDL_OPENGL | SDL_ANYFORMAT;
+    if (appSettings.fullscreen)
+        flags |= SDL_FULLSCREEN;
+    screenSurface = SDL_SetVideoMode(appSettings.screenWidth, appSettings.screenHeight, 24, flags);
+    if (!screenSurface) {
+        std::fprintf(stderr, "Couldn't set display mode: %s\n", SDL_GetError());
+        SDL_Quit();
+        std::exit(5);
+    }
+
+    // Sound output starts here, once the window exists (app/Music).
+
+    SDL_WM_SetCaption("Vortalune", nullptr);
+    SDL_ShowCursor(SDL_DISABLE);
+}
+
+void setupGlState()
+{
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glCullFace(GL_FRONT);
+    glDepthFunc(GL_LEQUAL);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClearStencil(0);
+    glClear(GL_STENCIL_BUFFER_BIT);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+    glEnable(GL_LINE_SMOOTH);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glEnable(GL_CULL_FACE);
+    glTexGeni(GL_S, GL_TEXTURE_GEN_MODE, GL_SPHERE_MAP);
+    glTexGeni(GL_T, GL_TEXTURE_GEN_MODE, GL_SPHERE_MAP);
+}
+
+// --- Assets --------------------------------------------------------------------
+
+void loadAssets()
+{
+    // 1. Release whatever is loaded (actors, particles, font, textures), then
+    //    generate the texture names.
+    // 2. The character: actor 0 at the origin, texture slot 1.
+    // 3-6. Texture slots: glow target (5), screen copy (8), the PNG images.
+    // 7. Light parameters.
+    // 8. Font display lists over slot 7.
+    // 9. Particle root.
+    // 10. Camera start targets.
+    // 11. Music: load the track, set volumes, start it.
+    //
+    // Each subsystem adds its step here as it is built.
+}
+
+// --- Frame loop ----------------------------------------------------------------
+
+namespace {
+
+// True while a scene's camera path plays. Until the path player exists no
+// scene ever plays, so the show ends after its first loop test and the
+// authoring tool goes straight to its free camera.
+bool pathPlaying()
+{
+    return false;
+}
+
+void runFrameLoop()
+{
+    FrameClock clock;
+    while (!quitRequested) {
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glColor3f(1.0f, 1.0f, 1.0f);
+
+        const uint32_t elapsed = SDL_GetTicks() - startTicks;
+        const float step = advanceFrameClock(clock, elapsed, framesPerSecond);
+
+        if (pathPlaying()) {
+            // renderFrame(), then updatePlayer(): the render comes first and the
+            // player's update prepares the next frame.
+        } else if (!appSettings.freeRoamAllowed) {
+            quitRequested = true;
+            continue;   // no events, no swap in this iteration
+        } else {
+            if (!(renderFlags & FLAG_PAUSED)) {
+                // updateFrame(step): the free camera steps the scene.
+                (void)step;
+            }
+            // renderFrame()
+        }
+
+        handleEvents();
+        SDL_GL_SwapBuffers();
+    }
+}
+
+void shutdown()
+{
+    // Release the actors, the particle tree, the font lists and the textures.
+}
+
+} // namespace
+
+// --- Entry ---------------------------------------------------------------------
+
+int runDemo(int argc, char** argv)
+{
+    applyCommandLineMode(argc, appSettings);
+
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    quitRequested = false;
+    renderFlags = (renderFlags & ~0xFF) | RENDER_FLAGS_START_LOW_BYTE;
+
+    openWindow();
+    setupGlState();
+    loadAssets();
+    startTicks = SDL_GetTicks();
+
+    if (argc < 2) {
+        // startPath(1): the show from scene 1, the music from its beginning.
+    } else {
+        const int scene = std::atoi(argv[1]);
+        // startPath(scene), then seekMusic(0, S) with S the sum of the earlier
+        // scenes' durations (startPositionSum).
+        (void)scene;
+    }
+
+    runFrameLoop();
+    shutdown();
+    return 0;
+}

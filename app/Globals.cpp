@@ -1,0 +1,13 @@
+// app/Globals.cpp: the subsystem globals whose construction does work.
+//
+// Objects defined in one translation unit are constructed in the order they are
+// defined, so the start-up order below holds by construction, whatever the link
+// order of the other files:
+//   1. the settings, read from "settings.ini";
+//   2. the path player, which loads every path file;
+//   3. the isosurface, which runs its two updates.
+// Globals that only need zeroing (flags, texture table, music clock, font lists)
+// are constant-initialised in their own units and need no place here.
+#include "app/Settings.h"
+
+AppSettings appSettings = loadStartupSettings();

@@ -1,0 +1,57 @@
+// app/Shell.h: the application shell's globals and the pieces of the entry
+// point and frame loop that can run without a window: the consistency check,
+// the display-mode choice, the start-position sum and the frame clock.
+#pragma once
+
+#include <cstdint>
+
+struct AppSettings;
+
+// --- Render switches ---------------------------------------------------------------
+// bit 0 lights, bit 4 paused, bit 6 caption, bit 7 grid; bits 1-3 carry no meaning
+// but are set at start-up (low byte 0x0F). Keys toggle them, the render passes read them.
+constexpr int32_t FLAG_LIGHTS  = 0x01;
+constexpr int32_t FLAG_PAUSED  = 0x10;
+constexpr int32_t FLAG_CAPTION = 0x40;
+constexpr int32_t FLAG_GRID    = 0x80;
+constexpr int32_t RENDER_FLAGS_START_LOW_BYTE = 0x0F;
+
+// --- Globals (written by the frame loop and the event handler) --------------------
+extern bool    quitRequested;     // the loop ends at its next test once true
+extern int32_t renderFlags;       // FLAG_* bits
+extern float   framesPerSecond;   // rate of one sampled frame, shown in the caption
+
+// --- Consistency check ---------------------------------------------------------------
+// Prints "ASSERT FAILED.  File: <file>. Line: <line>. Details: <details>" on
+// stderr when the condition's low byte is 0. Never stops the program.
+// Returns the condition's low byte.
+uint8_t assertCheck(int condition, const char* details, int line, const char* file);
+
+// --- Display mode ----------------------------------------------------------------------
+// Resets the settings to their defaults and writes the mode of the command line:
+// argc < 2 is the show (1024 x 768 full-screen), otherwise the authoring tool
+// (800 x 600 windowed, free camera allowed). lookRate survives.
+void applyCommandLineMode(int argc, AppSettings& settings);
+
+// Smallest power of two not below n (1 for n <= 1).
+int32_t nextPowerOfTwo(int32_t n);
+
+// --- Start position ----------------------------------------------------------------------
+constexpr int SCENE_ENTRIES = 11;   // index 0 holds no scene
+
+// Sum of durations[0 .. scene - 1]; 0 when scene < 1. Scenes beyond the table
+// are clamped to its end so nothing past the eleven entries is read.
+float startPositionSum(int scene, const float (&durations)[SCENE_ENTRIES]);
+
+// --- Frame clock ---------------------------------------------------------------------------
+// Steps from the millisecond tick counter, with a frames-per-second sample once
+// a second. Driven with plain tick values so it can be tested without SDL.
+struct FrameClock {
+    uint32_t previousElapsed = 0;   // ms since startTicks at the previous frame
+    float    lastStep        = 0.0f;
+    uint32_t nextFpsUpdate   = 0;   // ms; advances by exactly 1000 per sample
+};
+
+// Takes this frame's elapsed ms since startTicks and returns the step in seconds.
+// Updates fps when a sample is due.
+float advanceFrameClock(FrameClock& clock, uint32_t elapsed, float& fps);

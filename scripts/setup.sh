@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Vortalune needs, then configures and builds it.
+# Idempotent: installs only what is missing. Usage: scripts/setup.sh [build-dir] [cmake args...]
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${1:-$ROOT/build}"
+shift || true
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  libsdl1.2-dev libsdl-image1.2-dev
+  libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
+  libvorbis-dev libpng-dev libfreetype-dev fonts-dejavu-core
+  libgtest-dev libbenchmark-dev
+  xvfb xauth xdotool
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+
+if ((${#missing[@]})); then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  echo "Installing: ${missing[*]}"
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$ROOT" -B "$BUILD_DIR" "$@" >/dev/null
+cmake --build "$BUILD_DIR" -j"$(nproc)"

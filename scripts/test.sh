@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Sets up and runs the whole test suite in the sanitizer build
+# (AddressSanitizer + UndefinedBehaviorSanitizer). GL tests need a display:
+# without one the suite runs under Xvfb. Audio uses SDL's dummy driver.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="$ROOT/build-asan"
+"$ROOT/scripts/setup.sh" "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Debug -DVORTALUNE_SANITIZE=ON -DVORTALUNE_BENCH=OFF
+
+export SDL_AUDIODRIVER=dummy
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
+
+cd "$BUILD_DIR"
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure -j2 "$@"
+fi
+exec ctest --output-on-failure -j2 "$@"

@@ -1,0 +1,111 @@
+// tests/TestSupport.cpp: temporary folders and child processes.
+#include "TestSupport.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <signal.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/vortalune-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    path_ = made ? made : "/tmp";
+}
+
+TempDir::~TempDir()
+{
+    if (path_ != "/tmp") {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
+{
+    ProcessResult result;
+    int errPipe[2];
+    if (pipe(errPipe) != 0)
+        return result;
+
+    const pid_t pid = fork();
+    if (pid < 0)
+        return result;
+    if (pid == 0) {
+        dup2(errPipe[1], 2);
+        close(errPipe[0]);
+        close(errPipe[1]);
+        const int devNull = open("/dev/null", O_RDWR);
+        if (devNull >= 0) {
+            dup2(devNull, 0);
+            dup2(devNull, 1);
+        }
+        if (chdir(options.workDir.c_str()) != 0)
+            _exit(126);
+        for (const std::string& entry : options.env) {
+            const size_t eq = entry.find('=');
+            if (eq == std::string::npos)
+                continue;
+            const std::string name = entry.substr(0, eq);
+            const std::string value = entry.substr(eq + 1);
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(errPipe[1]);
+    fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
+
+    const auto start = std::chrono::steady_clock::now();
+    bool called = options.whileRunning == nullptr;
+    int status = 0;
+    char buffer[4096];
+    for (;;) {
+        ssize_t got;
+        while ((got = read(errPipe[0], buffer, sizeof buffer)) > 0)
+            result.errorOutput.append(buffer, static_cast<size_t>(got));
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            break;
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!called && seconds >= options.delaySeconds) {
+            options.whileRunning(pid);
+            called = true;
+        }
+        if (seconds > options.timeoutSeconds) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ssize_t got;
+    while ((got = read(errPipe[0], buffer, sizeof buffer)) > 0)
+        result.errorOutput.append(buffer, static_cast<size_t>(got));
+    close(errPipe[0]);
+    if (!result.timedOut && WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    return result;
+}
+
+int runShell(const std::string& command)
+{
+    const int status = std::system(command.c_str());
+    if (status == -1 || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}

@@ -1,0 +1,41 @@
+// tests/TestSupport.h: temporary folders and child processes for the tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A fresh folder under /tmp, removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+struct ProcessResult {
+    int         exitCode = -1;   // -1 when killed or not started
+    bool        timedOut = false;
+    std::string errorOutput;     // what the child wrote on stderr
+};
+
+// Runs argv in `workDir` with extra environment entries ("NAME=value"; an entry
+// "NAME=" with nothing after '=' removes NAME). `whileRunning`, if set, is
+// called once with the child's pid after `delaySeconds`. The child is killed
+// after `timeoutSeconds`.
+struct ProcessOptions {
+    std::string              workDir = ".";
+    std::vector<std::string> env;
+    double                   timeoutSeconds = 60.0;
+    double                   delaySeconds = 0.0;
+    void (*whileRunning)(int pid) = nullptr;
+};
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
+
+// Runs a shell command line, returns its exit status (or -1).
+int runShell(const std::string& command);

@@ -1,0 +1,89 @@
+// tests/e2e_test.cpp: the real vortalune binary on the display (Xvfb in CI).
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+bool haveDisplay()
+{
+    const char* display = std::getenv("DISPLAY");
+    return display && *display;
+}
+
+// Sends Escape to the program's window, found by its title.
+void sendEscape(int /*pid*/)
+{
+    runShell("xdotool search --sync --name '^Vortalune$' windowfocus --sync key Escape >/dev/null 2>&1");
+}
+
+const std::vector<std::string> AUDIO_ENV = { "SDL_AUDIODRIVER=dummy" };
+
+} // namespace
+
+TEST(EndToEnd, ShowWithoutAssetsOpensRunsAndEndsByItself)
+{
+    ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
+    TempDir dir;
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.env = AUDIO_ENV;
+    const ProcessResult r = runProcess({ VORTALUNE_BINARY }, options);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+    EXPECT_EQ(r.errorOutput.find("Couldn't"), std::string::npos) << r.errorOutput;
+}
+
+TEST(EndToEnd, AuthoringToolPastLastSceneWaitsForEscape)
+{
+    ASSERT_TRUE(haveDisplay());
+    TempDir dir;
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.env = AUDIO_ENV;
+    options.delaySeconds = 1.5;
+    options.timeoutSeconds = 60.0;
+
+    // Without a key it keeps running: killed by the timeout.
+    options.timeoutSeconds = 3.0;
+    const ProcessResult idle = runProcess({ VORTALUNE_BINARY, "11" }, options);
+    EXPECT_TRUE(idle.timedOut) << "the free camera must not end by itself";
+
+    options.timeoutSeconds = 60.0;
+    options.whileRunning = sendEscape;
+    const ProcessResult r = runProcess({ VORTALUNE_BINARY, "11" }, options);
+    EXPECT_FALSE(r.timedOut) << "Escape did not end the program";
+    EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+}
+
+TEST(EndToEnd, NoVideoDeviceExitsWithCode1)
+{
+    TempDir dir;
+    ProcessOptions options;
+    options.workDir = dir.path();
+    // A video driver that does not exist: SDL cannot start video at all (with
+    // merely no display SDL 1.2 falls back to text-mode drivers instead).
+    options.env = { "SDL_VIDEODRIVER=nosuchdriver", "SDL_AUDIODRIVER=dummy" };
+    const ProcessResult r = runProcess({ VORTALUNE_BINARY }, options);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.errorOutput.rfind("Couldn't initialize SDL: ", 0), 0u) << r.errorOutput;
+}
+
+TEST(EndToEnd, NoOpenGLVisualExitsWithCode5)
+{
+    // A private Xvfb without the GLX extension has no OpenGL visual, so the
+    // video mode cannot be set.
+    if (runShell("command -v xvfb-run >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "xvfb-run not installed";
+    TempDir dir;
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.env = AUDIO_ENV;
+    const ProcessResult r = runProcess(
+        { "/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -extension GLX", VORTALUNE_BINARY }, options);
+    EXPECT_EQ(r.exitCode, 5) << r.errorOutput;
+    EXPECT_NE(r.errorOutput.find("Couldn't set display mode: "), std::string::npos) << r.errorOutput;
+}

@@ -1,0 +1,115 @@
+// tests/shell_test.cpp: consistency check, command-line mode, start position,
+// frame clock.
+#include "app/Settings.h"
+#include "app/Shell.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+TEST(Shell, AssertCheckPrintsOnlyOnZeroLowByte)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(assertCheck(0, "knots out of order", 170, "bspline"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ASSERT FAILED.  File: bspline. Line: 170. Details: knots out of order\n");
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(assertCheck(1, "fine", 1, "x"), 1);
+    EXPECT_EQ(assertCheck(0x1234, "low byte 0x34", 2, "x"), 0x34);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    // Only the low byte counts: 0x100 is "false".
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(assertCheck(0x100, "high bits only", 3, "y"), 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Line: 3."), std::string::npos);
+}
+
+TEST(Shell, CommandLineChoosesShowOrAuthoringMode)
+{
+    AppSettings s;
+    s.lookRate = 0.3f;
+    s.musicVolume = 0.2f;
+    applyCommandLineMode(1, s);
+    EXPECT_EQ(s.screenWidth, 1024);
+    EXPECT_EQ(s.screenHeight, 768);
+    EXPECT_TRUE(s.fullscreen);
+    EXPECT_EQ(s.centerX, 512);
+    EXPECT_EQ(s.centerY, 384);
+    EXPECT_FLOAT_EQ(s.inverseWidth, 0.0009765625f);
+    EXPECT_FALSE(s.freeRoamAllowed);
+    EXPECT_FLOAT_EQ(s.lookRate, 0.3f) << "the look rate survives the reset";
+    EXPECT_FLOAT_EQ(s.musicVolume, 1.0f);
+
+    for (int argc : { 2, 3, 7 }) {
+        applyCommandLineMode(argc, s);
+        EXPECT_EQ(s.screenWidth, 800);
+        EXPECT_EQ(s.screenHeight, 600);
+        EXPECT_FALSE(s.fullscreen);
+        EXPECT_EQ(s.centerX, 400);
+        EXPECT_EQ(s.centerY, 300);
+        EXPECT_FLOAT_EQ(s.inverseWidth, 0.00125f);
+        EXPECT_TRUE(s.freeRoamAllowed);
+    }
+}
+
+TEST(Shell, NextPowerOfTwo)
+{
+    EXPECT_EQ(nextPowerOfTwo(-5), 1);
+    EXPECT_EQ(nextPowerOfTwo(1), 1);
+    EXPECT_EQ(nextPowerOfTwo(3), 4);
+    EXPECT_EQ(nextPowerOfTwo(768), 1024);
+    EXPECT_EQ(nextPowerOfTwo(1024), 1024);
+    EXPECT_EQ(nextPowerOfTwo(1025), 2048);
+}
+
+TEST(Shell, StartPositionSumsEarlierScenesAndClamps)
+{
+    const float durations[SCENE_ENTRIES] = { 0.0f, 0.064f, 0.0779f, 0.1f, 0.1f, 0.1f,
+                                             0.1f, 0.1f, 0.1f, 0.1f, 0.2f };
+    EXPECT_EQ(startPositionSum(0, durations), 0.0f);     // atoi of a non-number
+    EXPECT_EQ(startPositionSum(-3, durations), 0.0f);
+    EXPECT_EQ(startPositionSum(1, durations), 0.0f);
+    EXPECT_FLOAT_EQ(startPositionSum(3, durations), 0.064f + 0.0779f);
+    float all = 0.0f;
+    for (float d : durations) all += d;
+    EXPECT_FLOAT_EQ(startPositionSum(11, durations), all);
+    EXPECT_FLOAT_EQ(startPositionSum(500, durations), all) << "must not read past the table";
+}
+
+TEST(Shell, FrameClockStepsInMillisecondsAndSamplesOncePerSecond)
+{
+    FrameClock clock;
+    float fps = 0.0f;
+
+    // First frame in the same millisecond as startTicks: no sample yet.
+    EXPECT_EQ(advanceFrameClock(clock, 0, fps), 0.0f);
+    EXPECT_EQ(fps, 0.0f);
+
+    EXPECT_FLOAT_EQ(advanceFrameClock(clock, 16, fps), 0.016f);
+    EXPECT_NEAR(fps, 62.5f, 0.01f);
+    EXPECT_EQ(clock.nextFpsUpdate, 1000u);
+
+    // No new sample until elapsed passes 1000.
+    EXPECT_FLOAT_EQ(advanceFrameClock(clock, 36, fps), 0.020f);
+    EXPECT_NEAR(fps, 62.5f, 0.01f);
+    advanceFrameClock(clock, 1000, fps);
+    EXPECT_NEAR(fps, 62.5f, 0.01f);
+    EXPECT_FLOAT_EQ(advanceFrameClock(clock, 1010, fps), 0.010f);
+    EXPECT_NEAR(fps, 100.0f, 0.01f);
+    EXPECT_EQ(clock.nextFpsUpdate, 2000u);
+
+    // After a stall the sample catches up one second per frame.
+    EXPECT_FLOAT_EQ(advanceFrameClock(clock, 5010, fps), 4.0f);
+    EXPECT_NEAR(fps, 0.25f, 1e-6f);
+    EXPECT_EQ(clock.nextFpsUpdate, 3000u);
+    advanceFrameClock(clock, 5030, fps);
+    EXPECT_NEAR(fps, 50.0f, 0.01f);
+    EXPECT_EQ(clock.nextFpsUpdate, 4000u);
+
+    // A zero step while a sample is due keeps the rate finite.
+    advanceFrameClock(clock, 5030, fps);
+    EXPECT_TRUE(std::isfinite(fps));
+    EXPECT_EQ(clock.nextFpsUpdate, 5000u);
+    EXPECT_EQ(clock.lastStep, 0.0f);
+}
