@@ -8,9 +8,7 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$ROOT/scripts/setup.sh" "$ROOT/build" -DCMAKE_BUILD_TYPE=Release
-if cmake --build "$ROOT/build" --target help | grep -q ' assets'; then
-  cmake --build "$ROOT/build" --target assets
-fi
+cmake --build "$ROOT/build" --target assets
 
 cd "$ROOT"
 if [ -z "${DISPLAY:-}" ]; then
