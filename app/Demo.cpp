@@ -11,6 +11,8 @@
 #include "app/Input.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "iso/Particles.h"
+#include "path/Camera.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -74,16 +76,28 @@ void setupGlState()
 
 // --- Assets --------------------------------------------------------------------
 
+namespace {
+
+// Where the character (actor 0) starts; the camera's start targets look at it.
+constexpr Float3 CHARACTER_START { 0.0f, 0.0f, 0.0f };
+
+} // namespace
+
 void loadAssets()
 {
     // 1. Release whatever is loaded (actors, particles, font, textures), then
     //    generate the texture names.
+    destroyParticles(particleSystem);
     // 2. The character: actor 0 at the origin, texture slot 1.
     // 3-6. Texture slots: glow target (5), screen copy (8), the PNG images.
     // 7. Light parameters.
     // 8. Font display lists over slot 7.
     // 9. Particle root.
-    // 10. Camera start targets.
+    createParticleRoot(particleSystem);
+    // 10. Camera: far out above the character looking straight down, then
+    //     closing in to 300 with smoothing.
+    setTarget(camera, Float3(90.0f, 0.0f, 0.0f), CHARACTER_START, 2000.0f, CAMERA_HOLD, 1.0f);
+    setTarget(camera, Float3(90.0f, 0.0f, 0.0f), CHARACTER_START, 300.0f, CAMERA_SMOOTHING, 1.0f);
     // 11. Music: load the track, set volumes, start it.
     //
     // Each subsystem adds its step here as it is built.
@@ -133,6 +147,7 @@ void runFrameLoop()
 void shutdown()
 {
     // Release the actors, the particle tree, the font lists and the textures.
+    destroyParticles(particleSystem);
 }
 
 } // namespace
