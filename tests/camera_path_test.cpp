@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +49,22 @@ CameraPath pathOf(std::initializer_list<Float3> points)
 std::string knotReport()
 {
     return "ASSERT FAILED.  File: bspline. Line: 177. Details: Incorrect location in bspline knot array\n";
+}
+
+// "huge count" -> "HugeCount", for parameterised test names.
+std::string camelName(const char* words)
+{
+    std::string name;
+    bool upper = true;
+    for (const char* c = words; *c; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c))) {
+            name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+            upper = false;
+        } else {
+            upper = true;
+        }
+    }
+    return name;
 }
 
 size_t countOf(const std::string& text, const std::string& part)
@@ -272,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
                     MalformedCase{ "not finite", "3\n1 2 3\nnan 1 1\n4 5 6\n", 1 },
                     MalformedCase{ "overflowing float", "3\n1 2 3\n1e50 1 1\n", 1 },
                     MalformedCase{ "empty file", "", 0 },
-                    MalformedCase{ "binary bytes", std::string("2\n1 2 3\n\x01\xff\x00 9 9", 15), 1 }));
+                    MalformedCase{ "binary bytes", std::string("2\n1 2 3\n\x01\xff\x00 9 9", 15), 1 }),
+    [](const testing::TestParamInfo<MalformedCase>& info) { return camelName(info.param.what); });
 
 TEST(PathFiles, HugeCountWithManyPointsLoadsThemAll)
 {
@@ -395,7 +413,8 @@ INSTANTIATE_TEST_SUITE_P(
         TimedCase{ "truncated knots", "1\n6\n1 2 3 0 0\n1 2 4 0 0\n1 2 5 0 0\n1 2 6 0 0\n0 0 0\n", 1, 4 },
         TimedCase{ "record missing its extras", "1\n6\n1 2 3\n", 1, 0 },
         TimedCase{ "empty", "", 0, 0 },
-        TimedCase{ "zero paths", "0\n", 0, 0 }));
+        TimedCase{ "zero paths", "0\n", 0, 0 }),
+    [](const testing::TestParamInfo<TimedCase>& info) { return camelName(info.param.what); });
 
 TEST(TimedPaths, SaveThenLoadGivesTheSameSplines)
 {
