@@ -262,6 +262,11 @@ struct MalformedCase {
     size_t      points;
 };
 
+void PrintTo(const MalformedCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
 class PathFilesMalformed : public testing::TestWithParam<MalformedCase> {};
 
 TEST_P(PathFilesMalformed, LoadsWhatIsThereAndStops)
@@ -380,6 +385,11 @@ struct TimedCase {
     size_t      paths;
     size_t      firstPathPoints;
 };
+
+void PrintTo(const TimedCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
 
 class TimedPathsMalformed : public testing::TestWithParam<TimedCase> {};
 
