@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -50,7 +51,8 @@ TEST(EndToEnd, AuthoringToolPastLastSceneWaitsForEscape)
     // Without a key it keeps running: killed by the timeout.
     options.timeoutSeconds = 3.0;
     const ProcessResult idle = runProcess({ VORTALUNE_BINARY, "11" }, options);
-    EXPECT_TRUE(idle.timedOut) << "the free camera must not end by itself";
+    EXPECT_TRUE(idle.timedOut) << "the free camera must not end by itself; exit " << idle.exitCode << ": "
+                               << idle.errorOutput;
 
     options.timeoutSeconds = 60.0;
     options.whileRunning = sendEscape;
@@ -82,8 +84,12 @@ TEST(EndToEnd, NoOpenGLVisualExitsWithCode5)
     ProcessOptions options;
     options.workDir = dir.path();
     options.env = AUDIO_ENV;
-    const ProcessResult r = runProcess(
-        { "/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -extension GLX", VORTALUNE_BINARY }, options);
+    // A display number far from the ones `xvfb-run -a` hands out, so this
+    // server never races another one starting at the same time.
+    const std::string display = std::to_string(4000 + getpid() % 1000);
+    const ProcessResult r = runProcess({ "/usr/bin/xvfb-run", "-n", display, "-s",
+                                         "-screen 0 1024x768x24 -extension GLX", VORTALUNE_BINARY },
+                                       options);
     EXPECT_EQ(r.exitCode, 5) << r.errorOutput;
     EXPECT_NE(r.errorOutput.find("Couldn't set display mode: "), std::string::npos) << r.errorOutput;
 }
