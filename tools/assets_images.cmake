@@ -16,3 +16,6 @@ add_custom_command(
   COMMENT "Generating the demo's images in data/"
   VERBATIM)
 list(APPEND VORTALUNE_ASSET_OUTPUTS ${VORTALUNE_IMAGE_FILES})
+# The generator does a few hundred million float operations; keep it quick in
+# debug and sanitizer builds too (the tests run it).
+target_compile_options(genimages PRIVATE -O2)

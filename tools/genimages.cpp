@@ -33,6 +33,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -770,6 +771,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string dir = argv[1];
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);   // a missing folder is made; a bad one fails on writing
     FT_Library library = nullptr;
     if (FT_Init_FreeType(&library) != 0) {
         std::fprintf(stderr, "genimages: cannot start FreeType\n");
