@@ -7,6 +7,7 @@
 
 #include "gfx/Texture.h"
 
+#include <SDL.h>
 #include <SDL_opengl.h>
 #include <gtest/gtest.h>
 
@@ -214,6 +215,45 @@ TEST_F(TextureTableTest, MissingOrBrokenFileReturnsZero)
     EXPECT_EQ(table.loadPngWithMask(file("broken.png").c_str(), file("broken.png").c_str(), 2, 0), 0);
     EXPECT_EQ(table.widths[2], 0);
     EXPECT_EQ(table.components[2], 0);
+}
+
+TEST_F(TextureTableTest, TruncatedPngIsRefusedAndTheSlotKept)
+{
+    writeFixturePng(file("whole.png"), 64, 64, 3, pattern(64, 64, 3));
+    const std::vector<uint8_t> bytes = readFileBytes(file("whole.png"));
+    ASSERT_GT(bytes.size(), 200u);
+    {
+        std::ofstream out(file("cut.png"), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size() / 2));
+    }
+    writeFixturePng(file("small.png"), 2, 2, 3, pattern(2, 2, 3));
+    ASSERT_EQ(table.loadPng(file("small.png").c_str(), 2, 0), 2);
+    EXPECT_EQ(table.loadPng(file("cut.png").c_str(), 2, 0), 0);
+    EXPECT_EQ(table.loadPngWithMask(file("cut.png").c_str(), file("cut.png").c_str(), 2, 0), 0);
+    EXPECT_EQ(table.widths[2], 2);
+}
+
+TEST_F(TextureTableTest, ChannelOrderFollowsTheSurfaceNotTheFileType)
+{
+    // The loader detects the file type by its content: a BMP stores its pixels
+    // blue first. The texture must still get red, green, blue.
+    SDL_Surface* surface = SDL_CreateRGBSurface(SDL_SWSURFACE, 3, 2, 24, 0x0000FF, 0x00FF00, 0xFF0000, 0);
+    ASSERT_NE(surface, nullptr);
+    const std::vector<uint8_t> pixels = pattern(3, 2, 3);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            const uint8_t* p = &pixels[(y * 3 + x) * 3];
+            const Uint32 value = SDL_MapRGB(surface->format, p[0], p[1], p[2]);
+            uint8_t* dst = static_cast<uint8_t*>(surface->pixels) + y * surface->pitch + x * 3;
+            dst[0] = static_cast<uint8_t>(value);
+            dst[1] = static_cast<uint8_t>(value >> 8);
+            dst[2] = static_cast<uint8_t>(value >> 16);
+        }
+    ASSERT_EQ(SDL_SaveBMP(surface, file("bgr.png").c_str()), 0);
+    SDL_FreeSurface(surface);
+    ASSERT_EQ(table.loadPng(file("bgr.png").c_str(), 2, 0), 2);
+    EXPECT_EQ(table.components[2], 3);
+    EXPECT_EQ(texImage(2, GL_RGB), pixels);
 }
 
 TEST_F(TextureTableTest, LoadsRefuseSlotsOutsideTheTable)
