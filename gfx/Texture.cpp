@@ -159,9 +159,9 @@ TextureTable::~TextureTable()
 {
     // At exit the window (and with it every texture) may already be gone; GL
     // is only called while a context can still be current.
-    if (generated && glContextAlive())
-        release();
-    generated = false;
+    if (!glContextAlive())
+        generated = false;
+    release();
 }
 
 void TextureTable::release()

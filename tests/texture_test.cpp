@@ -262,6 +262,12 @@ TEST_F(TextureTableTest, LoadsRefuseSlotsOutsideTheTable)
     EXPECT_EQ(table.loadPng(file("rgb.png").c_str(), TEXTURE_SLOTS, 0), 0);
     EXPECT_EQ(table.loadPng(file("rgb.png").c_str(), -3, 0), 0);
     EXPECT_EQ(table.loadPngWithMask(file("rgb.png").c_str(), file("rgb.png").c_str(), 99, 0), 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    table.copyFromFramebuffer(0, 0, 4, 4, TEXTURE_SLOTS);
+    GLint bound = -1;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(bound, 0);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(TextureTableTest, ReloadingKeepsTheSlotsName)
