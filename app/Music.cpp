@@ -26,6 +26,8 @@ MusicClock musicClock;
 
 void initSound()
 {
+    if (soundDevice() != SoundDevice::None)
+        return;   // already running
     std::string reason;
     const SoundDevice device = startSoundOutput(true, &reason);
     if (device != SoundDevice::Card)

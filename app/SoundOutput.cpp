@@ -213,6 +213,8 @@ SoundDevice startSoundOutput(bool allowDefaultDriver, std::string* reason)
             setenv("SDL_AUDIODRIVER", previous.c_str(), 1);
         else
             unsetenv("SDL_AUDIODRIVER");
+        if (!open)
+            SDL_InitSubSystem(0);   // the tick clock needs SDL's millisecond counter
         output.device = open ? SoundDevice::Dummy : SoundDevice::TickClock;
     }
     if (audioThreadRuns())
@@ -224,8 +226,10 @@ SoundDevice startSoundOutput(bool allowDefaultDriver, std::string* reason)
 
 SoundDevice startTickClockOutput()
 {
-    if (output.device == SoundDevice::None)
+    if (output.device == SoundDevice::None) {
+        SDL_InitSubSystem(0);   // starts SDL's millisecond counter
         output.device = SoundDevice::TickClock;
+    }
     return output.device;
 }
 

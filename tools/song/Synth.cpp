@@ -262,6 +262,9 @@ void renderNote(const Note& n, uint32_t seed, int rate, std::vector<float>& out)
         constexpr double DETUNE[4] = { -0.13, -0.045, 0.045, 0.13 };  // semitones
         constexpr double SPREAD[4] = { -0.8, -0.3, 0.3, 0.8 };
         Saw* voices[4] = { &sa, &sb, &sc, &sd };
+        double voiceFreq[4];
+        for (int v = 0; v < 4; ++v)
+            voiceFreq[v] = f * std::pow(2.0, DETUNE[v] / 12.0);
         for (int v = 0; v < 4; ++v)
             voices[v]->phase = (noise.next() + 1.0) * 0.5 * 0.999;
         const double tail = SETUPS[size_t(Instrument::Pad)].tail;
@@ -274,7 +277,7 @@ void renderNote(const Note& n, uint32_t seed, int rate, std::vector<float>& out)
             }
             double l = 0.0, r = 0.0;
             for (int v = 0; v < 4; ++v) {
-                const double s = voices[v]->next(f * std::pow(2.0, DETUNE[v] / 12.0), rate);
+                const double s = voices[v]->next(voiceFreq[v], rate);
                 l += s * (1.0 - SPREAD[v]) * 0.5;
                 r += s * (1.0 + SPREAD[v]) * 0.5;
             }
@@ -432,7 +435,7 @@ float softLimit(float x)
 }
 
 constexpr double MASTER_GAIN = 0.78;
-constexpr double EFFECT_PREROLL = 4.0;   // seconds rendered before a range for the effects' state
+constexpr double EFFECT_PREROLL = 2.0;   // seconds rendered before a range for the effects' state
 constexpr double DELAY_SECONDS = 0.75 * 60.0 / 175.0;   // a dotted eighth at the main tempo
 
 } // namespace
