@@ -11,14 +11,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <string>
 
 namespace {
 
-// Presses `b` once, then Escape, in the program's window.
-void pressBeatThenEscape(int /*pid*/)
+// Presses `b` once, then Escape, in the program's window (found by its
+// process: tests run in parallel on one display).
+void pressBeatThenEscape(int pid)
 {
-    runShell("xdotool search --sync --name '^Vortalune$' windowfocus --sync key b >/dev/null 2>&1");
-    runShell("sleep 0.3; xdotool search --sync --name '^Vortalune$' windowfocus --sync key Escape >/dev/null 2>&1");
+    const std::string window = "xdotool search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$'";
+    runShell(window + " key --window %1 b >/dev/null 2>&1");
+    runShell("sleep 0.3; " + window + " key --window %1 Escape >/dev/null 2>&1");
 }
 
 } // namespace
