@@ -434,7 +434,7 @@ float softLimit(float x)
     return std::copysign(std::min(bent, 0.999f), x);
 }
 
-constexpr double MASTER_GAIN = 0.78;
+constexpr double MASTER_GAIN = 0.7;
 constexpr double EFFECT_PREROLL = 2.0;   // seconds rendered before a range for the effects' state
 constexpr double DELAY_SECONDS = 0.75 * 60.0 / 175.0;   // a dotted eighth at the main tempo
 
