@@ -20,7 +20,9 @@
 //
 // Scenes 3 to 9 each take 1/11 of the track, so eight bars at 175 BPM fix the
 // track length: 88 bars = 120.686 s. The tempos of scenes 1 and 2 make their
-// bars fit 0.064 and 0.0779 of that length.
+// bars fit 0.064 and 0.0779 of that length. The show steps its animations by
+// 75 x the change of the track fraction, so this length runs them at
+// 75 / 120.686 = 0.62 of real time.
 //
 // Patterns are strings, one character per sixteenth note, sixteen to a bar:
 //   drums   X accent, x hit, g ghost, . rest
