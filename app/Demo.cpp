@@ -10,6 +10,7 @@
 
 #include "app/Font.h"
 #include "app/Input.h"
+#include "app/Music.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
 #include "gfx/Texture.h"
@@ -53,7 +54,7 @@ void openWindow()
         std::exit(5);
     }
 
-    // Sound output starts here, once the window exists (app/Music).
+    initSound();
 
     SDL_WM_SetCaption("Vortalune", nullptr);
     SDL_ShowCursor(SDL_DISABLE);
@@ -114,9 +115,11 @@ void loadAssets()
     //     closing in to 300 with smoothing.
     setTarget(camera, Float3(90.0f, 0.0f, 0.0f), CHARACTER_START, 2000.0f, CAMERA_HOLD, 1.0f);
     setTarget(camera, Float3(90.0f, 0.0f, 0.0f), CHARACTER_START, 300.0f, CAMERA_SMOOTHING, 1.0f);
-    // 11. Music: load the track, set volumes, start it.
-    //
-    // Each subsystem adds its step here as it is built.
+    // 11. Music: the last step, so the track starts as late as possible.
+    loadTrack(MUSIC_TRACK_FILE, 0);
+    setSoundVolume(appSettings.soundVolume);
+    setMusicVolume(appSettings.musicVolume);
+    playTrack(0);
 }
 
 // --- Frame loop ----------------------------------------------------------------
@@ -189,8 +192,10 @@ int runDemo(int argc, char** argv)
         // startPath(1): the show from scene 1, the music from its beginning.
     } else {
         const int scene = std::atoi(argv[1]);
-        // startPath(scene), then seekMusic(0, S) with S the sum of the earlier
-        // scenes' durations (startPositionSum).
+        // startPath(scene), then the music moves to the start of that scene:
+        //   seekMusic(0, startPositionSum(scene, pathDurations));
+        // The scene durations come with the camera paths; until they exist
+        // every scene starts at the top of the track.
         (void)scene;
     }
 

@@ -1,6 +1,7 @@
 // app/Input.cpp: event handling.
 #include "app/Input.h"
 
+#include "app/Music.h"
 #include "app/Shell.h"
 
 #include <SDL.h>
@@ -11,6 +12,9 @@ void handleKeyDown(const SDL_KeyboardEvent& key)
     switch (key.keysym.sym) {
     case SDLK_ESCAPE:
         quitRequested = true;
+        break;
+    case SDLK_b:
+        markBeat();   // "Beat at: <position>" on stderr
         break;
     default:
         break;

@@ -15,10 +15,12 @@ bool haveDisplay()
     return display && *display;
 }
 
-// Sends Escape to the program's window, found by its title.
-void sendEscape(int /*pid*/)
+// Sends Escape straight to the program's window, found by its title and process
+// (tests run in parallel on one display).
+void sendEscape(int pid)
 {
-    runShell("xdotool search --sync --name '^Vortalune$' windowfocus --sync key Escape >/dev/null 2>&1");
+    runShell("xdotool search --sync --all --pid " + std::to_string(pid) +
+             " --name '^Vortalune$' key --window %1 Escape >/dev/null 2>&1");
 }
 
 const std::vector<std::string> AUDIO_ENV = { "SDL_AUDIODRIVER=dummy" };

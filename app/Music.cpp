@@ -1,0 +1,88 @@
+// app/Music.cpp: the music clock over the sound layer.
+#include "app/Music.h"
+
+#include "app/SoundOutput.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// (int)(v * 255), truncated; values far outside 0..1 (a garbled settings file)
+// are held inside int's range first, the sound layer clamps to 0..255.
+int volumeLevel(float v)
+{
+    const float level = v * 255.0f;
+    if (!(level > -1.0e6f))
+        return 0;   // also NaN
+    return static_cast<int>(std::min(level, 1.0e6f));
+}
+
+} // namespace
+
+MusicClock musicClock;
+
+void initSound()
+{
+    if (soundDevice() != SoundDevice::None)
+        return;   // already running
+    std::string reason;
+    const SoundDevice device = startSoundOutput(true, &reason);
+    if (device != SoundDevice::Card)
+        std::fprintf(stderr, "The music is silent (%s): its clock runs in real time on the %s.\n",
+                     reason.c_str(), soundDeviceName(device));
+}
+
+void loadTrack(const char* path, int slot)
+{
+    std::string error;
+    musicClock.sample = loadSoundSample(slot, path, &error);
+    musicClock.lengthSamples = static_cast<float>(sampleLength(musicClock.sample));
+    if (!musicClock.sample)
+        std::fprintf(stderr, "The music track %s could not be loaded (%s): the show has no clock and ends at once.\n",
+                     path ? path : "(none)", error.c_str());
+}
+
+void playTrack(int /*slot*/)
+{
+    playSample(SOUND_FREE_CHANNEL, musicClock.sample);   // the channel is not needed: it is 0
+}
+
+void setSoundVolume(float v)
+{
+    setChannelVolume(SOUND_ALL_CHANNELS, volumeLevel(v));
+}
+
+void setMusicVolume(float v)
+{
+    setModuleMasterVolume(musicClock.module, volumeLevel(v));
+}
+
+float musicPosition(int slot)
+{
+    if (!channelPlaying(slot))
+        return -1.0f;
+    if (musicClock.lengthSamples < 1.0f)
+        return 0.0f;
+    const long double position = channelPosition(slot);
+    return static_cast<float>(position / static_cast<long double>(musicClock.lengthSamples));
+}
+
+void seekMusic(int slot, float f)
+{
+    // Truncation toward zero to 64 bits, then the low 32 bits: a negative or
+    // huge fraction lands past the end and stops the track. NaN counts as 0.
+    double exact = static_cast<double>(musicClock.lengthSamples) * f;
+    if (!(exact == exact))
+        exact = 0.0;
+    exact = std::clamp(exact, -9.0e18, 9.0e18);
+    const int64_t frames = static_cast<int64_t>(exact);
+    setChannelPosition(slot, static_cast<uint32_t>(static_cast<uint64_t>(frames)));
+}
+
+void markBeat()
+{
+    std::fprintf(stderr, "Beat at: %f\n", static_cast<double>(musicPosition(0)));
+}

@@ -1,0 +1,49 @@
+// app/Music.h: the music clock. Loads the demo's track, plays it once and
+// reports its play position as a fraction of the track: the show's only clock.
+// Built on the sound layer (app/SoundOutput.h). Called from the main thread only.
+#pragma once
+
+struct SoundSample;
+struct SoundModule;
+
+// One global record, constant-initialised to zero before the entry point.
+struct MusicClock {
+    SoundSample* sample        = nullptr;   // the loaded track (sample slot 0); null until loaded
+    float        lengthSamples = 0.0f;      // the track's length in sample frames; 0 until loaded
+    SoundModule* module        = nullptr;   // tracker module: nothing loads one, stays null
+};
+
+extern MusicClock musicClock;   // written by loadTrack, read by musicPosition and seekMusic
+
+constexpr const char* MUSIC_TRACK_FILE = "data/vortalune.ogg";
+
+// Starts the sound output; once, after the window exists. Without a sound
+// device the music is silent but its clock runs in real time (one line on stderr).
+void initSound();
+
+// Decodes the whole track at `path` into sample slot `slot`; its length is known
+// from then on. A missing or undecodable file leaves the sample empty and the
+// length 0, and prints one line naming the file.
+void loadTrack(const char* path, int slot);
+
+// Plays the loaded track once, without looping, on the first free channel
+// (channel 0, since nothing else plays). No track: nothing plays.
+void playTrack(int slot);
+
+// v in 0..1; (int)(v * 255), truncated, becomes the volume of every channel.
+void setSoundVolume(float v);
+
+// v in 0..1; the module player's master volume. No module: no effect.
+void setMusicVolume(float v);
+
+// The play position of channel `slot` as a fraction of the track: -1.0 when the
+// channel does not play (before playTrack, after the end, failed load), 0.0 when
+// lengthSamples < 1, otherwise position / lengthSamples.
+float musicPosition(int slot);
+
+// Moves channel `slot` to the fraction f of the track (frames = lengthSamples * f,
+// truncated to a 64-bit integer, low 32 bits). No effect once the track has ended.
+void seekMusic(int slot, float f);
+
+// The beat key: prints "Beat at: %f\n" on stderr with musicPosition(0).
+void markBeat();

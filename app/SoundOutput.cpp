@@ -1,0 +1,506 @@
+// app/SoundOutput.cpp: SDL audio output, Ogg Vorbis decoding, sample slots and
+// the channel mixer.
+//
+// Sections:
+//   --- State ---
+//   --- Mixer (audio thread) ---
+//   --- Output ---
+//   --- Decoding ---
+//   --- Samples and channels ---
+#include "app/SoundOutput.h"
+
+#define OV_EXCLUDE_STATIC_CALLBACKS
+#include <vorbis/vorbisfile.h>
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+struct SoundSample {
+    std::vector<int16_t> pcm;      // interleaved stereo at SOUND_RATE
+    uint32_t             frames = 0;
+};
+
+struct SoundModule {
+    int masterVolume = 255;
+};
+
+namespace {
+
+// --- State ---------------------------------------------------------------------------
+
+struct Channel {
+    const SoundSample* sample      = nullptr;
+    uint32_t           position    = 0;      // frames; written by the mixer while playing
+    bool               playing     = false;
+    int                volume      = 255;
+    uint32_t           clockTicks  = 0;      // tick clock: SDL_GetTicks() at play or seek
+    uint32_t           clockStart  = 0;      // tick clock: position at clockTicks
+};
+
+// Shared with the audio thread: `channels` (and the samples they point to) are
+// read and written only under SDL_LockAudio while the device is open.
+struct Output {
+    SoundDevice                  device = SoundDevice::None;
+    Channel                      channels[SOUND_MIX_CHANNELS];
+    std::unique_ptr<SoundSample> samples[SOUND_SAMPLE_SLOTS];
+    int                          allVolume = 255;
+    std::vector<int32_t>         accumulator;    // mixer scratch, sized at open
+};
+
+Output output;
+
+bool audioThreadRuns()
+{
+    return output.device == SoundDevice::Card || output.device == SoundDevice::Dummy;
+}
+
+// Locks the audio thread out for the lifetime of the guard (only when it runs).
+class AudioLock {
+public:
+    AudioLock() : locked_(audioThreadRuns()) { if (locked_) SDL_LockAudio(); }
+    ~AudioLock() { if (locked_) SDL_UnlockAudio(); }
+    AudioLock(const AudioLock&) = delete;
+    AudioLock& operator=(const AudioLock&) = delete;
+private:
+    bool locked_;
+};
+
+bool validChannel(int channel)
+{
+    return channel >= 0 && channel < SOUND_MIX_CHANNELS;
+}
+
+// Tick clock: brings a playing channel's position up to now and stops it at the end.
+void advanceTickClock(Channel& ch)
+{
+    if (output.device != SoundDevice::TickClock || !ch.playing || !ch.sample)
+        return;
+    const uint32_t elapsedMs = SDL_GetTicks() - ch.clockTicks;
+    const uint64_t pos = uint64_t(ch.clockStart) + uint64_t(elapsedMs) * SOUND_RATE / 1000u;
+    if (pos >= ch.sample->frames) {
+        ch.position = ch.sample->frames;
+        ch.playing = false;
+    } else {
+        ch.position = static_cast<uint32_t>(pos);
+    }
+}
+
+// --- Mixer (audio thread) ------------------------------------------------------------
+
+void mixInto(int16_t* out, size_t frames)
+{
+    std::vector<int32_t>& acc = output.accumulator;
+    if (acc.size() < frames * SOUND_OUT_CHANNELS)
+        acc.resize(frames * SOUND_OUT_CHANNELS);   // only outside the audio thread's steady state
+    std::fill(acc.begin(), acc.begin() + frames * SOUND_OUT_CHANNELS, 0);
+
+    for (Channel& ch : output.channels) {
+        if (!ch.playing || !ch.sample)
+            continue;
+        const SoundSample& s = *ch.sample;
+        const size_t available = ch.position < s.frames ? s.frames - ch.position : 0;
+        const size_t count = std::min(frames, available);
+        const int16_t* src = s.pcm.data() + size_t(ch.position) * SOUND_OUT_CHANNELS;
+        for (size_t i = 0; i < count * SOUND_OUT_CHANNELS; ++i)
+            acc[i] += src[i] * ch.volume / 255;
+        ch.position += static_cast<uint32_t>(count);
+        if (ch.position >= s.frames)
+            ch.playing = false;   // played once, no loop
+    }
+    for (size_t i = 0; i < frames * SOUND_OUT_CHANNELS; ++i)
+        out[i] = static_cast<int16_t>(std::clamp(acc[i], -32768, 32767));
+}
+
+void audioCallback(void* /*user*/, Uint8* stream, int length)
+{
+    if (length <= 0)
+        return;
+    mixInto(reinterpret_cast<int16_t*>(stream), size_t(length) / (sizeof(int16_t) * SOUND_OUT_CHANNELS));
+}
+
+// --- Output --------------------------------------------------------------------------
+
+// Opens SDL audio on whatever driver SDL_AUDIODRIVER names (or SDL's default).
+// Returns false with SDL's reason when no device opens.
+bool openSdlAudio(std::string& reason)
+{
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
+        reason = SDL_GetError();
+        return false;
+    }
+    SDL_AudioSpec want;
+    std::memset(&want, 0, sizeof want);
+    want.freq = SOUND_RATE;
+    want.format = AUDIO_S16SYS;
+    want.channels = SOUND_OUT_CHANNELS;
+    want.samples = SOUND_BUFFER_FRAMES;
+    want.callback = audioCallback;
+    // A null `obtained` makes SDL convert to the device's format for us, so the
+    // mixer always sees the fixed format.
+    if (SDL_OpenAudio(&want, nullptr) < 0) {
+        reason = SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return false;
+    }
+    return true;
+}
+
+std::string currentDriverName()
+{
+    char name[32] = {};
+    return SDL_AudioDriverName(name, sizeof name) ? std::string(name) : std::string();
+}
+
+// Runs `attempt` with stderr sent to /dev/null: sound libraries under SDL print
+// pages of diagnostics when there is no card; we print our own single line.
+template <typename F>
+bool withQuietStderr(F attempt)
+{
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int null = saved >= 0 ? open("/dev/null", O_WRONLY) : -1;
+    if (null >= 0) {
+        dup2(null, 2);
+        close(null);
+    }
+    const bool ok = attempt();
+    if (saved >= 0) {
+        std::fflush(stderr);
+        dup2(saved, 2);
+        close(saved);
+    }
+    return ok;
+}
+
+} // namespace
+
+SoundDevice startSoundOutput(bool allowDefaultDriver, std::string* reason)
+{
+    if (output.device != SoundDevice::None)
+        return output.device;
+    output.accumulator.assign(size_t(SOUND_BUFFER_FRAMES) * SOUND_OUT_CHANNELS * 4, 0);
+
+    std::string why;
+    const char* requested = std::getenv("SDL_AUDIODRIVER");
+    const bool dummyRequested = requested && std::strcmp(requested, "dummy") == 0;
+    bool open = false;
+    if (allowDefaultDriver && !dummyRequested)
+        open = withQuietStderr([&] { return openSdlAudio(why); });
+    if (open) {
+        output.device = currentDriverName() == "dummy" ? SoundDevice::Dummy : SoundDevice::Card;
+    } else {
+        if (dummyRequested)
+            why = "the dummy audio driver was asked for";
+        else if (!allowDefaultDriver)
+            why = "the default audio driver was not tried";
+        else if (why.empty())
+            why = "no audio device";
+        // SDL 1.2 only offers its dummy driver when SDL_AUDIODRIVER names it.
+        const std::string previous = requested ? requested : "";
+        const bool hadPrevious = requested != nullptr;
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        std::string dummyWhy;
+        open = openSdlAudio(dummyWhy);
+        if (hadPrevious)
+            setenv("SDL_AUDIODRIVER", previous.c_str(), 1);
+        else
+            unsetenv("SDL_AUDIODRIVER");
+        if (!open)
+            SDL_InitSubSystem(0);   // the tick clock needs SDL's millisecond counter
+        output.device = open ? SoundDevice::Dummy : SoundDevice::TickClock;
+    }
+    if (audioThreadRuns())
+        SDL_PauseAudio(0);
+    if (reason)
+        *reason = output.device == SoundDevice::Card ? std::string() : why;
+    return output.device;
+}
+
+SoundDevice startTickClockOutput()
+{
+    if (output.device == SoundDevice::None) {
+        SDL_InitSubSystem(0);   // starts SDL's millisecond counter
+        output.device = SoundDevice::TickClock;
+    }
+    return output.device;
+}
+
+void stopSoundOutput()
+{
+    if (audioThreadRuns()) {
+        SDL_CloseAudio();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    output.device = SoundDevice::None;
+    for (Channel& ch : output.channels)
+        ch = Channel();
+    for (auto& s : output.samples)
+        s.reset();
+    output.allVolume = 255;
+}
+
+SoundDevice soundDevice()
+{
+    return output.device;
+}
+
+const char* soundDeviceName(SoundDevice device)
+{
+    switch (device) {
+    case SoundDevice::None:      return "none";
+    case SoundDevice::Card:      return "sound card";
+    case SoundDevice::Dummy:     return "dummy driver";
+    case SoundDevice::TickClock: return "tick clock";
+    }
+    return "?";
+}
+
+// --- Decoding ------------------------------------------------------------------------
+
+std::vector<int16_t> convertToOutputFormat(const int16_t* pcm, size_t frames, int channels, long rate)
+{
+    std::vector<int16_t> stereo;
+    if (channels < 1 || rate < 1 || (frames > 0 && !pcm))
+        return stereo;
+
+    // Channels first, at the source rate.
+    std::vector<int16_t> twoChannel(frames * 2);
+    for (size_t i = 0; i < frames; ++i) {
+        const int16_t* f = pcm + i * size_t(channels);
+        twoChannel[2 * i] = f[0];
+        twoChannel[2 * i + 1] = channels > 1 ? f[1] : f[0];
+    }
+    if (rate == SOUND_RATE)
+        return twoChannel;
+
+    // Linear interpolation between neighbouring source frames. The position of
+    // output frame j is j * rate / SOUND_RATE source frames, kept exact as a
+    // whole part and a remainder over SOUND_RATE.
+    const uint64_t outFrames = uint64_t(frames) * SOUND_RATE / uint64_t(rate);
+    stereo.resize(size_t(outFrames) * 2);
+    for (uint64_t j = 0; j < outFrames; ++j) {
+        const uint64_t num = j * uint64_t(rate);
+        const size_t i0 = size_t(num / SOUND_RATE);
+        const int64_t frac = int64_t(num % SOUND_RATE);
+        const size_t i1 = std::min(i0 + 1, frames - 1);
+        for (int c = 0; c < 2; ++c) {
+            const int64_t a = twoChannel[2 * i0 + c];
+            const int64_t b = twoChannel[2 * i1 + c];
+            stereo[2 * j + c] = static_cast<int16_t>(a + (b - a) * frac / SOUND_RATE);
+        }
+    }
+    return stereo;
+}
+
+bool decodeOggFile(const char* path, std::vector<int16_t>& stereo, std::string& error)
+{
+    stereo.clear();
+    if (!path) {
+        error = "no file name";
+        return false;
+    }
+    FILE* probe = std::fopen(path, "rb");
+    if (!probe) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::fclose(probe);
+
+    OggVorbis_File vf;
+    if (ov_fopen(path, &vf) < 0) {
+        error = "not an Ogg Vorbis file";
+        return false;
+    }
+    const vorbis_info* info = ov_info(&vf, -1);
+    if (!info || info->channels < 1 || info->rate < 1000 || info->rate > 384000) {
+        ov_clear(&vf);
+        error = "unusable channel count or sample rate";
+        return false;
+    }
+    const long rate = info->rate;
+    const uint64_t maxFrames = uint64_t(SOUND_MAX_SECONDS) * uint64_t(rate);
+
+    // Every chain link is reduced to stereo as it arrives, at the first link's rate.
+    std::vector<int16_t> sourceStereo;
+    const ogg_int64_t total = ov_pcm_total(&vf, -1);
+    if (total > 0)
+        sourceStereo.reserve(size_t(std::min<uint64_t>(uint64_t(total), maxFrames)) * 2);
+
+    const int bigEndian = SDL_BYTEORDER == SDL_BIG_ENDIAN ? 1 : 0;
+    std::vector<char> buffer(16384);
+    int link = 0;
+    int holes = 0;
+    for (;;) {
+        const long got = ov_read(&vf, buffer.data(), int(buffer.size()), bigEndian, 2, 1, &link);
+        if (got == 0)
+            break;                       // end of stream
+        if (got == OV_HOLE) {
+            if (++holes > 1000)          // a file of nothing but damage
+                break;
+            continue;                    // a gap in the data: skip it
+        }
+        if (got < 0)
+            break;                       // corrupt beyond repair: keep what decoded
+        const vorbis_info* li = ov_info(&vf, link);
+        const int ch = li && li->channels > 0 ? li->channels : 1;
+        const size_t frames = size_t(got) / (sizeof(int16_t) * size_t(ch));
+        const int16_t* pcm = reinterpret_cast<const int16_t*>(buffer.data());
+        for (size_t i = 0; i < frames && sourceStereo.size() / 2 < maxFrames; ++i) {
+            sourceStereo.push_back(pcm[i * ch]);
+            sourceStereo.push_back(ch > 1 ? pcm[i * ch + 1] : pcm[i * ch]);
+        }
+        if (sourceStereo.size() / 2 >= maxFrames)
+            break;                       // cut at the length limit
+    }
+    ov_clear(&vf);
+
+    stereo = convertToOutputFormat(sourceStereo.data(), sourceStereo.size() / 2, 2, rate);
+    if (sourceStereo.empty() && total != 0) {
+        error = "no audio could be decoded";
+        return false;
+    }
+    return true;
+}
+
+// --- Samples and channels -------------------------------------------------------------
+
+SoundSample* storeSoundSample(int index, std::vector<int16_t> stereo)
+{
+    if (index < 0 || index >= SOUND_SAMPLE_SLOTS)
+        return nullptr;
+    auto sample = std::make_unique<SoundSample>();
+    const size_t frames = std::min<size_t>(stereo.size() / 2, UINT32_MAX);
+    stereo.resize(frames * 2);
+    sample->pcm = std::move(stereo);
+    sample->frames = static_cast<uint32_t>(frames);
+
+    AudioLock lock;
+    SoundSample* old = output.samples[index].get();
+    if (old) {
+        for (Channel& ch : output.channels) {
+            if (ch.sample == old) {
+                ch.playing = false;
+                ch.sample = nullptr;
+            }
+        }
+    }
+    output.samples[index] = std::move(sample);
+    return output.samples[index].get();
+}
+
+SoundSample* loadSoundSample(int index, const char* path, std::string* error)
+{
+    if (index < 0 || index >= SOUND_SAMPLE_SLOTS) {
+        if (error)
+            *error = "sample index out of range";
+        return nullptr;
+    }
+    std::vector<int16_t> stereo;
+    std::string why;
+    if (!decodeOggFile(path, stereo, why)) {
+        if (error)
+            *error = why;
+        return nullptr;
+    }
+    return storeSoundSample(index, std::move(stereo));
+}
+
+uint32_t sampleLength(const SoundSample* sample)
+{
+    return sample ? sample->frames : 0;
+}
+
+int playSample(int channel, const SoundSample* sample)
+{
+    if (output.device == SoundDevice::None || !sample)
+        return -1;
+    AudioLock lock;
+    if (channel == SOUND_FREE_CHANNEL) {
+        for (int i = 0; i < SOUND_MIX_CHANNELS; ++i) {
+            advanceTickClock(output.channels[i]);
+            if (!output.channels[i].playing) {
+                channel = i;
+                break;
+            }
+        }
+    }
+    if (!validChannel(channel))
+        return -1;
+    Channel& ch = output.channels[channel];
+    ch.sample = sample;
+    ch.position = 0;
+    ch.volume = output.allVolume;
+    ch.clockTicks = SDL_GetTicks();
+    ch.clockStart = 0;
+    // An empty sample still starts its channel; it stops at the next mix.
+    ch.playing = output.device != SoundDevice::TickClock || sample->frames > 0;
+    return channel;
+}
+
+bool channelPlaying(int channel)
+{
+    if (!validChannel(channel))
+        return false;
+    AudioLock lock;
+    advanceTickClock(output.channels[channel]);
+    return output.channels[channel].playing;
+}
+
+uint32_t channelPosition(int channel)
+{
+    if (!validChannel(channel))
+        return 0;
+    AudioLock lock;
+    advanceTickClock(output.channels[channel]);
+    return output.channels[channel].position;
+}
+
+void setChannelPosition(int channel, uint32_t frame)
+{
+    if (!validChannel(channel))
+        return;
+    AudioLock lock;
+    Channel& ch = output.channels[channel];
+    advanceTickClock(ch);
+    if (!ch.playing || !ch.sample)
+        return;
+    ch.position = std::min(frame, ch.sample->frames);
+    ch.clockTicks = SDL_GetTicks();
+    ch.clockStart = ch.position;
+    if (ch.position >= ch.sample->frames)
+        ch.playing = false;
+}
+
+void setChannelVolume(int channel, int volume)
+{
+    volume = std::clamp(volume, 0, 255);
+    AudioLock lock;
+    if (channel == SOUND_ALL_CHANNELS) {
+        output.allVolume = volume;
+        for (Channel& ch : output.channels)
+            ch.volume = volume;
+    } else if (validChannel(channel)) {
+        output.channels[channel].volume = volume;
+    }
+}
+
+int allChannelsVolume()
+{
+    return output.allVolume;
+}
+
+bool setModuleMasterVolume(SoundModule* module, int volume)
+{
+    if (!module)
+        return false;
+    module->masterVolume = std::clamp(volume, 0, 255);
+    return true;
+}

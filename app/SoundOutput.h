@@ -1,0 +1,100 @@
+// app/SoundOutput.h: the sound layer under the music clock. Owns the audio
+// output (SDL audio, or a real-time stand-in when there is no sound device),
+// the decoded samples in their slots and the mixing channels. Decodes Ogg
+// Vorbis whole into memory at one fixed format. No GL, no knowledge of the show.
+//
+// Threads: SDL mixes on its own audio thread. Every function here is called from
+// the main thread and takes SDL_LockAudio around what the mixer also touches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// --- Output format -----------------------------------------------------------------
+constexpr int SOUND_RATE          = 44100;   // frames per second, output and decoded samples
+constexpr int SOUND_OUT_CHANNELS  = 2;       // interleaved stereo, signed 16-bit
+constexpr int SOUND_BUFFER_FRAMES = 1024;    // mixer buffer: ~23 ms, the position's granularity
+constexpr int SOUND_MIX_CHANNELS  = 8;       // voices that can play at once
+constexpr int SOUND_SAMPLE_SLOTS  = 8;       // sample indices 0..7
+constexpr int SOUND_FREE_CHANNEL  = -1;      // playSample: take the first free channel
+constexpr int SOUND_ALL_CHANNELS  = -3;      // setChannelVolume: every channel
+constexpr int SOUND_MAX_SECONDS   = 15 * 60; // longer tracks are cut here (memory bound)
+
+enum class SoundDevice {
+    None,        // output not started (or stopped)
+    Card,        // a real sound device plays the mix
+    Dummy,       // SDL's dummy driver: mixed in real time, heard nowhere
+    TickClock,   // no SDL audio at all: positions follow the millisecond ticks
+};
+
+struct SoundSample;   // decoded PCM at SOUND_RATE, stereo
+struct SoundModule;   // a tracker module; nothing loads one
+
+// --- Output --------------------------------------------------------------------------
+// Starts the output once; later calls return the device already running.
+// Tries the default SDL driver (unless `allowDefaultDriver` is false), then SDL's
+// dummy driver, then the tick clock. `reason` (optional) says why the music is
+// silent when the result is not Card.
+SoundDevice startSoundOutput(bool allowDefaultDriver = true, std::string* reason = nullptr);
+
+// Forces the tick clock without touching SDL audio (tests of the fallback).
+SoundDevice startTickClockOutput();
+
+// Closes the output, stops every channel and frees every sample. The program
+// never calls it (the output lives until exit); tests do.
+void stopSoundOutput();
+
+SoundDevice soundDevice();
+const char* soundDeviceName(SoundDevice device);
+
+// --- Decoding --------------------------------------------------------------------------
+// Decodes a whole Ogg Vorbis file into interleaved stereo frames at SOUND_RATE
+// (other rates are resampled linearly, mono is doubled, channels past the
+// second are dropped). Refuses a missing or undecodable file, or one with an
+// unusable rate, with a one-line reason in `error`. Stops at SOUND_MAX_SECONDS.
+bool decodeOggFile(const char* path, std::vector<int16_t>& stereo, std::string& error);
+
+// Converts interleaved PCM of `channels` channels at `rate` Hz into interleaved
+// stereo at SOUND_RATE. Output frame count: floor(frames * SOUND_RATE / rate).
+// channels < 1 or rate < 1 give an empty result.
+std::vector<int16_t> convertToOutputFormat(const int16_t* pcm, size_t frames, int channels, long rate);
+
+// --- Samples ----------------------------------------------------------------------------
+// Decodes `path` into sample slot `index` (0..SOUND_SAMPLE_SLOTS-1), replacing
+// (and stopping) what was there. Returns the sample, or null when the file cannot
+// be decoded or the index is out of range; `error` gets the reason.
+SoundSample* loadSoundSample(int index, const char* path, std::string* error = nullptr);
+
+// Places ready PCM (interleaved stereo at SOUND_RATE) into a slot; tests use it
+// for samples of exact lengths, including empty ones.
+SoundSample* storeSoundSample(int index, std::vector<int16_t> stereo);
+
+// Length in frames; 0 for null.
+uint32_t sampleLength(const SoundSample* sample);
+
+// --- Channels ------------------------------------------------------------------------------
+// Plays `sample` once from its start on `channel` (SOUND_FREE_CHANNEL: the first
+// channel that is not playing). Returns the channel, or -1 when there is no
+// output, no sample or no free channel. The channel takes the volume last set
+// for all channels.
+int playSample(int channel, const SoundSample* sample);
+
+// True while the channel plays; a channel stops by itself at its sample's end.
+bool channelPlaying(int channel);
+
+// Play position in frames from the sample's start; 0 for a channel that never played.
+uint32_t channelPosition(int channel);
+
+// Moves a playing channel to `frame`; at or past the end the channel stops.
+// A channel that is not playing is left alone.
+void setChannelPosition(int channel, uint32_t frame);
+
+// Volume 0..255 (clamped) of one channel or of SOUND_ALL_CHANNELS; the latter
+// also becomes the volume of channels started later.
+void setChannelVolume(int channel, int volume);
+int  allChannelsVolume();   // the last volume set for all channels (255 at start)
+
+// Master volume of a tracker module's player. No module: no effect, returns false.
+bool setModuleMasterVolume(SoundModule* module, int volume);

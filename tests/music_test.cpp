@@ -1,0 +1,356 @@
+// tests/music_test.cpp: the sound layer (decoding, conversion, channels, the
+// no-device fallbacks) and the music clock with its beat key. Audio runs on
+// SDL's dummy driver, so the clock advances in real time without a sound card.
+// Positions are checked with generous bounds: no timing assertions.
+#include "app/Input.h"
+#include "app/Music.h"
+#include "app/SoundOutput.h"
+#include "tools/song/Song.h"
+
+#include "TestSupport.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+constexpr float  OGG_QUALITY = 0.4f;
+
+// Interleaved 16-bit tones: channel c plays freqs[c] at half scale.
+std::vector<int16_t> tones(size_t frames, long rate, const std::vector<double>& freqs)
+{
+    std::vector<int16_t> pcm(frames * freqs.size());
+    for (size_t i = 0; i < frames; ++i)
+        for (size_t c = 0; c < freqs.size(); ++c)
+            pcm[i * freqs.size() + c] = int16_t(16000.0 * std::sin(2.0 * PI * freqs[c] * double(i) / rate));
+    return pcm;
+}
+
+std::string writeTones(const TempDir& dir, const char* name, size_t frames, long rate, const std::vector<double>& freqs)
+{
+    const std::string path = dir.path() + "/" + name;
+    const std::vector<int16_t> pcm = tones(frames, rate, freqs);
+    std::string error;
+    EXPECT_TRUE(song::writeOggVorbis(path, pcm.data(), frames, int(freqs.size()), rate, OGG_QUALITY, error)) << error;
+    return path;
+}
+
+// Sign changes of one channel of interleaved stereo, per second of audio.
+double crossingsPerSecond(const std::vector<int16_t>& stereo, int channel)
+{
+    size_t crossings = 0;
+    const size_t frames = stereo.size() / 2;
+    for (size_t i = 1; i < frames; ++i)
+        if ((stereo[2 * (i - 1) + channel] < 0) != (stereo[2 * i + channel] < 0))
+            ++crossings;
+    return double(crossings) * SOUND_RATE / double(frames);
+}
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Polls until the condition holds or `seconds` have passed.
+template <typename F>
+bool waitFor(F condition, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        sleepMs(10);
+    }
+    return condition();
+}
+
+class SoundTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        stopSoundOutput();
+        musicClock = MusicClock();
+        setenv("SDL_AUDIODRIVER", "dummy", 1);   // never a real card in the tests
+    }
+    void TearDown() override { stopSoundOutput(); }
+
+    TempDir dir;
+};
+
+using MusicClockTest = SoundTest;
+
+} // namespace
+
+// --- Decoding and conversion ---------------------------------------------------------
+
+TEST_F(SoundTest, DecodesOwnOggWithExactFrameLength)
+{
+    const std::string path = writeTones(dir, "tones.ogg", 12345, 44100, { 440.0, 1000.0 });
+    std::vector<int16_t> stereo;
+    std::string error;
+    ASSERT_TRUE(decodeOggFile(path.c_str(), stereo, error)) << error;
+    EXPECT_EQ(stereo.size(), 12345u * 2);
+    // Each channel keeps its own tone: 2 sign changes per period.
+    EXPECT_NEAR(crossingsPerSecond(stereo, 0), 880.0, 880.0 * 0.05);
+    EXPECT_NEAR(crossingsPerSecond(stereo, 1), 2000.0, 2000.0 * 0.05);
+}
+
+TEST_F(SoundTest, ConvertsMonoAndOtherRatesAtLoad)
+{
+    const std::string mono = writeTones(dir, "mono22k.ogg", 11025, 22050, { 500.0 });
+    std::vector<int16_t> stereo;
+    std::string error;
+    ASSERT_TRUE(decodeOggFile(mono.c_str(), stereo, error)) << error;
+    EXPECT_EQ(stereo.size() / 2, 22050u);   // 0.5 s at 44.1 kHz
+    for (size_t i = 0; i < stereo.size(); i += 2)
+        ASSERT_EQ(stereo[i], stereo[i + 1]) << "mono must be the same on both sides, frame " << i / 2;
+    EXPECT_NEAR(crossingsPerSecond(stereo, 0), 1000.0, 50.0) << "pitch must survive the rate change";
+
+    const std::string rate48 = writeTones(dir, "stereo48k.ogg", 48000, 48000, { 300.0, 600.0 });
+    ASSERT_TRUE(decodeOggFile(rate48.c_str(), stereo, error)) << error;
+    EXPECT_EQ(stereo.size() / 2, 44100u);
+    EXPECT_NEAR(crossingsPerSecond(stereo, 1), 1200.0, 60.0);
+}
+
+TEST_F(SoundTest, ConversionTakesFirstTwoChannelsAndExactLengths)
+{
+    const std::vector<int16_t> three = { 1, 2, 3, 4, 5, 6 };   // two frames of three channels
+    const std::vector<int16_t> out = convertToOutputFormat(three.data(), 2, 3, SOUND_RATE);
+    EXPECT_EQ(out, (std::vector<int16_t>{ 1, 2, 4, 5 }));
+
+    const std::vector<int16_t> ramp = { 0, 1000 };   // mono, two frames at half rate
+    const std::vector<int16_t> up = convertToOutputFormat(ramp.data(), 2, 1, SOUND_RATE / 2);
+    ASSERT_EQ(up.size(), 8u);
+    EXPECT_EQ(up[2], 500);   // halfway between the two source frames
+    EXPECT_EQ(up[4], 1000);
+
+    EXPECT_TRUE(convertToOutputFormat(ramp.data(), 2, 0, SOUND_RATE).empty());
+    EXPECT_TRUE(convertToOutputFormat(ramp.data(), 2, 1, 0).empty());
+    EXPECT_TRUE(convertToOutputFormat(nullptr, 5, 2, SOUND_RATE).empty());
+    EXPECT_EQ(convertToOutputFormat(ramp.data(), 1, 1, 48000).size(), 0u);   // floor(44100 / 48000) frames
+}
+
+TEST_F(SoundTest, RefusesMissingGarbageAndTruncatedFiles)
+{
+    std::vector<int16_t> stereo;
+    std::string error;
+    EXPECT_FALSE(decodeOggFile((dir.path() + "/missing.ogg").c_str(), stereo, error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_FALSE(decodeOggFile(nullptr, stereo, error));
+
+    const std::string garbage = dir.path() + "/garbage.ogg";
+    std::ofstream(garbage) << "OggS but not really a Vorbis stream, only text";
+    EXPECT_FALSE(decodeOggFile(garbage.c_str(), stereo, error));
+    EXPECT_TRUE(stereo.empty());
+
+    const std::string empty = dir.path() + "/empty.ogg";
+    std::ofstream(empty).flush();
+    EXPECT_FALSE(decodeOggFile(empty.c_str(), stereo, error));
+
+    // A good file cut in half: what decodes is kept, nothing reads past the data.
+    const std::string whole = writeTones(dir, "whole.ogg", 44100, 44100, { 440.0, 440.0 });
+    std::ifstream in(whole, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string cut = dir.path() + "/cut.ogg";
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    if (decodeOggFile(cut.c_str(), stereo, error)) {
+        EXPECT_LT(stereo.size() / 2, 44100u);
+    }
+
+    // Flipped bytes in the middle of the audio: decodes or refuses, never crashes.
+    std::string damaged = bytes;
+    for (size_t i = damaged.size() / 3; i < damaged.size() / 3 + 200 && i < damaged.size(); ++i)
+        damaged[i] = char(damaged[i] ^ 0x5A);
+    const std::string bad = dir.path() + "/damaged.ogg";
+    std::ofstream(bad, std::ios::binary) << damaged;
+    decodeOggFile(bad.c_str(), stereo, error);
+    EXPECT_LE(stereo.size() / 2, 44100u + 4096u);
+}
+
+// --- Output and channels -------------------------------------------------------------------
+
+TEST_F(SoundTest, FallsBackToDummyDriverWithReason)
+{
+    std::string reason;
+    EXPECT_EQ(startSoundOutput(false, &reason), SoundDevice::Dummy);
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(startSoundOutput(), SoundDevice::Dummy) << "a second start keeps the running output";
+    // The dummy driver consumes the mix in real time.
+    SoundSample* s = storeSoundSample(1, std::vector<int16_t>(size_t(SOUND_RATE) * 2 * 2, 100));
+    ASSERT_EQ(playSample(SOUND_FREE_CHANNEL, s), 0);
+    EXPECT_TRUE(waitFor([] { return channelPosition(0) > 0; }, 5.0));
+}
+
+TEST_F(SoundTest, TickClockAdvancesAndEndsWithoutAudio)
+{
+    ASSERT_EQ(startTickClockOutput(), SoundDevice::TickClock);
+    SoundSample* s = storeSoundSample(0, std::vector<int16_t>(size_t(SOUND_RATE) * 2, 0));   // 1 s
+    ASSERT_EQ(playSample(SOUND_FREE_CHANNEL, s), 0);
+    EXPECT_TRUE(channelPlaying(0));
+    EXPECT_TRUE(waitFor([] { return channelPosition(0) > 0; }, 5.0));
+    setChannelPosition(0, uint32_t(SOUND_RATE) / 2);
+    EXPECT_GE(channelPosition(0), uint32_t(SOUND_RATE) / 2);
+    EXPECT_TRUE(waitFor([] { return !channelPlaying(0); }, 5.0));
+    EXPECT_EQ(channelPosition(0), uint32_t(SOUND_RATE));
+}
+
+TEST_F(SoundTest, ChannelsAreFirstFreeAndGuardTheirRanges)
+{
+    EXPECT_EQ(playSample(SOUND_FREE_CHANNEL, nullptr), -1);
+    ASSERT_EQ(startTickClockOutput(), SoundDevice::TickClock);
+    SoundSample* s = storeSoundSample(0, std::vector<int16_t>(size_t(SOUND_RATE) * 20, 0));
+    for (int i = 0; i < SOUND_MIX_CHANNELS; ++i)
+        EXPECT_EQ(playSample(SOUND_FREE_CHANNEL, s), i);
+    EXPECT_EQ(playSample(SOUND_FREE_CHANNEL, s), -1) << "every channel busy";
+    EXPECT_EQ(playSample(SOUND_MIX_CHANNELS, s), -1);
+    EXPECT_FALSE(channelPlaying(-1));
+    EXPECT_FALSE(channelPlaying(SOUND_MIX_CHANNELS));
+    EXPECT_EQ(channelPosition(99), 0u);
+    setChannelPosition(-5, 10);   // ignored
+    EXPECT_EQ(storeSoundSample(SOUND_SAMPLE_SLOTS, {}), nullptr);
+    EXPECT_EQ(loadSoundSample(-1, "x.ogg"), nullptr);
+
+    // Replacing a sample stops the channels that play it.
+    storeSoundSample(0, std::vector<int16_t>(100, 0));
+    for (int i = 0; i < SOUND_MIX_CHANNELS; ++i)
+        EXPECT_FALSE(channelPlaying(i));
+}
+
+TEST_F(SoundTest, VolumesClampAndModuleVolumeNeedsAModule)
+{
+    setChannelVolume(SOUND_ALL_CHANNELS, 300);
+    EXPECT_EQ(allChannelsVolume(), 255);
+    setChannelVolume(SOUND_ALL_CHANNELS, -4);
+    EXPECT_EQ(allChannelsVolume(), 0);
+    EXPECT_FALSE(setModuleMasterVolume(nullptr, 128));
+}
+
+// --- Music clock ----------------------------------------------------------------------------
+
+TEST_F(MusicClockTest, PositionIsMinusOneBeforePlayAndRunsWhilePlaying)
+{
+    const std::string path = writeTones(dir, "track.ogg", 3 * 44100, 44100, { 220.0, 330.0 });
+    initSound();
+    loadTrack(path.c_str(), 0);
+    EXPECT_EQ(musicClock.lengthSamples, 3.0f * 44100.0f);
+    EXPECT_EQ(musicPosition(0), -1.0f) << "before playTrack";
+
+    playTrack(0);
+    const float first = musicPosition(0);
+    EXPECT_GE(first, 0.0f);
+    EXPECT_LT(first, 1.0f);
+    EXPECT_TRUE(waitFor([&] { return musicPosition(0) > first; }, 5.0)) << "the clock must advance";
+    const float later = musicPosition(0);
+    EXPECT_GT(later, 0.0f);
+    EXPECT_LT(later, 1.0f);
+
+    // A channel that plays with a length below one frame reads 0, not a division by zero.
+    musicClock.lengthSamples = 0.5f;
+    EXPECT_EQ(musicPosition(0), 0.0f);
+}
+
+TEST_F(MusicClockTest, SeekLandsWithinOneBufferAndNothingRestartsAfterTheEnd)
+{
+    const std::string path = writeTones(dir, "track.ogg", 2 * 44100, 44100, { 220.0, 330.0 });
+    initSound();
+    loadTrack(path.c_str(), 0);
+    playTrack(0);
+
+    seekMusic(0, 0.5f);
+    const float middle = musicPosition(0);
+    const float buffer = float(SOUND_BUFFER_FRAMES) / musicClock.lengthSamples;
+    EXPECT_GE(middle, 0.5f);
+    EXPECT_LE(middle, 0.5f + buffer) << "a seek lands within one mixer buffer";
+
+    seekMusic(0, 0.0f);
+    EXPECT_LE(musicPosition(0), buffer);
+
+    seekMusic(0, 0.98f);
+    ASSERT_TRUE(waitFor([] { return musicPosition(0) < 0.0f; }, 10.0)) << "the track must end";
+    EXPECT_EQ(musicPosition(0), -1.0f);
+    seekMusic(0, 0.5f);
+    EXPECT_EQ(musicPosition(0), -1.0f) << "a seek after the end changes nothing";
+    sleepMs(50);
+    EXPECT_EQ(musicPosition(0), -1.0f);
+}
+
+TEST_F(MusicClockTest, SeekPastTheEndStopsTheTrack)
+{
+    const std::string path = writeTones(dir, "track.ogg", 44100, 44100, { 220.0, 330.0 });
+    initSound();
+    loadTrack(path.c_str(), 0);
+    playTrack(0);
+    seekMusic(0, -0.25f);   // truncated to 64 bits, low 32 bits: far past the end
+    EXPECT_EQ(musicPosition(0), -1.0f);
+}
+
+TEST_F(MusicClockTest, VolumeTruncatesToLevels)
+{
+    setSoundVolume(1.0f);
+    EXPECT_EQ(allChannelsVolume(), 255);
+    setSoundVolume(0.999f);
+    EXPECT_EQ(allChannelsVolume(), 254);
+    setSoundVolume(0.0f);
+    EXPECT_EQ(allChannelsVolume(), 0);
+    setSoundVolume(std::nanf(""));
+    EXPECT_EQ(allChannelsVolume(), 0);
+    setSoundVolume(1.0e30f);
+    EXPECT_EQ(allChannelsVolume(), 255);
+    setMusicVolume(0.5f);   // no module: no effect
+    EXPECT_EQ(allChannelsVolume(), 255);
+}
+
+TEST_F(MusicClockTest, MissingTrackGivesMinusOneAndOneLineNamingIt)
+{
+    initSound();
+    const std::string path = dir.path() + "/data/vortalune.ogg";
+    testing::internal::CaptureStderr();
+    loadTrack(path.c_str(), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(path), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(musicClock.sample, nullptr);
+    EXPECT_EQ(musicClock.lengthSamples, 0.0f);
+    playTrack(0);
+    EXPECT_EQ(musicPosition(0), -1.0f);
+}
+
+TEST_F(MusicClockTest, SilentOutputSaysSoOnce)
+{
+    testing::internal::CaptureStderr();
+    initSound();
+    initSound();   // already running: says nothing more
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("silent"), std::string::npos) << err;
+    EXPECT_EQ(soundDevice(), SoundDevice::Dummy);
+}
+
+TEST_F(MusicClockTest, BeatKeyPrintsOneLineWithSixDecimals)
+{
+    SDL_KeyboardEvent key{};
+    key.type = SDL_KEYDOWN;
+    key.keysym.sym = SDLK_b;
+
+    testing::internal::CaptureStderr();
+    handleKeyDown(key);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Beat at: -1.000000\n");
+
+    const std::string path = writeTones(dir, "track.ogg", 2 * 44100, 44100, { 220.0, 330.0 });
+    initSound();
+    loadTrack(path.c_str(), 0);
+    playTrack(0);
+    testing::internal::CaptureStderr();
+    handleKeyDown(key);
+    const std::string line = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(std::regex_match(line, std::regex("Beat at: 0\\.[0-9]{6}\n"))) << line;
+}
