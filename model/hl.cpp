@@ -71,10 +71,11 @@ bool fits(int64_t offset, int64_t count, int64_t size, size_t imageSize)
     return offset + count * size <= image;
 }
 
-// Upper bound on run headers walked while checking all channels of a model:
-// a file needs far fewer; more means a hostile file, refused instead of
-// spending seconds on it.
-constexpr int64_t MAX_CHECKED_RUNS = int64_t(1) << 22;
+// Upper bound on the items (run headers, vertices, normals, command
+// vertices, skin entries) looked at while checking a model. Records may share
+// data, so a small hostile file could otherwise make the check walk the same
+// bytes millions of times; the character needs well under 1 % of this.
+constexpr int64_t MAX_CHECKED_ITEMS = int64_t(1) << 23;
 
 bool hasMagic(const uint8_t* image, const char* magic)
 {
@@ -317,7 +318,7 @@ bool checkRunChain(const uint8_t* image, size_t imageSize, int64_t chain, int64_
 
 // The triangle-command stream of one mesh ends inside the image and names
 // only existing vertices and normals.
-bool checkCommands(const uint8_t* image, size_t imageSize, int64_t at, int vertices, int normals)
+bool checkCommands(const uint8_t* image, size_t imageSize, int64_t at, int vertices, int normals, int64_t& budget)
 {
     for (;;) {
         if (!fits(at, 1, 2, imageSize))
@@ -328,7 +329,8 @@ bool checkCommands(const uint8_t* image, size_t imageSize, int64_t at, int verti
             return true;
         if (count < 0)
             count = -count;
-        if (!fits(at, count, 8, imageSize))
+        budget -= count + 1;
+        if (budget < 0 || !fits(at, count, 8, imageSize))
             return false;
         for (int i = 0; i < count; ++i, at += 8) {
             const int vertex = readShort(image + at);
@@ -349,6 +351,7 @@ bool StudioModel::validate() const
         return false;
 
     // Bones.
+    int64_t budget = MAX_CHECKED_ITEMS;
     const int32_t bones = readInt(h + HEADER_BONE_COUNT);
     const int32_t boneOffset = readInt(h + HEADER_BONE_OFFSET);
     const int32_t controllers = readInt(h + HEADER_CONTROLLER_COUNT);
@@ -384,8 +387,9 @@ bool StudioModel::validate() const
         return false;
     if (groups < 1 || groups > MAX_SEQUENCE_GROUPS || !fits(groupOffset, groups, GROUP_SIZE, size))
         return false;
-    int64_t budget = MAX_CHECKED_RUNS;
     for (int s = 0; s < sequences; ++s) {
+        if (--budget < 0)
+            return false;
         const uint8_t* seq = h + sequenceOffset + static_cast<int64_t>(s) * SEQUENCE_SIZE;
         const int32_t frames = readInt(seq + SEQUENCE_FRAME_COUNT);
         const int32_t motionType = readInt(seq + SEQUENCE_MOTION_TYPE);
@@ -406,6 +410,7 @@ bool StudioModel::validate() const
             block += readInt(h + groupOffset + GROUP_DATA_OFFSET);
         if (!image || !fits(block, static_cast<int64_t>(bones) * blends, BONE_ANIM_SIZE, imageSize))
             return false;
+        budget -= bones * blends * 6;
         for (int b = 0; b < bones * blends; ++b) {
             const int64_t record = block + static_cast<int64_t>(b) * BONE_ANIM_SIZE;
             for (int c = 0; c < 6; ++c) {
@@ -434,6 +439,9 @@ bool StudioModel::validate() const
             return false;
     }
     if (skinRefs < 0 || families < 0 || !fits(skinOffset, static_cast<int64_t>(skinRefs) * families, 2, tSize))
+        return false;
+    budget -= static_cast<int64_t>(skinRefs) * families + textures;
+    if (budget < 0)
         return false;
     for (int64_t i = 0; i < static_cast<int64_t>(skinRefs) * families; ++i) {
         const int entry = readShort(t + skinOffset + 2 * i);
@@ -468,6 +476,9 @@ bool StudioModel::validate() const
             if (!fits(vertexBones, vertices, 1, size) || !fits(vertexData, vertices, 12, size) ||
                 !fits(normalBones, normals, 1, size) || !fits(normalData, normals, 12, size))
                 return false;
+            budget -= vertices + normals + meshes + 1;
+            if (budget < 0)
+                return false;
             for (int v = 0; v < vertices; ++v)
                 if (h[vertexBones + v] >= bones)
                     return false;
@@ -483,7 +494,7 @@ bool StudioModel::validate() const
                 const int32_t skinRef = readInt(mesh + MESH_SKIN_REF);
                 if (skinRef < 0 || skinRef >= skinRefs)
                     return false;
-                if (!checkCommands(h, size, readInt(mesh + MESH_COMMAND_OFFSET), vertices, normals))
+                if (!checkCommands(h, size, readInt(mesh + MESH_COMMAND_OFFSET), vertices, normals, budget))
                     return false;
             }
         }

@@ -14,6 +14,12 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 
 cd "$BUILD_DIR"
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure -j2 "$@"
+  xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure -j2 "$@"
+else
+  ctest --output-on-failure -j2 "$@"
 fi
-exec ctest --output-on-failure -j2 "$@"
+
+# The studio model fuzzer, for a bounded time (VORTALUNE_FUZZ_SECONDS; 0 skips).
+if [ "${VORTALUNE_FUZZ_SECONDS:-60}" != 0 ]; then
+  "$ROOT/scripts/fuzz.sh" "${VORTALUNE_FUZZ_SECONDS:-60}"
+fi
