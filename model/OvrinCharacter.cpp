@@ -668,7 +668,7 @@ struct SequenceDef {
 const SequenceDef SEQUENCE_DEFS[OVRIN_SEQUENCES] = {
     { "idle",        15.0f, 34, true,  idlePose },             // 0
     { "walk",        30.0f, 26, true,  walkPose },             // 1
-    { "crouch",      30.0f,  8, false, crouchSequencePose },   // 2
+    { "crouch",      30.0f, 10, false, crouchSequencePose },   // 2
     { "take_off",    30.0f, 10, false, takeOffPose },          // 3
     { "in_air",      12.0f, 14, true,  inAirPose },            // 4
     { "wave",        20.0f, 32, false, wavePose },             // 5
