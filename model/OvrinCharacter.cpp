@@ -420,8 +420,8 @@ void buildBody(StudioSubModelDesc& sub)
     b.finish();
 }
 
-const Float3 HEAD_CENTRE(0.6f, 0.0f, 71.5f);
-const Float3 HEAD_RADII(5.2f, 4.6f, 6.2f);
+constexpr Float3 HEAD_CENTRE(0.6f, 0.0f, 71.5f);
+constexpr Float3 HEAD_RADII(5.2f, 4.6f, 6.2f);
 
 void buildHead(StudioSubModelDesc& sub, bool hat)
 {
@@ -665,7 +665,7 @@ struct SequenceDef {
 
 // Frames run 1 .. n-1 when played (frame 0 only for one-frame sequences), so a
 // loop's period is n - 2 frames and frame n - 1 equals frame 1.
-const SequenceDef SEQUENCE_DEFS[OVRIN_SEQUENCES] = {
+constexpr SequenceDef SEQUENCE_DEFS[OVRIN_SEQUENCES] = {
     { "idle",        15.0f, 34, true,  idlePose },             // 0
     { "walk",        30.0f, 26, true,  walkPose },             // 1
     { "crouch",      30.0f, 10, false, crouchSequencePose },   // 2
