@@ -83,7 +83,7 @@ TEST(EndToEnd, NoOpenGLVisualExitsWithCode5)
     options.workDir = dir.path();
     options.env = AUDIO_ENV;
     const ProcessResult r = runProcess(
-        { "/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -extension GLX", VORTALUNE_BINARY }, options);
+        { "/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -extension GLX -noreset", VORTALUNE_BINARY }, options);
     EXPECT_EQ(r.exitCode, 5) << r.errorOutput;
     EXPECT_NE(r.errorOutput.find("Couldn't set display mode: "), std::string::npos) << r.errorOutput;
 }
