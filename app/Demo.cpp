@@ -8,9 +8,13 @@
 //   --- Entry ---
 #include "app/Demo.h"
 
+#include "app/Font.h"
 #include "app/Input.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "gfx/Texture.h"
+#include "iso/Particles.h"
+#include "path/Camera.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -74,16 +78,42 @@ void setupGlState()
 
 // --- Assets --------------------------------------------------------------------
 
+namespace {
+
+// Where the character (actor 0) starts; the camera's start targets look at it.
+constexpr Float3 CHARACTER_START { 0.0f, 0.0f, 0.0f };
+
+} // namespace
+
 void loadAssets()
 {
     // 1. Release whatever is loaded (actors, particles, font, textures), then
     //    generate the texture names.
+    destroyParticles(particleSystem);
+    releaseFont(fontLists);
+    textureTable.release();
+    textureTable.generate();
     // 2. The character: actor 0 at the origin, texture slot 1.
     // 3-6. Texture slots: glow target (5), screen copy (8), the PNG images.
+    textureTable.createEmpty(256, 256, GL_RGB, SLOT_GLOW);
+    textureTable.createEmpty(nextPowerOfTwo(appSettings.screenWidth), nextPowerOfTwo(appSettings.screenHeight),
+                             GL_RGB, SLOT_TITLE);
+    textureTable.loadPng("data/credits.png", SLOT_CREDITS, 0);
+    textureTable.loadPng("data/blue_cross.png", SLOT_SKY, 0);
+    textureTable.loadPng("data/pastel.png", SLOT_PASTEL, 0);
+    textureTable.loadPng("data/bumpy.png", SLOT_BUMPY, 0);
+    textureTable.loadPng("data/vortalune.png", SLOT_TITLE, 0);
+    textureTable.loadPngWithMask("data/sprite01_mask.png", "data/sprite01_mask.png", SLOT_SPRITE, 0);
+    textureTable.loadPngWithMask("data/font.png", "data/font_mask.png", SLOT_FONT, 0);
     // 7. Light parameters.
     // 8. Font display lists over slot 7.
+    buildFont(fontLists, textureTable.nameOf(SLOT_FONT));
     // 9. Particle root.
-    // 10. Camera start targets.
+    createParticleRoot(particleSystem);
+    // 10. Camera: far out above the character looking straight down, then
+    //     closing in to 300 with smoothing.
+    setTarget(camera, Float3(90.0f, 0.0f, 0.0f), CHARACTER_START, 2000.0f, CAMERA_HOLD, 1.0f);
+    setTarget(camera, Float3(90.0f, 0.0f, 0.0f), CHARACTER_START, 300.0f, CAMERA_SMOOTHING, 1.0f);
     // 11. Music: load the track, set volumes, start it.
     //
     // Each subsystem adds its step here as it is built.
@@ -133,6 +163,9 @@ void runFrameLoop()
 void shutdown()
 {
     // Release the actors, the particle tree, the font lists and the textures.
+    destroyParticles(particleSystem);
+    releaseFont(fontLists);
+    textureTable.release();
 }
 
 } // namespace

@@ -35,11 +35,23 @@ public:
 
     void     release();                                         // deletes names once, zeroes all
     void     generate();                                        // creates the ten names once
-    int      createEmpty(int width, int height, uint32_t format, int slot);   // returns slot
-    int      loadPng(const char* path, int slot, int mipmaps);                // slot, or 0 on failure
+    // Empty level 0 (zeroed) of width x height; GL_RGBA gives 4 components,
+    // any other format GL_RGB and 3. Returns slot, or 0 for a slot outside
+    // 0..9 or a negative size.
+    int      createEmpty(int width, int height, uint32_t format, int slot);
+    // PNG (any file IMG_Load reads) of 3 or 4 bytes per pixel into the slot,
+    // mipmapped when `mipmaps` is non-zero. Returns slot, or 0 with the slot
+    // unchanged for a missing or unreadable file, a paletted or grey image,
+    // an image larger than the driver's textures, or a slot outside 0..9.
+    int      loadPng(const char* path, int slot, int mipmaps);
+    // One RGBA texture: RGB from the colour image, alpha from the mask's first
+    // (red) channel. Both need the same size and 3 or 4 bytes per pixel;
+    // otherwise returns 0 with the slot unchanged.
     int      loadPngWithMask(const char* colourPath, const char* maskPath, int slot, int mipmaps);
-    void     copyFromFramebuffer(int x, int y, int width, int height, int slot);  // leaves it bound
-    uint32_t nameOf(int slot) const;                            // 0 for slot 0
+    // Framebuffer rectangle with lower-left (x, y) into level 0 at (0, 0); the
+    // slot stays bound. Nothing happens for a slot outside 0..9.
+    void     copyFromFramebuffer(int x, int y, int width, int height, int slot);
+    uint32_t nameOf(int slot) const;                            // 0 for slot 0 (and outside 0..9)
 };
 
 // The program's texture table (written by asset loading and the render passes).

@@ -8,6 +8,7 @@
 #include <png.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 bool ensureGlWindow()
 {
@@ -16,21 +17,34 @@ bool ensureGlWindow()
     if (tried)
         return opened;
     tried = true;
-    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
-        std::fprintf(stderr, "test window: %s\n", SDL_GetError());
-        return false;
+    // On a busy machine the X server now and then refuses a connection for a
+    // moment (SDL then reports no display, or falls back to a text-mode driver
+    // without OpenGL); a few tries ride that out.
+    // With a display, only X11 will do.
+    if (std::getenv("DISPLAY") && !std::getenv("SDL_VIDEODRIVER"))
+        setenv("SDL_VIDEODRIVER", "x11", 0);
+    constexpr int ATTEMPTS = 8;
+    for (int attempt = 1; attempt <= ATTEMPTS && !screenSurface; ++attempt) {
+        if (attempt > 1) {
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            SDL_Delay(250);
+        }
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) < 0) {
+            std::fprintf(stderr, "test window (try %d): %s\n", attempt, SDL_GetError());
+            continue;
+        }
+        SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+        SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+        SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+        SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+        screenSurface = SDL_SetVideoMode(GL_TEST_WIDTH, GL_TEST_HEIGHT, 24, SDL_OPENGL | SDL_ANYFORMAT);
+        if (!screenSurface)
+            std::fprintf(stderr, "test window (try %d): %s\n", attempt, SDL_GetError());
     }
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    screenSurface = SDL_SetVideoMode(GL_TEST_WIDTH, GL_TEST_HEIGHT, 24, SDL_OPENGL | SDL_ANYFORMAT);
-    if (!screenSurface) {
-        std::fprintf(stderr, "test window: %s\n", SDL_GetError());
+    if (!screenSurface)
         return false;
-    }
     setupGlState();
     glReadBuffer(GL_BACK);
     opened = true;

@@ -1,0 +1,132 @@
+// path/CameraPath.h: camera paths (key points, chord lengths, a B-spline
+// through them), the position/rotation pair of each scene, the per-scene set,
+// and the text files they are kept in. No GL.
+//
+// Files (numbers separated by any white space when read):
+//   "<folder>/pos_path<n>.txt", "<folder>/rot_path<n>.txt", n = scene 1..10:
+//       count, then count lines "x y z" (eye position, or pitch yaw roll in degrees)
+//   "<folder>/paths.tms": path count P; per path a knot count K, K - 2 records
+//       "x y z a b" (a, b read and ignored), then K knot values.
+// Readers stop at the end of the data or at the first value that is not a
+// finite number; a negative count, or one that does not fit 32 bits, reads
+// nothing. Writers go through a temporary file in the same folder that is
+// renamed over the target, so a failed write never leaves half a file.
+#pragma once
+
+#include "app/Shell.h"   // SCENE_ENTRIES
+#include "math/Math.h"
+#include "path/bspline.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// --- Types ---------------------------------------------------------------------
+
+struct CameraPath {
+    std::vector<Float3> points;    // key points in recording order
+    std::vector<float>  lengths;   // cumulative chord length per point; first 0
+    CubicBSpline        spline;    // over the points once there are four or more
+};
+
+struct PathPair {
+    CameraPath position;           // eye positions (world)
+    CameraPath rotation;           // (pitch, yaw, roll) in degrees
+    int32_t    posCursor = 0;      // polyline search cursors, reset when a flight starts
+    int32_t    rotCursor = 0;
+};
+
+constexpr int FIRST_SCENE = 1;
+constexpr int LAST_SCENE  = 10;
+
+// Scene flight lengths as fractions of the music track, index = scene.
+constexpr float DEFAULT_PATH_DURATIONS[SCENE_ENTRIES] = {
+    0.0f, 0.064f, 0.0779f,
+    0.09090909f, 0.09090909f, 0.09090909f, 0.09090909f,
+    0.09090909f, 0.09090909f, 0.09090909f, 0.09090909f,
+};
+
+struct PathSet {
+    PathPair                pairs[SCENE_ENTRIES];        // 1..10; 0 is never loaded
+    std::vector<CameraPath> timedPaths[SCENE_ENTRIES];   // 1..10; 0 stays empty
+    float                   pathDurations[SCENE_ENTRIES] = {
+        DEFAULT_PATH_DURATIONS[0], DEFAULT_PATH_DURATIONS[1], DEFAULT_PATH_DURATIONS[2],
+        DEFAULT_PATH_DURATIONS[3], DEFAULT_PATH_DURATIONS[4], DEFAULT_PATH_DURATIONS[5],
+        DEFAULT_PATH_DURATIONS[6], DEFAULT_PATH_DURATIONS[7], DEFAULT_PATH_DURATIONS[8],
+        DEFAULT_PATH_DURATIONS[9], DEFAULT_PATH_DURATIONS[10],
+    };
+    std::string             folder = "data";            // where the pair files are read and written
+};
+
+// --- Building and sampling -----------------------------------------------------
+
+// Appends a key point and its cumulative length; from four points on the
+// spline is rebuilt over all points with uniform knots.
+void appendPoint(CameraPath& path, float x, float y, float z);
+
+// Empties the points, the lengths and the spline.
+void clearPath(CameraPath& path);
+
+// Polyline point at arc length `distance`, searching forward from `cursor`
+// (which it updates; it never moves back by itself). No points: (0, 0, 0).
+// Past the end: the last point, cursor = last index.
+Float3 pointAtDistance(const CameraPath& path, float distance, int32_t& cursor);
+
+// Last cumulative length; 0 with fewer than two points.
+float totalLength(const CameraPath& path);
+
+// Spline at normalised s (0 start, 1 end); the polyline at s * totalLength
+// when the spline cannot be evaluated (fewer than four points).
+Float3 samplePath(const CameraPath& path, float s, int32_t& cursor);
+
+// Both paths of a pair at s, with the pair's own cursors.
+void samplePair(PathPair& pair, float s, Float3& position, Float3& angles);
+
+// Key point access for 0 <= i < point count; otherwise false and no change.
+// setPathPoint changes the stored point only (not the lengths or the spline).
+bool setPathPoint(CameraPath& path, int32_t i, float x, float y, float z);
+bool getPathPoint(const CameraPath& path, int32_t i, Float3& point);
+
+// --- Files -----------------------------------------------------------------------
+
+// "<folder>/pos_path<n>.txt" and "<folder>/rot_path<n>.txt".
+std::string positionPathName(const std::string& folder, int scene);
+std::string rotationPathName(const std::string& folder, int scene);
+std::string timedPathsName(const std::string& folder);
+
+// False (path unchanged) when the file cannot be opened; otherwise the path is
+// replaced by the points the file holds and the result is true.
+bool loadPathFile(CameraPath& path, const std::string& filename);
+
+// Writes "count\n" and "x y z\n" per point with six decimals. False (and the
+// old file left as it was) when the file cannot be written.
+bool savePathFile(const CameraPath& path, const std::string& filename);
+
+// Both files of scene n; true only if both were read.
+bool loadPathPair(PathPair& pair, int scene, const std::string& folder = "data");
+bool savePathPair(const PathPair& pair, int scene, const std::string& folder = "data");
+
+// Replaces the list with the paths of a "paths.tms" file; when the file cannot
+// be opened the list stays as it was. Each path's knots are written with
+// setKnot after its points, so ill-formed knot counts are reported by the spline.
+void loadTimedPaths(std::vector<CameraPath>& list, const std::string& filename);
+
+// Writes a list in the "paths.tms" format: each path's current spline knots
+// (a path needs four or more points), and per point its cumulative length and
+// its index / (count - 1) as the two extra numbers, which readers ignore.
+bool saveTimedPaths(const std::vector<CameraPath>& list, const std::string& filename);
+
+// --- The set ---------------------------------------------------------------------
+
+// Start-up loading from `folder`: empties the set, loads every scene's pair
+// (a pair whose two files were not both read gets the default flight appended:
+// position (0, 0, 1000), (0, 0, 1500), rotation (0, 0, 0) twice), then gives
+// every scene its own copy of "<folder>/paths.tms". Durations are not touched.
+void loadAllPaths(PathSet& set, const std::string& folder = "data");
+
+// Appends a key to scene n's pair and rewrites both of its files at once.
+// Scenes outside 1..10 are ignored.
+void recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles);
+
+// Empties both paths of scene n (0..10) and resets its cursors.
+void clearPair(PathSet& set, int scene);

@@ -1,0 +1,29 @@
+// tests/PngFixture.h: small PNG files made by the tests themselves, and a
+// reader for checking what the generators wrote.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Writes width x height pixels of `channels` bytes (1 grey .. 4 RGBA), rows top
+// first; fails the calling test (ADD_FAILURE) when the file cannot be written.
+void writeFixturePng(const std::string& path, int width, int height, int channels, const std::vector<uint8_t>& pixels);
+
+// An 8-bit paletted PNG of the given indices over a small fixed palette.
+void writeFixturePalettedPng(const std::string& path, int width, int height, const std::vector<uint8_t>& indices);
+
+struct PngInfo {
+    bool     ok = false;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int      colourType = -1;   // PNG_COLOR_TYPE_*
+    int      bitDepth = 0;
+    std::vector<uint8_t> rgb;   // decoded to 8-bit RGB, rows top first
+};
+
+// Reads a PNG file's header and its pixels as RGB.
+PngInfo readPng(const std::string& path);
+
+// Reads a file's bytes (empty when missing).
+std::vector<uint8_t> readFileBytes(const std::string& path);
