@@ -44,7 +44,7 @@ int main(int argc, char** argv)
             writeSeed(dir, "header_" + std::to_string(index++), FUZZ_AS_MODEL, bytes);
         }
     }
-    // The tiny model from the tests' shape: a truncated character.
+    // A truncated character.
     std::vector<uint8_t> cut(model.model.begin(), model.model.begin() + 4096);
     writeSeed(dir, "truncated", FUZZ_AS_MODEL, cut);
     return 0;
