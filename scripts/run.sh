@@ -12,6 +12,6 @@ cmake --build "$ROOT/build" --target assets
 
 cd "$ROOT"
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/build/vortalune" "$@"
+  exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$ROOT/build/vortalune" "$@"
 fi
 exec "$ROOT/build/vortalune" "$@"

@@ -14,6 +14,7 @@ PACKAGES=(
   libvorbis-dev libpng-dev libfreetype-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool
+  clang libclang-rt-14-dev
 )
 
 missing=()

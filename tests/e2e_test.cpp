@@ -104,7 +104,7 @@ TEST(EndToEnd, NoOpenGLVisualExitsWithCode5)
     // server never races another one starting at the same time.
     const std::string display = std::to_string(4000 + getpid() % 1000);
     const ProcessResult r = runProcess({ "/usr/bin/xvfb-run", "-n", display, "-s",
-                                         "-screen 0 1024x768x24 -extension GLX", VORTALUNE_BINARY },
+                                         "-screen 0 1024x768x24 -extension GLX -noreset", VORTALUNE_BINARY },
                                        options);
     EXPECT_EQ(r.exitCode, 5) << r.errorOutput;
     EXPECT_NE(r.errorOutput.find("Couldn't set display mode: "), std::string::npos) << r.errorOutput;
