@@ -12,17 +12,19 @@ export SDL_AUDIODRIVER=dummy
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 
+# The studio model fuzzer first, for a bounded time (VORTALUNE_FUZZ_SECONDS;
+# 0 skips), so the test summary is the last thing printed.
+if [ "${VORTALUNE_FUZZ_SECONDS:-60}" != 0 ]; then
+  "$ROOT/scripts/fuzz.sh" "${VORTALUNE_FUZZ_SECONDS:-60}"
+fi
+
 cd "$BUILD_DIR"
 # -noreset: Xvfb otherwise resets whenever its last client leaves, and SDL 1.2
 # opens, closes and reopens the display at start-up, so a loaded machine
 # sometimes reconnects into the reset and fails with "Couldn't open X11 display".
 if [ -z "${DISPLAY:-}" ]; then
-  xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j2 "$@"
+  exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j2 "$@"
 else
-  ctest --output-on-failure -j2 "$@"
+  exec ctest --output-on-failure -j2 "$@"
 fi
 
-# The studio model fuzzer, for a bounded time (VORTALUNE_FUZZ_SECONDS; 0 skips).
-if [ "${VORTALUNE_FUZZ_SECONDS:-60}" != 0 ]; then
-  "$ROOT/scripts/fuzz.sh" "${VORTALUNE_FUZZ_SECONDS:-60}"
-fi
