@@ -186,76 +186,20 @@ void disableAllSources(SourceField& field)
 
 float sampleField(const SourceField& field, const Float3& q, Float3& colourSum)
 {
-    float value = 0.0f;
-    float cr = 0.0f, cg = 0.0f, cb = 0.0f;
+    FieldSum sum;
     const BallSource* balls = field.balls.data();
     const SegmentSource* segments = field.segments.data();
-
     for (const SourceNode* node = &field.root; node;) {
-        for (uint32_t id : node->ballIds) {
-            const BallSource& b = balls[id];
-            if (!b.enabled)
-                continue;
-            const float dx = q.x - b.centre.x;
-            const float dy = q.y - b.centre.y;
-            const float dz = q.z - b.centre.z;
-            const float w = 1.0f - (dx * dx + dy * dy + dz * dz) * b.invRadiusSq;
-            if (w > 0.0f) {   // NaN (radius 0 at the centre) fails too: no contribution
-                const float f = b.strength * w * w;
-                value += f;
-                cr += f * b.colour.x;
-                cg += f * b.colour.y;
-                cb += f * b.colour.z;
-            }
-        }
-        for (uint32_t id : node->segmentIds) {
-            const SegmentSource& s = segments[id];
-            if (!s.enabled)
-                continue;
-            const float vx = q.x - s.start.x;
-            const float vy = q.y - s.start.y;
-            const float vz = q.z - s.start.z;
-            float t = (s.direction.x * vx + s.direction.y * vy + s.direction.z * vz) * s.invLengthSq;
-            float distSq;
-            if (t <= 0.0f) {
-                distSq = vx * vx + vy * vy + vz * vz;
-            } else if (t < 1.0f) {
-                const float ex = s.direction.x * t - vx;
-                const float ey = s.direction.y * t - vy;
-                const float ez = s.direction.z * t - vz;
-                distSq = ex * ex + ey * ey + ez * ez;
-            } else {
-                const float ex = q.x - s.end.x;
-                const float ey = q.y - s.end.y;
-                const float ez = q.z - s.end.z;
-                distSq = ex * ex + ey * ey + ez * ez;
-            }
-            const float w = 1.0f - distSq * s.invRadiusSq;
-            if (w > 0.0f) {
-                t = t > 0.0f ? (t < 1.0f ? t : 1.0f) : 0.0f;   // clamp to 0..1 (NaN gives 0)
-                const float f = (s.startStrength + t * (s.endStrength - s.startStrength)) * w * w;
-                value += f;
-                cr += f * (s.startColour.x + t * (s.endColour.x - s.startColour.x));
-                cg += f * (s.startColour.y + t * (s.endColour.y - s.startColour.y));
-                cb += f * (s.startColour.z + t * (s.endColour.z - s.startColour.z));
-            }
-        }
+        for (uint32_t id : node->ballIds)
+            addBall(balls[id], q, sum);
+        for (uint32_t id : node->segmentIds)
+            addSegment(segments[id], q, sum);
         const int child = (q.x >= node->centre.x ? 1 : 0) | (q.y >= node->centre.y ? 2 : 0) |
                           (q.z >= node->centre.z ? 4 : 0);
         node = node->children[child].get();
     }
-    colourSum = Float3(cr, cg, cb);
-    return value;
-}
-
-Float3 weightedColour(float value, const Float3& colourSum)
-{
-    if (value == 0.0f)
-        return Float3();
-    Float3 c(colourSum.x / value, colourSum.y / value, colourSum.z / value);
-    if (!std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.z))
-        return Float3();
-    return c;
+    colourSum = Float3(sum.r, sum.g, sum.b);
+    return sum.value;
 }
 
 // --- Enabled sources in order ---------------------------------------------------------------

@@ -121,6 +121,68 @@ void disableAllSources(SourceField& field);
 
 // --- Evaluation --------------------------------------------------------------------------
 
+// Running sums of one evaluation.
+struct FieldSum {
+    float value = 0.0f;
+    float r = 0.0f, g = 0.0f, b = 0.0f;   // strength-weighted colour
+};
+
+// One ball's contribution at q: f = strength (1 - d^2 / r^2)^2 inside the
+// support, nothing outside it (w <= 0; NaN, from radius 0 at the centre, counts
+// as outside). Disabled balls add nothing.
+inline void addBall(const BallSource& b, const Float3& q, FieldSum& sum)
+{
+    if (!b.enabled)
+        return;
+    const float dx = q.x - b.centre.x;
+    const float dy = q.y - b.centre.y;
+    const float dz = q.z - b.centre.z;
+    const float w = 1.0f - (dx * dx + dy * dy + dz * dz) * b.invRadiusSq;
+    if (w > 0.0f) {
+        const float f = b.strength * w * w;
+        sum.value += f;
+        sum.r += f * b.colour.x;
+        sum.g += f * b.colour.y;
+        sum.b += f * b.colour.z;
+    }
+}
+
+// One segment's contribution at q: the kernel of the distance to the segment,
+// with strength and colour interpolated at the projection s (clamped to 0..1).
+// Beyond an end the segment acts as a ball at that end.
+inline void addSegment(const SegmentSource& s, const Float3& q, FieldSum& sum)
+{
+    if (!s.enabled)
+        return;
+    const float vx = q.x - s.start.x;
+    const float vy = q.y - s.start.y;
+    const float vz = q.z - s.start.z;
+    float t = (s.direction.x * vx + s.direction.y * vy + s.direction.z * vz) * s.invLengthSq;
+    float distSq;
+    if (t <= 0.0f) {
+        distSq = vx * vx + vy * vy + vz * vz;
+    } else if (t < 1.0f) {
+        const float ex = s.direction.x * t - vx;
+        const float ey = s.direction.y * t - vy;
+        const float ez = s.direction.z * t - vz;
+        distSq = ex * ex + ey * ey + ez * ez;
+    } else {
+        const float ex = q.x - s.end.x;
+        const float ey = q.y - s.end.y;
+        const float ez = q.z - s.end.z;
+        distSq = ex * ex + ey * ey + ez * ez;
+    }
+    const float w = 1.0f - distSq * s.invRadiusSq;
+    if (w > 0.0f) {
+        t = t > 0.0f ? (t < 1.0f ? t : 1.0f) : 0.0f;   // clamp to 0..1 (NaN gives 0)
+        const float f = (s.startStrength + t * (s.endStrength - s.startStrength)) * w * w;
+        sum.value += f;
+        sum.r += f * (s.startColour.x + t * (s.endColour.x - s.startColour.x));
+        sum.g += f * (s.startColour.y + t * (s.endColour.y - s.startColour.y));
+        sum.b += f * (s.startColour.z + t * (s.endColour.z - s.startColour.z));
+    }
+}
+
 // The raw field at point q: walks the octree from the root towards q and sums
 // every enabled source listed on the way. Returns the value and leaves the
 // strength-weighted colour sum (not yet divided by the value) in colourSum.
@@ -131,7 +193,16 @@ float sampleField(const SourceField& field, const Float3& q, Float3& colourSum);
 // colour of the edge's other end instead (iso/Mesher.cpp). A quotient that
 // overflows (value tiny next to the sum, possible where positive and negative
 // sources cancel) is also replaced by 0, so no infinity or NaN reaches a vertex.
-Float3 weightedColour(float value, const Float3& colourSum);
+inline Float3 weightedColour(float value, const Float3& colourSum)
+{
+    if (value == 0.0f)
+        return Float3();
+    const Float3 c(colourSum.x / value, colourSum.y / value, colourSum.z / value);
+    // x - x is 0 for finite x and NaN for infinities and NaN.
+    if ((c.x - c.x) != 0.0f || (c.y - c.y) != 0.0f || (c.z - c.z) != 0.0f)
+        return Float3();
+    return c;
+}
 
 // --- Enabled sources in order ---------------------------------------------------------------
 

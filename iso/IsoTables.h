@@ -10,6 +10,7 @@
 //   --- Rotations and classes ---
 //   --- Class triangle lists ---
 //   --- Case table ---
+//   --- Crossed edges ---
 //   --- Per-configuration triangles ---
 #pragma once
 
@@ -234,6 +235,32 @@ constexpr bool caseTableComplete(const CaseTable& table)
     return true;
 }
 static_assert(caseTableComplete(CASE_TABLE), "every configuration has a class");
+
+// --- Crossed edges ------------------------------------------------------------------------
+// For each configuration, bit e set when cube edge e joins an inside and an
+// outside corner (the edges that carry a vertex).
+constexpr uint16_t crossedEdgesOf(int c)
+{
+    uint16_t mask = 0;
+    for (int e = 0; e < 12; ++e)
+        if (((c >> EDGES[e].a) & 1) != ((c >> EDGES[e].b) & 1))
+            mask = static_cast<uint16_t>(mask | (1u << e));
+    return mask;
+}
+
+struct CrossedEdgeTable {
+    uint16_t masks[256] = {};
+};
+
+constexpr CrossedEdgeTable buildCrossedEdgeTable()
+{
+    CrossedEdgeTable table{};
+    for (int c = 0; c < 256; ++c)
+        table.masks[c] = crossedEdgesOf(c);
+    return table;
+}
+
+inline constexpr CrossedEdgeTable CROSSED_EDGES = buildCrossedEdgeTable();
 
 // --- Per-configuration triangles -------------------------------------------------------
 // The class triangle lists rotated back onto each configuration's own cube and

@@ -30,11 +30,221 @@ IsoMesher::IsoMesher(SourceField* field_) : field(field_)
     spare.gradient = Float3();
     cellMin = GridPoint{ 0, 0, 0 };
     cellMax = GridPoint{ GRID_SIZE, GRID_SIZE, GRID_SIZE };
+    blockStart.assign(BLOCK_COUNT + 1, 0u);
 }
+
+// --- Block source lists ----------------------------------------------------------------------
+
+namespace {
+
+// Block range [lo, hi] on one axis of a support interval, inside the node's
+// blocks. The interval is widened a little so that rounding in the kernel
+// (a point a hair outside the radius still giving w > 0) can never drop a
+// source from a block it reaches. Returns false for an empty or NaN range.
+bool blockRange(float low, float high, float radius, float nodeMin, float nodeMax, int& lo, int& hi)
+{
+    const float margin = 0.01f + 1e-4f * std::fabs(radius);
+    float l = std::floor((low - margin) * (1.0f / BLOCK_SIZE));
+    float h = std::floor((high + margin) * (1.0f / BLOCK_SIZE));
+    const float nodeLo = nodeMin * (1.0f / BLOCK_SIZE);
+    const float nodeHi = nodeMax * (1.0f / BLOCK_SIZE) - 1.0f;
+    if (!(l <= h))
+        return false;   // NaN: such a source adds nothing anywhere
+    l = l < nodeLo ? nodeLo : l;
+    h = h > nodeHi ? nodeHi : h;
+    if (l > h)
+        return false;
+    lo = static_cast<int>(l);
+    hi = static_cast<int>(h);
+    return true;
+}
+
+// Calls add(block, entry) for every block that each enabled source of the
+// node reaches: balls first, then segments, each ascending.
+template <typename Add>
+void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
+{
+    auto addBox = [&](const float low[3], const float high[3], float radius, uint32_t entry) {
+        int lo[3], hi[3];
+        for (int i = 0; i < 3; ++i)
+            if (!blockRange(low[i], high[i], radius, node.minCorner[i], node.maxCorner[i], lo[i], hi[i]))
+                return;
+        for (int z = lo[2]; z <= hi[2]; ++z)
+            for (int y = lo[1]; y <= hi[1]; ++y)
+                for (int x = lo[0]; x <= hi[0]; ++x)
+                    add(x + BLOCKS_PER_AXIS * (y + BLOCKS_PER_AXIS * z), entry);
+    };
+    for (uint32_t id : node.ballIds) {
+        const BallSource& b = field.balls[id];
+        if (!b.enabled)
+            continue;
+        const float r = std::fabs(b.radius);
+        const float low[3] = { b.centre.x - r, b.centre.y - r, b.centre.z - r };
+        const float high[3] = { b.centre.x + r, b.centre.y + r, b.centre.z + r };
+        addBox(low, high, r, id);
+    }
+    for (uint32_t id : node.segmentIds) {
+        const SegmentSource& s = field.segments[id];
+        if (!s.enabled)
+            continue;
+        const float r = std::fabs(s.radius);
+        float low[3], high[3];
+        for (int i = 0; i < 3; ++i) {
+            low[i] = std::fmin(s.start[i], s.end[i]) - r;
+            high[i] = std::fmax(s.start[i], s.end[i]) + r;
+        }
+        addBox(low, high, r, id | BLOCK_SEGMENT_BIT);
+    }
+}
+
+bool finite(float v) { return v - v == 0.0f; }
+bool finite(const Float3& v) { return finite(v.x) && finite(v.y) && finite(v.z); }
+
+void buildBlockLists(IsoMesher& mesher)
+{
+    const SourceField& field = *mesher.field;
+    // Row evaluation adds 0 * strength and 0 * colour for sources that do not
+    // reach a lane: exact only when those are finite.
+    mesher.rowEvaluation = true;
+    for (const BallSource& b : field.balls)
+        if (b.enabled && !(finite(b.strength) && finite(b.colour)))
+            mesher.rowEvaluation = false;
+    for (const SegmentSource& s : field.segments)
+        if (s.enabled && !(finite(s.startStrength) && finite(s.endStrength) && finite(s.startColour) &&
+                           finite(s.endColour)))
+            mesher.rowEvaluation = false;
+
+    // The nodes in walk-depth order: root, depth 1, depth 2. Each block meets
+    // exactly one node per depth, so appending in this order keeps walk order.
+    const SourceNode* nodes[1 + 8 + 64];
+    int count = 0;
+    nodes[count++] = &field.root;
+    for (const auto& child : field.root.children)
+        if (child)
+            nodes[count++] = child.get();
+    for (const auto& child : field.root.children)
+        if (child)
+            for (const auto& grandchild : child->children)
+                if (grandchild)
+                    nodes[count++] = grandchild.get();
+
+    std::vector<uint32_t>& start = mesher.blockStart;
+    std::vector<uint32_t>& entries = mesher.blockSources;
+    start.assign(BLOCK_COUNT + 1, 0u);
+    for (int n = 0; n < count; ++n)
+        forNodeSources(field, *nodes[n], [&](int block, uint32_t) { ++start[block + 1]; });
+    for (int b = 0; b < BLOCK_COUNT; ++b)
+        start[b + 1] += start[b];
+    entries.resize(start[BLOCK_COUNT]);
+    // Fill, using start[b] as the write cursor; afterwards start[b] has moved
+    // to the old start[b + 1], so shift back by one.
+    for (int n = 0; n < count; ++n)
+        forNodeSources(field, *nodes[n], [&](int block, uint32_t entry) { entries[start[block]++] = entry; });
+    for (int b = BLOCK_COUNT; b > 0; --b)
+        start[b] = start[b - 1];
+    start[0] = 0;
+}
+
+} // namespace
 
 // --- Cached field ------------------------------------------------------------------------
 
 namespace {
+
+// The point's sum over its block's list, one point at a time.
+void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, GridCell& cell)
+{
+    const int block = (x >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * ((y >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * (z >> BLOCK_SHIFT));
+    const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
+    const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
+    const BallSource* balls = mesher.field->balls.data();
+    const SegmentSource* segments = mesher.field->segments.data();
+    const Float3 q{ float(x), float(y), float(z) };
+    FieldSum sum;
+    for (; entry != end; ++entry) {
+        if (*entry & BLOCK_SEGMENT_BIT)
+            addSegment(segments[*entry & ~BLOCK_SEGMENT_BIT], q, sum);
+        else
+            addBall(balls[*entry], q, sum);
+    }
+    cell.colour = weightedColour(sum.value, Float3(sum.r, sum.g, sum.b));
+    cell.value = sum.value;
+}
+
+// Four neighbouring points along x evaluated together, one per vector lane.
+// Each lane performs exactly the operations of addBall / addSegment in the
+// same order; a source that does not reach a lane adds w = 0 there, i.e. +0 or
+// -0, which leaves every sum unchanged as long as strengths and colours are
+// finite (checked when the block lists are built). So every lane's result is
+// bit-identical to the point's own walk.
+typedef float Lanes __attribute__((vector_size(16)));
+constexpr int ROW_LANES = 4;
+static_assert(BLOCK_SIZE % ROW_LANES == 0, "a row never leaves its block");
+
+inline Lanes clampPositive(Lanes w)
+{
+    const Lanes zero = { 0.0f, 0.0f, 0.0f, 0.0f };
+    return w > zero ? w : zero;   // NaN lanes give 0, as "w > 0" fails for them
+}
+
+void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z)
+{
+    const int block = (x0 >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * ((y >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * (z >> BLOCK_SHIFT));
+    const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
+    const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
+    const BallSource* balls = mesher.field->balls.data();
+    const SegmentSource* segments = mesher.field->segments.data();
+    const Lanes qx = { float(x0), float(x0 + 1), float(x0 + 2), float(x0 + 3) };
+    const float qy = float(y);
+    const float qz = float(z);
+    const Lanes zero = { 0.0f, 0.0f, 0.0f, 0.0f };
+    const Lanes one = { 1.0f, 1.0f, 1.0f, 1.0f };
+    Lanes value = zero, r = zero, g = zero, b = zero;
+    for (; entry != end; ++entry) {
+        if (!(*entry & BLOCK_SEGMENT_BIT)) {
+            const BallSource& ball = balls[*entry];
+            const Lanes dx = qx - ball.centre.x;
+            const float dy = qy - ball.centre.y;
+            const float dz = qz - ball.centre.z;
+            const Lanes w = clampPositive(1.0f - (dx * dx + dy * dy + dz * dz) * ball.invRadiusSq);
+            const Lanes f = ball.strength * w * w;
+            value += f;
+            r += f * ball.colour.x;
+            g += f * ball.colour.y;
+            b += f * ball.colour.z;
+        } else {
+            const SegmentSource& s = segments[*entry & ~BLOCK_SEGMENT_BIT];
+            const Lanes vx = qx - s.start.x;
+            const float vy = qy - s.start.y;
+            const float vz = qz - s.start.z;
+            const Lanes t = (s.direction.x * vx + s.direction.y * vy + s.direction.z * vz) * s.invLengthSq;
+            const Lanes d0 = vx * vx + vy * vy + vz * vz;
+            const Lanes ex = s.direction.x * t - vx;
+            const Lanes ey = s.direction.y * t - vy;
+            const Lanes ez = s.direction.z * t - vz;
+            const Lanes d1 = ex * ex + ey * ey + ez * ez;
+            const Lanes fx = qx - s.end.x;
+            const float fy = qy - s.end.y;
+            const float fz = qz - s.end.z;
+            const Lanes d2 = fx * fx + fy * fy + fz * fz;
+            const Lanes distSq = t <= zero ? d0 : (t < one ? d1 : d2);
+            const Lanes w = clampPositive(1.0f - distSq * s.invRadiusSq);
+            const Lanes tc = t > zero ? (t < one ? t : one) : zero;
+            const Lanes f = (s.startStrength + tc * (s.endStrength - s.startStrength)) * w * w;
+            value += f;
+            r += f * (s.startColour.x + tc * (s.endColour.x - s.startColour.x));
+            g += f * (s.startColour.y + tc * (s.endColour.y - s.startColour.y));
+            b += f * (s.startColour.z + tc * (s.endColour.z - s.startColour.z));
+        }
+    }
+    for (int i = 0; i < ROW_LANES; ++i) {
+        GridCell& cell = cellAt(mesher, x0 + i, y, z);
+        if (cell.value != STALE_VALUE)
+            continue;
+        cell.colour = weightedColour(value[i], Float3(r[i], g[i], b[i]));
+        cell.value = value[i];
+    }
+}
 
 // The value of an already looked-up cell of point (x, y, z). The spare cell
 // always holds 0, which is never STALE_VALUE, so outside points return 0.
@@ -42,11 +252,11 @@ inline float valueOf(IsoMesher& mesher, GridCell& cell, int32_t x, int32_t y, in
 {
     if (cell.value != STALE_VALUE)
         return cell.value;
-    Float3 colourSum;
-    const float value = sampleField(*mesher.field, Float3(float(x), float(y), float(z)), colourSum);
-    cell.colour = weightedColour(value, colourSum);
-    cell.value = value;
-    return value;
+    if (mesher.rowEvaluation)
+        evaluateRow(mesher, x & ~(ROW_LANES - 1), y, z);
+    else
+        evaluatePoint(mesher, x, y, z, cell);
+    return cell.value;
 }
 
 inline float valueAt(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
@@ -105,6 +315,7 @@ void beginPass(IsoMesher& mesher)
     IsoMesh& mesh = mesher.meshes[mesher.current];
     mesh.vertices.clear();
     mesh.indices.clear();
+    buildBlockLists(mesher);
 }
 
 // --- Seeds -------------------------------------------------------------------------------------
@@ -189,6 +400,27 @@ constexpr FaceStep FACE_STEPS[] = {
     { 0x0F,  0,  0, -1 },   // -z: corners 0-3
 };
 static_assert(std::size(FACE_STEPS) == 6);
+
+// For each configuration, bit k set when face FACE_STEPS[k] is crossed.
+struct CrossedFaceTable {
+    uint8_t masks[256] = {};
+};
+
+constexpr CrossedFaceTable buildCrossedFaceTable()
+{
+    CrossedFaceTable table{};
+    for (unsigned c = 0; c < 256; ++c)
+        for (int k = 0; k < 6; ++k) {
+            const unsigned bits = c & FACE_STEPS[k].mask;
+            if (bits != 0 && bits != FACE_STEPS[k].mask)
+                table.masks[c] = static_cast<uint8_t>(table.masks[c] | (1u << k));
+        }
+    return table;
+}
+
+constexpr CrossedFaceTable CROSSED_FACES = buildCrossedFaceTable();
+static_assert(CROSSED_FACES.masks[0] == 0 && CROSSED_FACES.masks[255] == 0);
+static_assert(CROSSED_FACES.masks[1] == 0x2A, "corner 0 alone: the -x, -y and -z faces");
 
 // Appends the vertex of cube edge e (corner a inside xor corner b inside).
 void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, const float v[8],
@@ -286,10 +518,11 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
             continue;
         cell.caseIndex = static_cast<uint8_t>(config);
 
-        for (int e = 0; e < 12; ++e) {
+        // The crossed edges in ascending order: (vB < level) != (vA < level)
+        // is exactly "the edge's two configuration bits differ".
+        for (unsigned crossed = CROSSED_EDGES.masks[config]; crossed; crossed &= crossed - 1) {
+            const int e = __builtin_ctz(crossed);
             const int a = EDGES[e].a;
-            if ((v[EDGES[e].b] < isoLevel) == (v[a] < isoLevel))
-                continue;
             if (corner[a]->edgeVertex[EDGE_AXIS[e]] != NO_VERTEX)
                 continue;   // made by a neighbouring cube this pass
             if (corner[a] == &mesher.spare)
@@ -301,14 +534,17 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
 
         emitTriangles(mesh, static_cast<uint8_t>(config), corner);
 
-        for (const FaceStep& f : FACE_STEPS) {
-            const unsigned bits = config & f.mask;
-            if (bits == 0 || bits == f.mask)
-                continue;   // the surface does not cross this face
-            if ((f.dx > 0 && q.x >= mesher.cellMax.x) || (f.dx < 0 && q.x <= mesher.cellMin.x) ||
-                (f.dy > 0 && q.y >= mesher.cellMax.y) || (f.dy < 0 && q.y <= mesher.cellMin.y) ||
-                (f.dz > 0 && q.z >= mesher.cellMax.z) || (f.dz < 0 && q.z <= mesher.cellMin.z))
-                continue;
+        // Faces the surface crosses (bits neither all clear nor all set),
+        // minus those at the edge of the range, in the order +x, -x, +y, -y, +z, -z.
+        unsigned faces = CROSSED_FACES.masks[config];
+        if (q.x >= mesher.cellMax.x) faces &= ~0x01u;
+        if (q.x <= mesher.cellMin.x) faces &= ~0x02u;
+        if (q.y >= mesher.cellMax.y) faces &= ~0x04u;
+        if (q.y <= mesher.cellMin.y) faces &= ~0x08u;
+        if (q.z >= mesher.cellMax.z) faces &= ~0x10u;
+        if (q.z <= mesher.cellMin.z) faces &= ~0x20u;
+        for (; faces; faces &= faces - 1) {
+            const FaceStep& f = FACE_STEPS[__builtin_ctz(faces)];
             const GridPoint n{ q.x + f.dx, q.y + f.dy, q.z + f.dz };
             if (!cellAt(mesher, n).visited)
                 seeds.push_back(n);

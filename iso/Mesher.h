@@ -34,6 +34,19 @@
 
 constexpr size_t MAX_MESH_VERTICES = 65535;   // index 0xFFFF is NO_VERTEX
 
+// Per-pass source lists of 4 x 4 x 4-point blocks of the lattice. Each block
+// lies inside one depth-2 octree node, so every point of it walks the same
+// three nodes; its list holds, in that walk's order (root, depth 1, depth 2;
+// balls then segments; ascending), the enabled sources whose support box
+// reaches the block. Summing a block's list adds exactly the same non-zero
+// terms in the same order as the octree walk of sampleField, so the cached
+// values are bit-identical to it, without visiting sources that cannot reach.
+constexpr int      BLOCK_SHIFT       = 2;
+constexpr int      BLOCK_SIZE        = 1 << BLOCK_SHIFT;           // lattice points per block edge
+constexpr int      BLOCKS_PER_AXIS   = GRID_SIZE >> BLOCK_SHIFT;
+constexpr int      BLOCK_COUNT       = BLOCKS_PER_AXIS * BLOCKS_PER_AXIS * BLOCKS_PER_AXIS;
+constexpr uint32_t BLOCK_SEGMENT_BIT = 0x80000000u;   // entry is a segment index
+
 struct IsoVertex {
     Float3 position;   // lattice units
     Float3 normal;     // unit length, pointing out of the blobs
@@ -55,6 +68,9 @@ struct IsoMesher {
     GridCell     spare;           // every point outside 0..63: value 0, never written
     SourceField* field = nullptr;
     std::vector<GridPoint> stack; // seeds and flood stack, capacity kept between passes
+    std::vector<uint32_t> blockStart;     // BLOCK_COUNT + 1 offsets into blockSources
+    std::vector<uint32_t> blockSources;   // source indices per block; see BLOCK_SHIFT
+    bool         rowEvaluation = false;  // evaluate four points along x at once (see Mesher.cpp)
 
     explicit IsoMesher(SourceField* field_);
     IsoMesher(const IsoMesher&) = delete;
@@ -105,7 +121,9 @@ Float3 fieldGradient(IsoMesher& mesher, const GridPoint& p);
 // --- Pass ------------------------------------------------------------------------------------
 
 // Starts a pass: stamp + 1 (every cell stale; on the wrap to 0 every cell is
-// reset), the cube range from the field, the current mesh emptied (capacity kept).
+// reset), the cube range from the field, the current mesh emptied (capacity
+// kept), the block source lists rebuilt. Sources must not change until the
+// pass ends (values are cached per pass anyway).
 void beginPass(IsoMesher& mesher);
 
 // For each enabled source whose truncated reference point is at or above the
