@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -344,4 +345,60 @@ TEST(IsoField, StampWrapResetsEveryCell)
     EXPECT_FALSE(cellAt(*mesher, GridPoint{ 20, 20, 20 }).visited);
     EXPECT_EQ(cellAt(*mesher, GridPoint{ 20, 20, 20 }).edgeVertex[1], NO_VERTEX);
     EXPECT_NEAR(fieldValue(*mesher, GridPoint{ 20, 20, 20 }), 20.0f, VALUE_EPS);
+}
+
+namespace {
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+void expectCacheMatchesWalk(SourceField& field, IsoMesher& mesher)
+{
+    beginPass(mesher);
+    for (int z = 0; z < GRID_SIZE; z += 2)
+        for (int y = 0; y < GRID_SIZE; ++y)
+            for (int x = 0; x < GRID_SIZE; ++x) {
+                Float3 sum;
+                const float raw = sampleField(field, Float3(float(x), float(y), float(z)), sum);
+                const float cached = fieldValue(mesher, GridPoint{ x, y, z });
+                ASSERT_TRUE(sameBits(raw, cached)) << x << " " << y << " " << z << ": " << raw << " vs " << cached;
+                const Float3 colour = weightedColour(raw, sum);
+                const Float3& cell = cellAt(mesher, GridPoint{ x, y, z }).colour;
+                ASSERT_TRUE(sameBits(colour.x, cell.x) && sameBits(colour.y, cell.y) && sameBits(colour.z, cell.z))
+                    << x << " " << y << " " << z;
+            }
+}
+
+} // namespace
+
+TEST(IsoField, CachedValuesAreBitIdenticalToTheOctreeWalk)
+{
+    // Balls at every depth, negative strengths, segments (one with coincident
+    // ends), radii from small to larger than the volume: the per-pass block
+    // lists must add exactly the walk's terms in the walk's order.
+    auto field = std::make_unique<SourceField>();
+    auto mesher = std::make_unique<IsoMesher>(field.get());
+    uint32_t state = 99;
+    auto next = [&](float lo, float hi) {
+        state = state * 1664525u + 1013904223u;
+        return lo + (hi - lo) * float(state >> 8) / float(1u << 24);
+    };
+    for (uint32_t i = 0; i < 40; ++i)
+        placeBall(*field, i,
+                  makeBall(Float3(next(-4, 68), next(-4, 68), next(-4, 68)), Float3(next(0, 1), next(0, 1), next(0, 1)),
+                           next(-25, 25), next(1.5f, 12)));
+    placeBall(*field, 40, makeBall(Float3(32, 32, 32), RED, 3.0f, 80.0f));
+    for (uint32_t i = 0; i < 8; ++i)
+        placeSegment(*field, i,
+                     makeSegment(Float3(next(0, 64), next(0, 64), next(0, 64)), RED, next(-30, 30),
+                                 Float3(next(0, 64), next(0, 64), next(0, 64)), BLUE, next(-30, 30), next(2, 9)));
+    placeSegment(*field, 8, makeSegment(Float3(20, 20, 20), RED, 20.0f, Float3(20, 20, 20), BLUE, 20.0f, 5.0f));
+    field->balls[3].enabled = false;
+    expectCacheMatchesWalk(*field, *mesher);
+    EXPECT_TRUE(mesher->rowEvaluation);
+
+    // A non-finite strength switches to point-by-point evaluation, still
+    // matching the walk (inf where the source reaches).
+    placeBall(*field, 41, makeBall(Float3(50, 50, 50), RED, INFINITY, 3.0f));
+    expectCacheMatchesWalk(*field, *mesher);
+    EXPECT_FALSE(mesher->rowEvaluation);
 }
