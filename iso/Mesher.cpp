@@ -264,9 +264,27 @@ inline float valueAt(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
     return valueOf(mesher, cellAt(mesher, x, y, z), x, y, z);
 }
 
+// Flat-index steps to the neighbours along +x, +y, +z.
+constexpr int32_t STEP_X = 1;
+constexpr int32_t STEP_Y = GRID_SIZE;
+constexpr int32_t STEP_Z = GRID_SIZE * GRID_SIZE;
+
+inline float valueAtIndex(IsoMesher& mesher, int32_t index, int32_t x, int32_t y, int32_t z)
+{
+    return valueOf(mesher, cellAtIndex(mesher, index), x, y, z);
+}
+
 inline Float3 centralDifferences(IsoMesher& mesher, const GridPoint& p)
 {
     Float3 g;
+    if (p.x > 0 && p.y > 0 && p.z > 0 && p.x < GRID_SIZE - 1 && p.y < GRID_SIZE - 1 && p.z < GRID_SIZE - 1) {
+        // All six neighbours inside the lattice: no range checks.
+        const int32_t i = cellIndex(p.x, p.y, p.z);
+        g.x = valueAtIndex(mesher, i + STEP_X, p.x + 1, p.y, p.z) - valueAtIndex(mesher, i - STEP_X, p.x - 1, p.y, p.z);
+        g.y = valueAtIndex(mesher, i + STEP_Y, p.x, p.y + 1, p.z) - valueAtIndex(mesher, i - STEP_Y, p.x, p.y - 1, p.z);
+        g.z = valueAtIndex(mesher, i + STEP_Z, p.x, p.y, p.z + 1) - valueAtIndex(mesher, i - STEP_Z, p.x, p.y, p.z - 1);
+        return g;
+    }
     g.x = valueAt(mesher, p.x + 1, p.y, p.z) - valueAt(mesher, p.x - 1, p.y, p.z);
     g.y = valueAt(mesher, p.x, p.y + 1, p.z) - valueAt(mesher, p.x, p.y - 1, p.z);
     g.z = valueAt(mesher, p.x, p.y, p.z + 1) - valueAt(mesher, p.x, p.y, p.z - 1);
@@ -385,6 +403,11 @@ std::vector<GridPoint>& seedSurface(IsoMesher& mesher, const SourceField& field,
 // --- Flood ----------------------------------------------------------------------------------------
 
 namespace {
+
+// Flat-index offset of each cube corner.
+constexpr int32_t CORNER_INDEX[8] = {
+    0, STEP_X, STEP_Y, STEP_X + STEP_Y, STEP_Z, STEP_X + STEP_Z, STEP_Y + STEP_Z, STEP_X + STEP_Y + STEP_Z,
+};
 
 // Face masks in neighbour order +x, -x, +y, -y, +z, -z.
 struct FaceStep {
@@ -505,11 +528,14 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
         GridCell* corner[8];
         float v[8];
         unsigned config = 0;
+        const bool inside = q.x < GRID_SIZE - 1 && q.y < GRID_SIZE - 1 && q.z < GRID_SIZE - 1;
+        const int32_t base = cellIndex(q.x, q.y, q.z);
         for (int i = 0; i < 8; ++i) {
             const int32_t x = q.x + CORNER_OFFSETS[i].x;
             const int32_t y = q.y + CORNER_OFFSETS[i].y;
             const int32_t z = q.z + CORNER_OFFSETS[i].z;
-            corner[i] = &cellAt(mesher, x, y, z);
+            // Cubes below layer 63 have all corners in the lattice.
+            corner[i] = inside ? &cellAtIndex(mesher, base + CORNER_INDEX[i]) : &cellAt(mesher, x, y, z);
             v[i] = valueOf(mesher, *corner[i], x, y, z);
             if (v[i] >= isoLevel)
                 config |= 1u << i;

@@ -93,18 +93,27 @@ inline void resetCell(GridCell& cell)
     cell.visited = false;
 }
 
-// The cell of a point, valid for the current pass (reset first if stale); the
-// spare cell for points outside 0..63.
+inline int32_t cellIndex(int32_t x, int32_t y, int32_t z) { return x + GRID_SIZE * y + GRID_SIZE * GRID_SIZE * z; }
+
+// The cell at a flat index, valid for the current pass (reset first if stale).
+inline GridCell& cellAtIndex(IsoMesher& mesher, int32_t index)
+{
+    GridCell& cell = mesher.cells[index];
+    const uint16_t stamp = mesher.stamp;
+    if (cell.stamp != stamp) {
+        resetCell(cell);
+        cell.stamp = stamp;
+    }
+    return cell;
+}
+
+// The cell of a point, valid for the current pass; the spare cell for points
+// outside 0..63.
 inline GridCell& cellAt(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
 {
     if (!inLattice(x, y, z))
         return mesher.spare;
-    GridCell& cell = mesher.cells[x + GRID_SIZE * y + GRID_SIZE * GRID_SIZE * z];
-    if (cell.stamp != mesher.stamp) {
-        resetCell(cell);
-        cell.stamp = mesher.stamp;
-    }
-    return cell;
+    return cellAtIndex(mesher, cellIndex(x, y, z));
 }
 
 inline GridCell& cellAt(IsoMesher& mesher, const GridPoint& p) { return cellAt(mesher, p.x, p.y, p.z); }
