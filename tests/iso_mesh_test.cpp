@@ -405,3 +405,35 @@ TEST(IsoMesh, SurfaceNeedingMoreThan65535VerticesStaysValid)
     placeBall(*iso.field, 0, makeBall(Float3(3.6f, 3.5f, 3.5f), RED, 30.0f, 2.8f));
     EXPECT_EQ(iso.pass().vertices.size(), MAX_MESH_VERTICES);
 }
+
+TEST(IsoMesh, ZeroGradientGivesAnAxisNormalNotNaN)
+{
+    // Two equal balls: the lattice point half-way between them has an exactly
+    // zero gradient. With the level set to its value, the vertices of its
+    // edges sit on it (t = 0 or 1), where the interpolated gradient is 0.
+    Iso iso;
+    placeBall(*iso.field, 0, makeBall(Float3(30, 32, 32), RED, 20.0f, 6.0f));
+    placeBall(*iso.field, 1, makeBall(Float3(34, 32, 32), BLUE, 20.0f, 6.0f));
+    Float3 sum;
+    const float level = sampleField(*iso.field, Float3(32, 32, 32), sum);
+    IsoMesher& m = *iso.mesher;
+    beginPass(m);
+    const Float3 g = fieldGradient(m, GridPoint{ 32, 32, 32 });
+    ASSERT_EQ(g.x, 0.0f);
+    ASSERT_EQ(g.y, 0.0f);
+    ASSERT_EQ(g.z, 0.0f);
+    std::vector<GridPoint> seeds{ GridPoint{ 32, 32, 32 } };
+    polygonize(m, seeds, level);
+    const IsoMesh& mesh = m.meshes[0];
+    int atSaddle = 0;
+    for (const IsoVertex& v : mesh.vertices) {
+        ASSERT_TRUE(std::isfinite(v.normal.x) && std::isfinite(v.normal.y) && std::isfinite(v.normal.z));
+        EXPECT_NEAR(vectorLength(v.normal), 1.0f, 1e-5f);
+        if (v.position.x == 32.0f && v.position.y == 32.0f && v.position.z == 32.0f) {
+            ++atSaddle;
+            // Points from the inside end (the saddle) along the edge.
+            EXPECT_EQ(std::fabs(v.normal.x) + std::fabs(v.normal.y) + std::fabs(v.normal.z), 1.0f);
+        }
+    }
+    EXPECT_GT(atSaddle, 0);
+}
