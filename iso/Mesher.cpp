@@ -3,6 +3,7 @@
 //
 // Sections:
 //   --- Construction ---
+//   --- Block source lists ---
 //   --- Cached field ---
 //   --- Pass set-up ---
 //   --- Seeds ---
@@ -237,11 +238,17 @@ void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z)
             b += f * (s.startColour.z + tc * (s.endColour.z - s.startColour.z));
         }
     }
+    // weightedColour for all lanes at once (IEEE division rounds the same in
+    // a vector lane); lanes with value 0 or a non-finite quotient get black.
+    const Lanes safeValue = value == zero ? one : value;
+    const Lanes cr = r / safeValue, cg = g / safeValue, cb = b / safeValue;
+    const Lanes finiteLanes = (cr - cr == zero) & (cg - cg == zero) & (cb - cb == zero) & (value != zero);
+    const int32_t first = cellIndex(x0, y, z);
     for (int i = 0; i < ROW_LANES; ++i) {
-        GridCell& cell = cellAt(mesher, x0 + i, y, z);
+        GridCell& cell = cellAtIndex(mesher, first + i);
         if (cell.value != STALE_VALUE)
             continue;
-        cell.colour = weightedColour(value[i], Float3(r[i], g[i], b[i]));
+        cell.colour = finiteLanes[i] ? Float3(cr[i], cg[i], cb[i]) : Float3();
         cell.value = value[i];
     }
 }

@@ -45,7 +45,7 @@ constexpr int      BLOCK_SHIFT       = 2;
 constexpr int      BLOCK_SIZE        = 1 << BLOCK_SHIFT;           // lattice points per block edge
 constexpr int      BLOCKS_PER_AXIS   = GRID_SIZE >> BLOCK_SHIFT;
 constexpr int      BLOCK_COUNT       = BLOCKS_PER_AXIS * BLOCKS_PER_AXIS * BLOCKS_PER_AXIS;
-constexpr uint32_t BLOCK_SEGMENT_BIT = 0x80000000u;   // entry is a segment index
+constexpr uint32_t BLOCK_SEGMENT_BIT = 0x80000000u;   // entry is a segment index (indices stay far below)
 
 struct IsoVertex {
     Float3 position;   // lattice units
