@@ -44,7 +44,10 @@ void drawIso(const IsoSurface& iso)
     applyMaterial(iso);
     if (textured) {
         glEnable(GL_TEXTURE_2D);
-        glBindTexture(GL_TEXTURE_2D, textureTable.nameOf(iso.textureSlot));
+        // A slot outside the table has no texture name: it binds 0 instead of
+        // reading past the table.
+        const bool validSlot = iso.textureSlot > 0 && iso.textureSlot < TEXTURE_SLOTS;
+        glBindTexture(GL_TEXTURE_2D, validSlot ? textureTable.nameOf(iso.textureSlot) : 0);
         glEnable(GL_COLOR_MATERIAL);
     } else {
         glEnable(GL_COLOR_MATERIAL);

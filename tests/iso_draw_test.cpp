@@ -127,6 +127,12 @@ TEST_F(DrawIso, EmptyMeshStillChangesAndRestoresTheState)
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
     EXPECT_EQ(GLuint(bound), textureTable.nameOf(SLOT_PASTEL));
     EXPECT_NE(bound, 0);
+
+    // A slot beyond the table binds no texture rather than reading past it.
+    iso->textureSlot = 42;
+    drawIso(*iso);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(bound, 0);
 }
 
 TEST_F(DrawIso, OpaqueSurfaceKeepsTheCallersDepthTest)
