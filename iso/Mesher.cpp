@@ -300,6 +300,23 @@ inline Float3 centralDifferences(IsoMesher& mesher, const GridPoint& p)
 
 } // namespace
 
+namespace {
+
+// fieldGradient for a point whose cell (the spare one outside the lattice)
+// has already been looked up this pass.
+inline Float3 gradientOf(IsoMesher& mesher, GridCell& cell, const GridPoint& p)
+{
+    if (&cell == &mesher.spare)
+        return centralDifferences(mesher, p);   // not cached: the spare cell is shared
+    if (cell.gradient.x != STALE_GRADIENT)
+        return cell.gradient;
+    const Float3 g = centralDifferences(mesher, p);   // cells never move, `cell` stays valid
+    cell.gradient = g;
+    return g;
+}
+
+} // namespace
+
 float fieldValue(IsoMesher& mesher, const GridPoint& p)
 {
     return valueAt(mesher, p.x, p.y, p.z);
@@ -307,14 +324,7 @@ float fieldValue(IsoMesher& mesher, const GridPoint& p)
 
 Float3 fieldGradient(IsoMesher& mesher, const GridPoint& p)
 {
-    if (!inLattice(p.x, p.y, p.z))
-        return centralDifferences(mesher, p);   // not cached: the spare cell is shared
-    GridCell& cell = cellAt(mesher, p);
-    if (cell.gradient.x != STALE_GRADIENT)
-        return cell.gradient;
-    const Float3 g = centralDifferences(mesher, p);   // cells never move, `cell` stays valid
-    cell.gradient = g;
-    return g;
+    return gradientOf(mesher, cellAt(mesher, p), p);
 }
 
 // --- Pass set-up ---------------------------------------------------------------------------
@@ -469,8 +479,8 @@ void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, 
     vertex.position = Float3(float(A.x), float(A.y), float(A.z));
     vertex.position[axis] += t;   // B - A is one unit step along `axis`
 
-    const Float3 gA = fieldGradient(mesher, A);
-    const Float3 gB = fieldGradient(mesher, B);
+    const Float3 gA = gradientOf(mesher, *corner[a], A);
+    const Float3 gB = gradientOf(mesher, *corner[b], B);
     const Float3 n(gA.x + t * (gB.x - gA.x), gA.y + t * (gB.y - gA.y), gA.z + t * (gB.z - gA.z));
     const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
     if (length > 0.0f && std::isfinite(length)) {
