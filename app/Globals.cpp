@@ -9,5 +9,10 @@
 // Globals that only need zeroing (flags, texture table, music clock, font lists)
 // are constant-initialised in their own units and need no place here.
 #include "app/Settings.h"
+#include "iso/IsoSurface.h"
 
 AppSettings appSettings = loadStartupSettings();
+
+// The path player goes here: it loads every path file before the isosurface.
+
+IsoSurface isoSurface;

@@ -1,0 +1,631 @@
+// iso/Mesher.cpp: cached field values and gradients, seeding, the surface
+// flood and triangle emission. This is the demo's per-frame hot path.
+//
+// Sections:
+//   --- Construction ---
+//   --- Block source lists ---
+//   --- Cached field ---
+//   --- Pass set-up ---
+//   --- Seeds ---
+//   --- Flood ---
+//   --- Triangles ---
+#include "iso/Mesher.h"
+
+#include "iso/IsoTables.h"
+
+#include <cmath>
+
+// --- Construction --------------------------------------------------------------------
+
+IsoMesher::IsoMesher(SourceField* field_) : field(field_)
+{
+    // Every cell is reset and then zero-filled, so all start with stamp 0, which
+    // the first pass's increment makes stale.
+    for (GridCell& cell : cells) {
+        resetCell(cell);
+        cell = GridCell();
+    }
+    resetCell(spare);
+    spare.value = 0.0f;                  // the field outside the lattice
+    spare.colour = Float3();
+    spare.gradient = Float3();
+    cellMin = GridPoint{ 0, 0, 0 };
+    cellMax = GridPoint{ GRID_SIZE, GRID_SIZE, GRID_SIZE };
+    blockStart.assign(BLOCK_COUNT + 1, 0u);
+}
+
+// --- Block source lists ----------------------------------------------------------------------
+
+namespace {
+
+// Block range [lo, hi] on one axis of a support interval, inside the node's
+// blocks. The interval is widened a little so that rounding in the kernel
+// (a point a hair outside the radius still giving w > 0) can never drop a
+// source from a block it reaches. Returns false for an empty or NaN range.
+bool blockRange(float low, float high, float radius, float nodeMin, float nodeMax, int& lo, int& hi)
+{
+    const float margin = 0.01f + 1e-4f * std::fabs(radius);
+    float l = std::floor((low - margin) * (1.0f / BLOCK_SIZE));
+    float h = std::floor((high + margin) * (1.0f / BLOCK_SIZE));
+    const float nodeLo = nodeMin * (1.0f / BLOCK_SIZE);
+    const float nodeHi = nodeMax * (1.0f / BLOCK_SIZE) - 1.0f;
+    if (!(l <= h))
+        return false;   // NaN: such a source adds nothing anywhere
+    l = l < nodeLo ? nodeLo : l;
+    h = h > nodeHi ? nodeHi : h;
+    if (l > h)
+        return false;
+    lo = static_cast<int>(l);
+    hi = static_cast<int>(h);
+    return true;
+}
+
+// Calls add(block, entry) for every block that each enabled source of the
+// node reaches: balls first, then segments, each ascending.
+template <typename Add>
+void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
+{
+    auto addBox = [&](const float low[3], const float high[3], float radius, uint32_t entry) {
+        int lo[3], hi[3];
+        for (int i = 0; i < 3; ++i)
+            if (!blockRange(low[i], high[i], radius, node.minCorner[i], node.maxCorner[i], lo[i], hi[i]))
+                return;
+        for (int z = lo[2]; z <= hi[2]; ++z)
+            for (int y = lo[1]; y <= hi[1]; ++y)
+                for (int x = lo[0]; x <= hi[0]; ++x)
+                    add(x + BLOCKS_PER_AXIS * (y + BLOCKS_PER_AXIS * z), entry);
+    };
+    for (uint32_t id : node.ballIds) {
+        const BallSource& b = field.balls[id];
+        if (!b.enabled)
+            continue;
+        const float r = std::fabs(b.radius);
+        const float low[3] = { b.centre.x - r, b.centre.y - r, b.centre.z - r };
+        const float high[3] = { b.centre.x + r, b.centre.y + r, b.centre.z + r };
+        addBox(low, high, r, id);
+    }
+    for (uint32_t id : node.segmentIds) {
+        const SegmentSource& s = field.segments[id];
+        if (!s.enabled)
+            continue;
+        const float r = std::fabs(s.radius);
+        float low[3], high[3];
+        for (int i = 0; i < 3; ++i) {
+            low[i] = std::fmin(s.start[i], s.end[i]) - r;
+            high[i] = std::fmax(s.start[i], s.end[i]) + r;
+        }
+        addBox(low, high, r, id | BLOCK_SEGMENT_BIT);
+    }
+}
+
+bool finite(float v) { return v - v == 0.0f; }
+bool finite(const Float3& v) { return finite(v.x) && finite(v.y) && finite(v.z); }
+
+void buildBlockLists(IsoMesher& mesher)
+{
+    const SourceField& field = *mesher.field;
+    // Row evaluation adds 0 * strength and 0 * colour for sources that do not
+    // reach a lane: exact only when those are finite.
+    mesher.rowEvaluation = true;
+    for (const BallSource& b : field.balls)
+        if (b.enabled && !(finite(b.strength) && finite(b.colour)))
+            mesher.rowEvaluation = false;
+    for (const SegmentSource& s : field.segments)
+        if (s.enabled && !(finite(s.startStrength) && finite(s.endStrength) && finite(s.startColour) &&
+                           finite(s.endColour)))
+            mesher.rowEvaluation = false;
+
+    // The nodes in walk-depth order: root, depth 1, depth 2. Each block meets
+    // exactly one node per depth, so appending in this order keeps walk order.
+    const SourceNode* nodes[1 + 8 + 64];
+    int count = 0;
+    nodes[count++] = &field.root;
+    for (const auto& child : field.root.children)
+        if (child)
+            nodes[count++] = child.get();
+    for (const auto& child : field.root.children)
+        if (child)
+            for (const auto& grandchild : child->children)
+                if (grandchild)
+                    nodes[count++] = grandchild.get();
+
+    std::vector<uint32_t>& start = mesher.blockStart;
+    std::vector<uint32_t>& entries = mesher.blockSources;
+    start.assign(BLOCK_COUNT + 1, 0u);
+    for (int n = 0; n < count; ++n)
+        forNodeSources(field, *nodes[n], [&](int block, uint32_t) { ++start[block + 1]; });
+    for (int b = 0; b < BLOCK_COUNT; ++b)
+        start[b + 1] += start[b];
+    entries.resize(start[BLOCK_COUNT]);
+    // Fill, using start[b] as the write cursor; afterwards start[b] has moved
+    // to the old start[b + 1], so shift back by one.
+    for (int n = 0; n < count; ++n)
+        forNodeSources(field, *nodes[n], [&](int block, uint32_t entry) { entries[start[block]++] = entry; });
+    for (int b = BLOCK_COUNT; b > 0; --b)
+        start[b] = start[b - 1];
+    start[0] = 0;
+}
+
+} // namespace
+
+// --- Cached field ------------------------------------------------------------------------
+
+namespace {
+
+// The point's sum over its block's list, one point at a time.
+void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, GridCell& cell)
+{
+    const int block = (x >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * ((y >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * (z >> BLOCK_SHIFT));
+    const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
+    const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
+    const BallSource* balls = mesher.field->balls.data();
+    const SegmentSource* segments = mesher.field->segments.data();
+    const Float3 q{ float(x), float(y), float(z) };
+    FieldSum sum;
+    for (; entry != end; ++entry) {
+        if (*entry & BLOCK_SEGMENT_BIT)
+            addSegment(segments[*entry & ~BLOCK_SEGMENT_BIT], q, sum);
+        else
+            addBall(balls[*entry], q, sum);
+    }
+    cell.colour = weightedColour(sum.value, Float3(sum.r, sum.g, sum.b));
+    cell.value = sum.value;
+}
+
+// Four neighbouring points along x evaluated together, one per vector lane.
+// Each lane performs exactly the operations of addBall / addSegment in the
+// same order; a source that does not reach a lane adds w = 0 there, i.e. +0 or
+// -0, which leaves every sum unchanged as long as strengths and colours are
+// finite (checked when the block lists are built). So every lane's result is
+// bit-identical to the point's own walk.
+typedef float Lanes __attribute__((vector_size(16)));
+constexpr int ROW_LANES = 4;
+static_assert(BLOCK_SIZE % ROW_LANES == 0, "a row never leaves its block");
+
+inline Lanes clampPositive(Lanes w)
+{
+    const Lanes zero = { 0.0f, 0.0f, 0.0f, 0.0f };
+    return w > zero ? w : zero;   // NaN lanes give 0, as "w > 0" fails for them
+}
+
+void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z)
+{
+    const int block = (x0 >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * ((y >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * (z >> BLOCK_SHIFT));
+    const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
+    const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
+    const BallSource* balls = mesher.field->balls.data();
+    const SegmentSource* segments = mesher.field->segments.data();
+    const Lanes qx = { float(x0), float(x0 + 1), float(x0 + 2), float(x0 + 3) };
+    const float qy = float(y);
+    const float qz = float(z);
+    const Lanes zero = { 0.0f, 0.0f, 0.0f, 0.0f };
+    const Lanes one = { 1.0f, 1.0f, 1.0f, 1.0f };
+    Lanes value = zero, r = zero, g = zero, b = zero;
+    for (; entry != end; ++entry) {
+        if (!(*entry & BLOCK_SEGMENT_BIT)) {
+            const BallSource& ball = balls[*entry];
+            const Lanes dx = qx - ball.centre.x;
+            const float dy = qy - ball.centre.y;
+            const float dz = qz - ball.centre.z;
+            const Lanes w = clampPositive(1.0f - (dx * dx + dy * dy + dz * dz) * ball.invRadiusSq);
+            const Lanes f = ball.strength * w * w;
+            value += f;
+            r += f * ball.colour.x;
+            g += f * ball.colour.y;
+            b += f * ball.colour.z;
+        } else {
+            const SegmentSource& s = segments[*entry & ~BLOCK_SEGMENT_BIT];
+            const Lanes vx = qx - s.start.x;
+            const float vy = qy - s.start.y;
+            const float vz = qz - s.start.z;
+            const Lanes t = (s.direction.x * vx + s.direction.y * vy + s.direction.z * vz) * s.invLengthSq;
+            const Lanes d0 = vx * vx + vy * vy + vz * vz;
+            const Lanes ex = s.direction.x * t - vx;
+            const Lanes ey = s.direction.y * t - vy;
+            const Lanes ez = s.direction.z * t - vz;
+            const Lanes d1 = ex * ex + ey * ey + ez * ez;
+            const Lanes fx = qx - s.end.x;
+            const float fy = qy - s.end.y;
+            const float fz = qz - s.end.z;
+            const Lanes d2 = fx * fx + fy * fy + fz * fz;
+            const Lanes distSq = t <= zero ? d0 : (t < one ? d1 : d2);
+            const Lanes w = clampPositive(1.0f - distSq * s.invRadiusSq);
+            const Lanes tc = t > zero ? (t < one ? t : one) : zero;
+            const Lanes f = (s.startStrength + tc * (s.endStrength - s.startStrength)) * w * w;
+            value += f;
+            r += f * (s.startColour.x + tc * (s.endColour.x - s.startColour.x));
+            g += f * (s.startColour.y + tc * (s.endColour.y - s.startColour.y));
+            b += f * (s.startColour.z + tc * (s.endColour.z - s.startColour.z));
+        }
+    }
+    // weightedColour for all lanes at once (IEEE division rounds the same in
+    // a vector lane); lanes with value 0 or a non-finite quotient get black.
+    const Lanes safeValue = value == zero ? one : value;
+    const Lanes cr = r / safeValue, cg = g / safeValue, cb = b / safeValue;
+    const Lanes finiteLanes = (cr - cr == zero) & (cg - cg == zero) & (cb - cb == zero) & (value != zero);
+    const int32_t first = cellIndex(x0, y, z);
+    for (int i = 0; i < ROW_LANES; ++i) {
+        GridCell& cell = cellAtIndex(mesher, first + i);
+        if (cell.value != STALE_VALUE)
+            continue;
+        cell.colour = finiteLanes[i] ? Float3(cr[i], cg[i], cb[i]) : Float3();
+        cell.value = value[i];
+    }
+}
+
+// The value of an already looked-up cell of point (x, y, z). The spare cell
+// always holds 0, which is never STALE_VALUE, so outside points return 0.
+inline float valueOf(IsoMesher& mesher, GridCell& cell, int32_t x, int32_t y, int32_t z)
+{
+    if (cell.value != STALE_VALUE)
+        return cell.value;
+    if (mesher.rowEvaluation)
+        evaluateRow(mesher, x & ~(ROW_LANES - 1), y, z);
+    else
+        evaluatePoint(mesher, x, y, z, cell);
+    return cell.value;
+}
+
+inline float valueAt(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
+{
+    return valueOf(mesher, cellAt(mesher, x, y, z), x, y, z);
+}
+
+// Flat-index steps to the neighbours along +x, +y, +z.
+constexpr int32_t STEP_X = 1;
+constexpr int32_t STEP_Y = GRID_SIZE;
+constexpr int32_t STEP_Z = GRID_SIZE * GRID_SIZE;
+
+inline float valueAtIndex(IsoMesher& mesher, int32_t index, int32_t x, int32_t y, int32_t z)
+{
+    return valueOf(mesher, cellAtIndex(mesher, index), x, y, z);
+}
+
+inline Float3 centralDifferences(IsoMesher& mesher, const GridPoint& p)
+{
+    Float3 g;
+    if (p.x > 0 && p.y > 0 && p.z > 0 && p.x < GRID_SIZE - 1 && p.y < GRID_SIZE - 1 && p.z < GRID_SIZE - 1) {
+        // All six neighbours inside the lattice: no range checks.
+        const int32_t i = cellIndex(p.x, p.y, p.z);
+        g.x = valueAtIndex(mesher, i + STEP_X, p.x + 1, p.y, p.z) - valueAtIndex(mesher, i - STEP_X, p.x - 1, p.y, p.z);
+        g.y = valueAtIndex(mesher, i + STEP_Y, p.x, p.y + 1, p.z) - valueAtIndex(mesher, i - STEP_Y, p.x, p.y - 1, p.z);
+        g.z = valueAtIndex(mesher, i + STEP_Z, p.x, p.y, p.z + 1) - valueAtIndex(mesher, i - STEP_Z, p.x, p.y, p.z - 1);
+        return g;
+    }
+    g.x = valueAt(mesher, p.x + 1, p.y, p.z) - valueAt(mesher, p.x - 1, p.y, p.z);
+    g.y = valueAt(mesher, p.x, p.y + 1, p.z) - valueAt(mesher, p.x, p.y - 1, p.z);
+    g.z = valueAt(mesher, p.x, p.y, p.z + 1) - valueAt(mesher, p.x, p.y, p.z - 1);
+    return g;
+}
+
+} // namespace
+
+namespace {
+
+// fieldGradient for a point whose cell (the spare one outside the lattice)
+// has already been looked up this pass.
+inline Float3 gradientOf(IsoMesher& mesher, GridCell& cell, const GridPoint& p)
+{
+    if (&cell == &mesher.spare)
+        return centralDifferences(mesher, p);   // not cached: the spare cell is shared
+    if (cell.gradient.x != STALE_GRADIENT)
+        return cell.gradient;
+    const Float3 g = centralDifferences(mesher, p);   // cells never move, `cell` stays valid
+    cell.gradient = g;
+    return g;
+}
+
+} // namespace
+
+float fieldValue(IsoMesher& mesher, const GridPoint& p)
+{
+    return valueAt(mesher, p.x, p.y, p.z);
+}
+
+Float3 fieldGradient(IsoMesher& mesher, const GridPoint& p)
+{
+    return gradientOf(mesher, cellAt(mesher, p), p);
+}
+
+// --- Pass set-up ---------------------------------------------------------------------------
+
+void beginPass(IsoMesher& mesher)
+{
+    ++mesher.stamp;
+    if (mesher.stamp == 0) {
+        // The 16-bit stamp wrapped: cells last touched 65,536 passes ago would
+        // look current, so reset all of them now (they become current and clean).
+        for (GridCell& cell : mesher.cells) {
+            resetCell(cell);
+            cell.stamp = 0;
+        }
+    }
+    // The field's range, kept inside 0..64 so that no cube outside the lattice
+    // is ever marked in the spare cell.
+    auto clampRange = [](int32_t v) { return v < 0 ? 0 : (v > GRID_SIZE ? GRID_SIZE : v); };
+    const int32_t lo = clampRange(mesher.field->gridMin);
+    const int32_t hi = clampRange(mesher.field->gridMax);
+    mesher.cellMin = GridPoint{ lo, lo, lo };
+    mesher.cellMax = GridPoint{ hi, hi, hi };
+    IsoMesh& mesh = mesher.meshes[mesher.current];
+    mesh.vertices.clear();
+    mesh.indices.clear();
+    buildBlockLists(mesher);
+}
+
+// --- Seeds -------------------------------------------------------------------------------------
+
+namespace {
+
+inline bool withinInclusive(const IsoMesher& m, const GridPoint& q)
+{
+    return q.x >= m.cellMin.x && q.x <= m.cellMax.x && q.y >= m.cellMin.y && q.y <= m.cellMax.y &&
+           q.z >= m.cellMin.z && q.z <= m.cellMax.z;
+}
+
+inline bool withinCubes(const IsoMesher& m, const GridPoint& q)
+{
+    return q.x >= m.cellMin.x && q.x < m.cellMax.x && q.y >= m.cellMin.y && q.y < m.cellMax.y &&
+           q.z >= m.cellMin.z && q.z < m.cellMax.z;
+}
+
+// Truncation towards zero of a reference coordinate. Coordinates far outside
+// the lattice are first clamped to -2 or 66: those points, like every point
+// they stand for, lie outside the range two steps from its edge, so the march
+// behaves the same, and the integer conversion cannot overflow.
+inline int32_t truncateCoordinate(float v)
+{
+    if (v < -2.0f)
+        v = -2.0f;
+    if (v > 66.0f)
+        v = 66.0f;
+    return static_cast<int32_t>(v);
+}
+
+} // namespace
+
+std::vector<GridPoint>& seedSurface(IsoMesher& mesher, const SourceField& field, float isoLevel)
+{
+    std::vector<GridPoint>& stack = mesher.stack;
+    stack.clear();
+    for (SourceCursor cursor(field); cursor.next();) {
+        const Float3 ref = cursor.position();
+        if (!std::isfinite(ref.x) || !std::isfinite(ref.y) || !std::isfinite(ref.z))
+            continue;   // no lattice point to start from
+        const GridPoint p{ truncateCoordinate(ref.x), truncateCoordinate(ref.y), truncateCoordinate(ref.z) };
+        if (fieldValue(mesher, p) < isoLevel)
+            continue;
+        for (const CornerOffset& s : SEED_STEPS) {
+            GridPoint q = p;
+            bool below = false;
+            do {
+                q.x += s.x;
+                q.y += s.y;
+                q.z += s.z;
+                if (fieldValue(mesher, q) < isoLevel) {
+                    below = true;
+                    break;
+                }
+            } while (withinInclusive(mesher, q));
+            if (below && withinInclusive(mesher, q)) {
+                stack.push_back(q);
+                stack.push_back(GridPoint{ q.x - s.x, q.y - s.y, q.z - s.z });
+                break;
+            }
+        }
+    }
+    return stack;
+}
+
+// --- Flood ----------------------------------------------------------------------------------------
+
+namespace {
+
+// Flat-index offset of each cube corner.
+constexpr int32_t CORNER_INDEX[8] = {
+    0, STEP_X, STEP_Y, STEP_X + STEP_Y, STEP_Z, STEP_X + STEP_Z, STEP_Y + STEP_Z, STEP_X + STEP_Y + STEP_Z,
+};
+
+// Face masks in neighbour order +x, -x, +y, -y, +z, -z.
+struct FaceStep {
+    uint8_t mask;
+    int8_t  dx, dy, dz;
+};
+constexpr FaceStep FACE_STEPS[] = {
+    { 0xAA, +1,  0,  0 },   // +x: corners 1, 3, 5, 7
+    { 0x55, -1,  0,  0 },   // -x: corners 0, 2, 4, 6
+    { 0xCC,  0, +1,  0 },   // +y: corners 2, 3, 6, 7
+    { 0x33,  0, -1,  0 },   // -y: corners 0, 1, 4, 5
+    { 0xF0,  0,  0, +1 },   // +z: corners 4-7
+    { 0x0F,  0,  0, -1 },   // -z: corners 0-3
+};
+static_assert(std::size(FACE_STEPS) == 6);
+
+// For each configuration, bit k set when face FACE_STEPS[k] is crossed.
+struct CrossedFaceTable {
+    uint8_t masks[256] = {};
+};
+
+constexpr CrossedFaceTable buildCrossedFaceTable()
+{
+    CrossedFaceTable table{};
+    for (unsigned c = 0; c < 256; ++c)
+        for (int k = 0; k < 6; ++k) {
+            const unsigned bits = c & FACE_STEPS[k].mask;
+            if (bits != 0 && bits != FACE_STEPS[k].mask)
+                table.masks[c] = static_cast<uint8_t>(table.masks[c] | (1u << k));
+        }
+    return table;
+}
+
+constexpr CrossedFaceTable CROSSED_FACES = buildCrossedFaceTable();
+static_assert(CROSSED_FACES.masks[0] == 0 && CROSSED_FACES.masks[255] == 0);
+static_assert(CROSSED_FACES.masks[1] == 0x2A, "corner 0 alone: the -x, -y and -z faces");
+
+// Appends the vertex of cube edge e (corner a inside xor corner b inside).
+void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, const float v[8],
+                   GridCell* const corner[8], float isoLevel)
+{
+    const int a = EDGES[e].a;
+    const int b = EDGES[e].b;
+    const int axis = EDGE_AXIS[e];
+    const GridPoint A{ q.x + CORNER_OFFSETS[a].x, q.y + CORNER_OFFSETS[a].y, q.z + CORNER_OFFSETS[a].z };
+    const GridPoint B{ q.x + CORNER_OFFSETS[b].x, q.y + CORNER_OFFSETS[b].y, q.z + CORNER_OFFSETS[b].z };
+    const float vA = v[a];
+    const float vB = v[b];
+    const float t = (isoLevel - vA) / (vB - vA);   // vA != vB: they lie on either side
+
+    IsoVertex vertex;
+    vertex.position = Float3(float(A.x), float(A.y), float(A.z));
+    vertex.position[axis] += t;   // B - A is one unit step along `axis`
+
+    const Float3 gA = gradientOf(mesher, *corner[a], A);
+    const Float3 gB = gradientOf(mesher, *corner[b], B);
+    const Float3 n(gA.x + t * (gB.x - gA.x), gA.y + t * (gB.y - gA.y), gA.z + t * (gB.z - gA.z));
+    const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+    if (length > 0.0f && std::isfinite(length)) {
+        const float s = -1.0f / length;   // negated: out of the blobs
+        vertex.normal = Float3(n.x * s, n.y * s, n.z * s);
+    } else {
+        // A flat field along the edge has no gradient: point from the inside
+        // end towards the outside end instead.
+        vertex.normal = Float3();
+        vertex.normal[axis] = vA >= isoLevel ? 1.0f : -1.0f;
+    }
+
+    // A point whose total value is 0 has no colour of its own: take the other end's.
+    const Float3& cA = corner[a]->colour;
+    const Float3& cB = corner[b]->colour;
+    if (vA == 0.0f)
+        vertex.colour = cB;
+    else if (vB == 0.0f)
+        vertex.colour = cA;
+    else
+        vertex.colour = Float3(cA.x + t * (cB.x - cA.x), cA.y + t * (cB.y - cA.y), cA.z + t * (cB.z - cA.z));
+
+    corner[a]->edgeVertex[axis] = static_cast<uint16_t>(mesh.vertices.size());
+    mesh.vertices.push_back(vertex);
+}
+
+// Appends the triangles of configuration `config`, reading the edge vertices
+// through the cube's corner cells; a triangle with a missing vertex (mesh full)
+// is dropped.
+inline void emitTriangles(IsoMesh& mesh, uint8_t config, GridCell* const corner[8])
+{
+    const CubeTriangles& list = CUBE_TRIANGLES.configurations[config];
+    for (int t = 0; t < list.count; ++t) {
+        uint16_t idx[3];
+        for (int k = 0; k < 3; ++k) {
+            const int e = list.edges[t * 3 + k];
+            idx[k] = corner[EDGES[e].a]->edgeVertex[EDGE_AXIS[e]];
+        }
+        if (idx[0] == NO_VERTEX || idx[1] == NO_VERTEX || idx[2] == NO_VERTEX)
+            continue;
+        mesh.indices.push_back(idx[0]);
+        mesh.indices.push_back(idx[1]);
+        mesh.indices.push_back(idx[2]);
+    }
+}
+
+} // namespace
+
+void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
+{
+    IsoMesh& mesh = mesher.meshes[mesher.current];
+    while (!seeds.empty()) {
+        const GridPoint q = seeds.back();
+        seeds.pop_back();
+        if (!withinCubes(mesher, q))
+            continue;
+        GridCell& cell = cellAt(mesher, q);
+        if (cell.visited)
+            continue;
+        cell.visited = true;
+
+        GridCell* corner[8];
+        float v[8];
+        unsigned config = 0;
+        const bool inside = q.x < GRID_SIZE - 1 && q.y < GRID_SIZE - 1 && q.z < GRID_SIZE - 1;
+        const int32_t base = cellIndex(q.x, q.y, q.z);
+        for (int i = 0; i < 8; ++i) {
+            const int32_t x = q.x + CORNER_OFFSETS[i].x;
+            const int32_t y = q.y + CORNER_OFFSETS[i].y;
+            const int32_t z = q.z + CORNER_OFFSETS[i].z;
+            // Cubes below layer 63 have all corners in the lattice.
+            corner[i] = inside ? &cellAtIndex(mesher, base + CORNER_INDEX[i]) : &cellAt(mesher, x, y, z);
+            v[i] = valueOf(mesher, *corner[i], x, y, z);
+            if (v[i] >= isoLevel)
+                config |= 1u << i;
+        }
+        if (config == 0 || config == 255)
+            continue;
+        cell.caseIndex = static_cast<uint8_t>(config);
+
+        // The crossed edges in ascending order: (vB < level) != (vA < level)
+        // is exactly "the edge's two configuration bits differ".
+        for (unsigned crossed = CROSSED_EDGES.masks[config]; crossed; crossed &= crossed - 1) {
+            const int e = __builtin_ctz(crossed);
+            const int a = EDGES[e].a;
+            if (corner[a]->edgeVertex[EDGE_AXIS[e]] != NO_VERTEX)
+                continue;   // made by a neighbouring cube this pass
+            if (corner[a] == &mesher.spare)
+                continue;   // cannot happen: both ends of such an edge read 0
+            if (mesh.vertices.size() >= MAX_MESH_VERTICES)
+                continue;   // full: the triangles needing it are dropped
+            addEdgeVertex(mesher, mesh, q, e, v, corner, isoLevel);
+        }
+
+        emitTriangles(mesh, static_cast<uint8_t>(config), corner);
+
+        // Faces the surface crosses (bits neither all clear nor all set),
+        // minus those at the edge of the range, in the order +x, -x, +y, -y, +z, -z.
+        unsigned faces = CROSSED_FACES.masks[config];
+        if (q.x >= mesher.cellMax.x) faces &= ~0x01u;
+        if (q.x <= mesher.cellMin.x) faces &= ~0x02u;
+        if (q.y >= mesher.cellMax.y) faces &= ~0x04u;
+        if (q.y <= mesher.cellMin.y) faces &= ~0x08u;
+        if (q.z >= mesher.cellMax.z) faces &= ~0x10u;
+        if (q.z <= mesher.cellMin.z) faces &= ~0x20u;
+        for (; faces; faces &= faces - 1) {
+            const FaceStep& f = FACE_STEPS[__builtin_ctz(faces)];
+            const GridPoint n{ q.x + f.dx, q.y + f.dy, q.z + f.dz };
+            if (!cellAt(mesher, n).visited)
+                seeds.push_back(n);
+        }
+    }
+}
+
+// --- Triangles -----------------------------------------------------------------------------------
+
+void emitCube(IsoMesher& mesher, const GridPoint& q)
+{
+    GridCell* corner[8];
+    for (int i = 0; i < 8; ++i)
+        corner[i] = &cellAt(mesher, q.x + CORNER_OFFSETS[i].x, q.y + CORNER_OFFSETS[i].y, q.z + CORNER_OFFSETS[i].z);
+    emitTriangles(mesher.meshes[mesher.current], corner[0]->caseIndex, corner);
+}
+
+uint16_t edgeVertexIndex(IsoMesher& mesher, const GridPoint& P, const GridPoint& Q)
+{
+    int axis;
+    bool pLower;
+    if (P.x != Q.x) {
+        axis = 0;
+        pLower = P.x < Q.x;
+    } else if (P.y != Q.y) {
+        axis = 1;
+        pLower = P.y < Q.y;
+    } else {
+        axis = 2;
+        pLower = P.z < Q.z;
+    }
+    return cellAt(mesher, pLower ? P : Q).edgeVertex[axis];
+}
+
+const IsoMesh& runIsoPass(IsoMesher& mesher, float isoLevel)
+{
+    beginPass(mesher);
+    std::vector<GridPoint>& seeds = seedSurface(mesher, *mesher.field, isoLevel);
+    polygonize(mesher, seeds, isoLevel);
+    return mesher.meshes[mesher.current];
+}

@@ -1,0 +1,156 @@
+// iso/Mesher.h: the surface-following marching-cubes polygonizer. Owns the
+// per-lattice-point cache (262,144 GridCells validated by a 16-bit pass stamp)
+// and the output meshes: positions, normals and colours in lattice units plus
+// 16-bit triangle indices. Reads the sources of a SourceField (iso/Field.h) and
+// the tables of iso/IsoTables.h. No GL.
+//
+// A pass (runIsoPass): increment the stamp, take the cube range from the field,
+// empty the current mesh, seed from every enabled source, flood the surface.
+//
+// Choices at the edges of the lattice and of the formats:
+//  - Lattice points outside 0..63 on some axis (cube corners at 64, gradient
+//    neighbours at -1 and 64) have no cell: they read the shared spare cell,
+//    whose value is always 0 and whose colour is (0, 0, 0). The field is taken
+//    to be 0 outside the lattice, so a surface that reaches the far faces is
+//    capped there, and since an edge whose two ends both lie outside never
+//    crosses the surface, no vertex index is ever stored in the spare cell.
+//    Gradients at outside points are computed afresh each time (central
+//    differences with 0 outside) and never cached, so nothing leaks between
+//    passes through the spare cell.
+//  - A mesh holds at most MAX_MESH_VERTICES (65,535) vertices: 0xFFFF marks an
+//    edge without a vertex. Once the mesh is full no vertex is added and the
+//    triangles that would need a missing vertex are dropped; every index stored
+//    is below the vertex count.
+//  - The stamp wraps after 65,536 passes; on the wrap every cell is reset, so a
+//    cell last touched exactly 65,536 passes earlier is never taken as current.
+#pragma once
+
+#include "iso/Field.h"
+#include "math/Math.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+constexpr size_t MAX_MESH_VERTICES = 65535;   // index 0xFFFF is NO_VERTEX
+
+// Per-pass source lists of 4 x 4 x 4-point blocks of the lattice. Each block
+// lies inside one depth-2 octree node, so every point of it walks the same
+// three nodes; its list holds, in that walk's order (root, depth 1, depth 2;
+// balls then segments; ascending), the enabled sources whose support box
+// reaches the block. Summing a block's list adds exactly the same non-zero
+// terms in the same order as the octree walk of sampleField, so the cached
+// values are bit-identical to it, without visiting sources that cannot reach.
+constexpr int      BLOCK_SHIFT       = 2;
+constexpr int      BLOCK_SIZE        = 1 << BLOCK_SHIFT;           // lattice points per block edge
+constexpr int      BLOCKS_PER_AXIS   = GRID_SIZE >> BLOCK_SHIFT;
+constexpr int      BLOCK_COUNT       = BLOCKS_PER_AXIS * BLOCKS_PER_AXIS * BLOCKS_PER_AXIS;
+constexpr uint32_t BLOCK_SEGMENT_BIT = 0x80000000u;   // entry is a segment index (indices stay far below)
+
+struct IsoVertex {
+    Float3 position;   // lattice units
+    Float3 normal;     // unit length, pointing out of the blobs
+    Float3 colour;     // RGB
+};
+
+struct IsoMesh {
+    std::vector<IsoVertex> vertices;
+    std::vector<uint16_t>  indices;   // three per triangle, each < vertices.size()
+};
+
+struct IsoMesher {
+    IsoMesh      meshes[2];
+    int          current = 0;     // the mesh passes fill and the renderer draws; never changed
+    GridPoint    cellMin;         // cubes visited: cellMin <= lowest corner < cellMax
+    GridPoint    cellMax;
+    uint16_t     stamp = 0;       // pass number; wraps
+    GridCell     cells[GRID_CELLS];   // x fastest: x + 64 y + 4096 z
+    GridCell     spare;           // every point outside 0..63: value 0, never written
+    SourceField* field = nullptr;
+    std::vector<GridPoint> stack; // seeds and flood stack, capacity kept between passes
+    std::vector<uint32_t> blockStart;     // BLOCK_COUNT + 1 offsets into blockSources
+    std::vector<uint32_t> blockSources;   // source indices per block; see BLOCK_SHIFT
+    bool         rowEvaluation = false;  // evaluate four points along x at once (see Mesher.cpp)
+
+    explicit IsoMesher(SourceField* field_);
+    IsoMesher(const IsoMesher&) = delete;
+    IsoMesher& operator=(const IsoMesher&) = delete;
+};
+
+// --- Cells ----------------------------------------------------------------------------------
+
+inline bool inLattice(int32_t x, int32_t y, int32_t z)
+{
+    return static_cast<uint32_t>(x) < uint32_t(GRID_SIZE) && static_cast<uint32_t>(y) < uint32_t(GRID_SIZE) &&
+           static_cast<uint32_t>(z) < uint32_t(GRID_SIZE);
+}
+
+inline void resetCell(GridCell& cell)
+{
+    cell.gradient = Float3(STALE_GRADIENT, STALE_GRADIENT, STALE_GRADIENT);
+    cell.value = STALE_VALUE;
+    cell.edgeVertex[0] = cell.edgeVertex[1] = cell.edgeVertex[2] = NO_VERTEX;
+    cell.visited = false;
+}
+
+inline int32_t cellIndex(int32_t x, int32_t y, int32_t z) { return x + GRID_SIZE * y + GRID_SIZE * GRID_SIZE * z; }
+
+// The cell at a flat index, valid for the current pass (reset first if stale).
+inline GridCell& cellAtIndex(IsoMesher& mesher, int32_t index)
+{
+    GridCell& cell = mesher.cells[index];
+    const uint16_t stamp = mesher.stamp;
+    if (cell.stamp != stamp) {
+        resetCell(cell);
+        cell.stamp = stamp;
+    }
+    return cell;
+}
+
+// The cell of a point, valid for the current pass; the spare cell for points
+// outside 0..63.
+inline GridCell& cellAt(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
+{
+    if (!inLattice(x, y, z))
+        return mesher.spare;
+    return cellAtIndex(mesher, cellIndex(x, y, z));
+}
+
+inline GridCell& cellAt(IsoMesher& mesher, const GridPoint& p) { return cellAt(mesher, p.x, p.y, p.z); }
+
+// Field value at a lattice point, computed once per pass; also leaves the
+// point's colour in its cell. 0 outside the lattice.
+float fieldValue(IsoMesher& mesher, const GridPoint& p);
+
+// Central differences of the neighbours' values, not halved, not normalised;
+// points towards increasing field (into the blobs). Cached per pass inside the
+// lattice; outside it computed afresh (0 beyond the lattice).
+Float3 fieldGradient(IsoMesher& mesher, const GridPoint& p);
+
+// --- Pass ------------------------------------------------------------------------------------
+
+// Starts a pass: stamp + 1 (every cell stale; on the wrap to 0 every cell is
+// reset), the cube range from the field, the current mesh emptied (capacity
+// kept), the block source lists rebuilt. Sources must not change until the
+// pass ends (values are cached per pass anyway).
+void beginPass(IsoMesher& mesher);
+
+// For each enabled source whose truncated reference point is at or above the
+// threshold: march towards +x, then -x, until the field drops below it, and push
+// the crossing cube's two points. Returns the mesher's stack.
+std::vector<GridPoint>& seedSurface(IsoMesher& mesher, const SourceField& field, float isoLevel);
+
+// Floods the surface from the seeds (last in, first out), appending vertices and
+// triangles to meshes[current]. Empties the stack.
+void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel);
+
+// Appends the triangles of the visited cube with lowest corner q (its caseIndex
+// and edge vertices must be set), dropping any triangle with a missing vertex.
+void emitCube(IsoMesher& mesher, const GridPoint& q);
+
+// The vertex stored on the lattice edge between neighbouring points P and Q
+// (in the lower point's edge slot), or NO_VERTEX.
+uint16_t edgeVertexIndex(IsoMesher& mesher, const GridPoint& P, const GridPoint& Q);
+
+// A full pass: beginPass, seedSurface, polygonize. Returns meshes[current].
+const IsoMesh& runIsoPass(IsoMesher& mesher, float isoLevel);
