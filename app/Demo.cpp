@@ -11,11 +11,13 @@
 #include "app/Font.h"
 #include "app/Input.h"
 #include "app/Music.h"
+#include "app/Render.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
 #include "gfx/Texture.h"
 #include "iso/Particles.h"
 #include "path/Camera.h"
+#include "path/PathPlayer.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -107,6 +109,7 @@ void loadAssets()
     textureTable.loadPngWithMask("data/sprite01_mask.png", "data/sprite01_mask.png", SLOT_SPRITE, 0);
     textureTable.loadPngWithMask("data/font.png", "data/font_mask.png", SLOT_FONT, 0);
     // 7. Light parameters.
+    setLightParameters();
     // 8. Font display lists over slot 7.
     buildFont(fontLists, textureTable.nameOf(SLOT_FONT));
     // 9. Particle root.
@@ -126,14 +129,6 @@ void loadAssets()
 
 namespace {
 
-// True while a scene's camera path plays. Until the path player exists no
-// scene ever plays, so the show ends after its first loop test and the
-// authoring tool goes straight to its free camera.
-bool pathPlaying()
-{
-    return false;
-}
-
 void runFrameLoop()
 {
     FrameClock clock;
@@ -144,9 +139,10 @@ void runFrameLoop()
         const uint32_t elapsed = SDL_GetTicks() - startTicks;
         const float step = advanceFrameClock(clock, elapsed, framesPerSecond);
 
-        if (pathPlaying()) {
-            // renderFrame(), then updatePlayer(): the render comes first and the
-            // player's update prepares the next frame.
+        if (pathPlayer.playing) {
+            // The render comes first; the player's update prepares the next frame.
+            renderFrame(pathPlayer.show);
+            updatePlayer();
         } else if (!appSettings.freeRoamAllowed) {
             quitRequested = true;
             continue;   // no events, no swap in this iteration
@@ -155,7 +151,7 @@ void runFrameLoop()
                 // updateFrame(step): the free camera steps the scene.
                 (void)step;
             }
-            // renderFrame()
+            renderFrame(pathPlayer.show);
         }
 
         handleEvents();
@@ -189,14 +185,12 @@ int runDemo(int argc, char** argv)
     startTicks = SDL_GetTicks();
 
     if (argc < 2) {
-        // startPath(1): the show from scene 1, the music from its beginning.
+        startPath(pathPlayer, FIRST_SCENE);   // the music plays from its beginning
     } else {
+        // The music moves to the start of the chosen scene.
         const int scene = std::atoi(argv[1]);
-        // startPath(scene), then the music moves to the start of that scene:
-        //   seekMusic(0, startPositionSum(scene, pathDurations));
-        // The scene durations come with the camera paths; until they exist
-        // every scene starts at the top of the track.
-        (void)scene;
+        startPath(pathPlayer, scene);
+        seekMusic(0, startPositionSum(scene, pathPlayer.paths.pathDurations));
     }
 
     runFrameLoop();

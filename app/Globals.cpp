@@ -10,9 +10,15 @@
 // are constant-initialised in their own units and need no place here.
 #include "app/Settings.h"
 #include "iso/IsoSurface.h"
+#include "path/PathPlayer.h"
 
 AppSettings appSettings = loadStartupSettings();
 
-// The path player goes here: it loads every path file before the isosurface.
+// The path player loads every path file before the isosurface is built.
+PathPlayer pathPlayer = [] {
+    PathPlayer player;
+    constructPathPlayer(player);
+    return player;
+}();
 
 IsoSurface isoSurface;

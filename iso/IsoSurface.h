@@ -39,6 +39,10 @@ struct IsoSurface {
     IsoSurface& operator=(const IsoSurface&) = delete;
 };
 
+// Procedural sources per update are clamped to this many, so a wild count can
+// neither exhaust memory nor overflow the source lists.
+constexpr int MAX_PROCEDURAL_SOURCES = 4096;
+
 // Back to the defaults above (timeMs 0). Sources and mesh are not touched.
 void resetIsoParams(IsoSurface& iso);
 

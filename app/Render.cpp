@@ -1,0 +1,399 @@
+// app/Render.cpp: the frame's render passes.
+//
+// Sections:
+//   --- Constants and lights ---
+//   --- Overlays and state ---
+//   --- Sky cube and grid ---
+//   --- Glow ---
+//   --- Frame ---
+#include "app/Render.h"
+
+#include "app/Demo.h"
+#include "app/Font.h"
+#include "app/Settings.h"
+#include "app/Shell.h"
+#include "gfx/Texture.h"
+#include "iso/IsoSurface.h"
+#include "path/Camera.h"
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+#include <GL/glu.h>
+
+#include <cstdio>
+
+// --- Constants and lights ----------------------------------------------------------
+
+LightParameters light0Parameters = {};
+LightParameters light1Parameters = {};
+
+namespace {
+
+constexpr float LIGHT0_LINEAR_ATTENUATION = 0.001f;
+constexpr float CAPTION_COLOUR[3] = { 0.3f, 0.2f, 0.8f };
+
+void surfaceSize(int& w, int& h)
+{
+    w = screenSurface ? screenSurface->w : appSettings.screenWidth;
+    h = screenSurface ? screenSurface->h : appSettings.screenHeight;
+    if (w < 1) w = 1;
+    if (h < 1) h = 1;
+}
+
+void setLight(GLenum light, const LightParameters& p)
+{
+    glLightfv(light, GL_POSITION, p.position);
+    glLightfv(light, GL_DIFFUSE, p.diffuse);
+    glLightfv(light, GL_AMBIENT, p.ambient);
+}
+
+// Pushes an orthographic pixel projection and an identity modelview.
+void pushPixelProjection(int w, int h)
+{
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0.0, w, 0.0, h, -1.0, 1.0);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+}
+
+void popPixelProjection()
+{
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+}
+
+} // namespace
+
+void setLightParameters()
+{
+    light0Parameters = { { 0.0f, 0.0f, 100.0f, 1.0f }, { 0.7f, 0.7f, 0.7f, 1.0f }, { 0.2f, 0.2f, 0.2f, 1.0f } };
+    light1Parameters = { { 0.0f, 300.0f, 0.0f, 1.0f }, { 0.6f, 0.7f, 1.0f, 1.0f }, { 0.2f, 0.2f, 0.2f, 1.0f } };
+}
+
+void formatCaption(char* out, int size, float fps)
+{
+    std::snprintf(out, static_cast<size_t>(size), "\"Mirrow\" Demo by: Quindle (%s).    FPS: %.2f", GROUP_ADDRESS,
+                  static_cast<double>(fps));
+}
+
+int glowCaptureHeight(int captureWidth, int surfaceWidth, int surfaceHeight)
+{
+    if (surfaceWidth <= 0)
+        return 0;
+    return static_cast<int>(static_cast<int64_t>(captureWidth) * surfaceHeight / surfaceWidth);
+}
+
+// --- Overlays and state --------------------------------------------------------------
+
+void drawOverlayQuad(int32_t type, float alpha)
+{
+    int w, h;
+    surfaceSize(w, h);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    pushPixelProjection(w, h);
+    glEnable(GL_BLEND);
+
+    if (type == OVERLAY_TITLE || type == OVERLAY_CREDITS) {
+        glEnable(GL_TEXTURE_2D);
+        glBindTexture(GL_TEXTURE_2D, textureTable.nameOf(type == OVERLAY_TITLE ? SLOT_TITLE : SLOT_CREDITS));
+        glColor4f(1.0f, 1.0f, 1.0f, alpha);
+        glBegin(GL_QUADS);
+        glTexCoord2f(0.0f, 1.0f); glVertex2f(0.0f, 0.0f);
+        glTexCoord2f(0.0f, 0.0f); glVertex2f(0.0f, static_cast<float>(h));
+        glTexCoord2f(1.0f, 0.0f); glVertex2f(static_cast<float>(w), static_cast<float>(h));
+        glTexCoord2f(1.0f, 1.0f); glVertex2f(static_cast<float>(w), 0.0f);
+        glEnd();
+        glDisable(GL_TEXTURE_2D);
+    } else if (type == OVERLAY_BLACK || type == OVERLAY_WHITE) {
+        glDisable(GL_TEXTURE_2D);
+        const float g = type == OVERLAY_BLACK ? 0.0f : 1.0f;
+        glColor4f(g, g, g, alpha);
+        glBegin(GL_QUADS);
+        glVertex2f(0.0f, 0.0f);
+        glVertex2f(0.0f, static_cast<float>(h));
+        glVertex2f(static_cast<float>(w), static_cast<float>(h));
+        glVertex2f(static_cast<float>(w), 0.0f);
+        glEnd();
+    }
+
+    popPixelProjection();
+    glEnable(GL_DEPTH_TEST);
+    glDisable(GL_BLEND);
+    glEnable(GL_LIGHTING);
+}
+
+void applyRenderState()
+{
+    const float black[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
+    const float white[4] = { 1.0f, 1.0f, 1.0f, 1.0f };
+    glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, black);
+    glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 0.0f);
+    if (renderFlags & FLAG_LIGHTS) {
+        glEnable(GL_LIGHTING);
+        glEnable(GL_LIGHT0);
+        glEnable(GL_LIGHT1);
+    } else {
+        glDisable(GL_LIGHTING);
+        glDisable(GL_LIGHT0);
+        glDisable(GL_LIGHT1);
+    }
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_CULL_FACE);
+    glEnable(GL_DEPTH_TEST);
+    glShadeModel(GL_SMOOTH);
+}
+
+// --- Sky cube and grid ----------------------------------------------------------------
+
+namespace {
+
+struct SkyCorner {
+    float s, t;        // texture coordinate (repeats eight times per edge)
+    float x, y, z;     // relative to the grid centre
+};
+
+struct SkyFace {
+    float     normal[3];   // points into the cube
+    SkyCorner corners[4];  // counter-clockwise seen from inside
+};
+
+constexpr SkyFace SKY_FACES[6] = {
+    { { 0, 0, -1 }, { { 0, 8, -64, 64, 64 }, { 8, 8, 64, 64, 64 }, { 8, 0, 64, -64, 64 }, { 0, 0, -64, -64, 64 } } },        // z = +64
+    { { 0, 0, 1 }, { { 0, 8, -64, 64, -64 }, { 0, 0, -64, -64, -64 }, { 8, 0, 64, -64, -64 }, { 8, 8, 64, 64, -64 } } },      // z = -64
+    { { 0, 1, 0 }, { { 0, 8, -64, -64, -64 }, { 0, 0, -64, -64, 64 }, { 8, 0, 64, -64, 64 }, { 8, 8, 64, -64, -64 } } },      // y = -64
+    { { 0, -1, 0 }, { { 0, 8, -64, 64, -64 }, { 8, 8, 64, 64, -64 }, { 8, 0, 64, 64, 64 }, { 0, 0, -64, 64, 64 } } },         // y = +64
+    { { 1, 0, 0 }, { { 0, 8, -64, 64, -64 }, { 8, 8, -64, 64, 64 }, { 8, 0, -64, -64, 64 }, { 0, 0, -64, -64, -64 } } },      // x = -64
+    { { -1, 0, 0 }, { { 0, 8, 64, 64, 64 }, { 8, 8, 64, 64, -64 }, { 8, 0, 64, -64, -64 }, { 0, 0, 64, -64, 64 } } },         // x = +64
+};
+
+constexpr int GRID_LINES = 10;               // positions k * 64 / 10, k = 0..9
+constexpr int GRID_POINTS = 2 * GRID_LINES * GRID_LINES;
+
+struct GridPoints {
+    float red[GRID_POINTS][3];
+    float green[GRID_POINTS][3];
+    float blue[GRID_POINTS][3];
+};
+
+// Built on first use: lines along x, y and z through a 10 x 10 lattice.
+const GridPoints& gridPoints()
+{
+    static const GridPoints points = [] {
+        GridPoints g = {};
+        int n = 0;
+        for (int i = 0; i < GRID_LINES; ++i) {
+            for (int j = 0; j < GRID_LINES; ++j) {
+                const float a = static_cast<float>(i) * 64.0f / 10.0f;
+                const float b = static_cast<float>(j) * 64.0f / 10.0f;
+                const float red[2][3] = { { 0, a, b }, { 64, a, b } };
+                const float green[2][3] = { { a, 0, b }, { a, 64, b } };
+                const float blue[2][3] = { { a, b, 0 }, { a, b, 64 } };
+                for (int e = 0; e < 2; ++e) {
+                    for (int k = 0; k < 3; ++k) {
+                        g.red[n + e][k] = red[e][k];
+                        g.green[n + e][k] = green[e][k];
+                        g.blue[n + e][k] = blue[e][k];
+                    }
+                }
+                n += 2;
+            }
+        }
+        return g;
+    }();
+    return points;
+}
+
+} // namespace
+
+void drawSkyCube(int slot)
+{
+    glCullFace(GL_BACK);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, textureTable.nameOf(slot));
+    glDisable(GL_LIGHTING);
+    glDisable(GL_LIGHT0);
+    glPushMatrix();
+    glTranslatef(32.0f, 32.0f, 32.0f);
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glBegin(GL_QUADS);
+    for (const SkyFace& face : SKY_FACES) {
+        glNormal3fv(face.normal);
+        for (const SkyCorner& c : face.corners) {
+            glTexCoord2f(c.s, c.t);
+            glVertex3f(c.x, c.y, c.z);
+        }
+    }
+    glEnd();
+    glPopMatrix();
+    glCullFace(GL_FRONT);
+    glEnable(GL_LIGHT0);
+    glEnable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+}
+
+void drawGrid()
+{
+    const GridPoints& g = gridPoints();
+    glDisable(GL_TEXTURE_2D);
+    glEnable(GL_BLEND);
+    glDisable(GL_LIGHTING);
+    glLineWidth(1.0f);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glColor4f(1.0f, 0.0f, 0.0f, 0.5f);
+    glVertexPointer(3, GL_FLOAT, 0, g.red);
+    glDrawArrays(GL_LINES, 0, GRID_POINTS);
+    glColor4f(0.0f, 1.0f, 0.0f, 0.5f);
+    glVertexPointer(3, GL_FLOAT, 0, g.green);
+    glDrawArrays(GL_LINES, 0, GRID_POINTS);
+    glColor4f(0.0f, 0.0f, 1.0f, 0.5f);
+    glVertexPointer(3, GL_FLOAT, 0, g.blue);
+    glDrawArrays(GL_LINES, 0, GRID_POINTS);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glEnable(GL_LIGHTING);
+    glDisable(GL_BLEND);
+}
+
+// --- Glow ------------------------------------------------------------------------------
+
+namespace {
+
+// Renders the scene small into slot 5, then clears so the capture never shows.
+void captureGlow(const ShowState& show, int w, int h)
+{
+    const int gw = textureTable.widths[SLOT_GLOW];
+    const int gh = glowCaptureHeight(gw, w, h);
+    glViewport(0, 0, gw, gh);
+    if (show.drawActors) {
+        // The actors draw here once they exist.
+    }
+    if (show.brightGlow)
+        drawIsoFlat(isoSurface);
+    else
+        drawIso(isoSurface);
+    textureTable.copyFromFramebuffer(0, 0, gw, gh, SLOT_GLOW);
+    glViewport(0, 0, w, h);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+// Layers the capture over the screen ten times, each zoomed in a step further.
+void drawGlowLayers(const ShowState& show, int w, int h)
+{
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_LIGHTING);
+    glEnable(GL_BLEND);
+    pushPixelProjection(w, h);
+    glEnable(GL_TEXTURE_2D);
+    glBlendFunc(GL_SRC_COLOR, GL_ONE);
+    glBindTexture(GL_TEXTURE_2D, textureTable.nameOf(SLOT_GLOW));
+
+    const float step = GLOW_STEP_SCALE * show.glowAmount;
+    const float c = show.brightGlow ? 1.0f : 0.3f;
+    const float r = static_cast<float>(h) / static_cast<float>(w);
+    const float fw = static_cast<float>(w), fh = static_cast<float>(h);
+    float o = 0.0f;
+    glBegin(GL_QUADS);
+    for (int i = 0; i < GLOW_LAYERS; ++i) {
+        glColor4f(c, c, c, static_cast<float>(GLOW_LAYERS - i) * 0.2f / 10.0f);
+        glTexCoord2f(o, o);             glVertex2f(0.0f, 0.0f);
+        glTexCoord2f(1.0f - o, o);      glVertex2f(fw, 0.0f);
+        glTexCoord2f(1.0f - o, r - o);  glVertex2f(fw, fh);
+        glTexCoord2f(o, r - o);         glVertex2f(0.0f, fh);
+        o += step;
+    }
+    glEnd();
+
+    popPixelProjection();
+    glDisable(GL_BLEND);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_CULL_FACE);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void drawCaption(int w, int h)
+{
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glEnable(GL_TEXTURE_2D);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0.0, w, 0.0, h, -1.0, 1.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glEnable(GL_BLEND);
+    glColor3fv(CAPTION_COLOUR);
+
+    char text[128];
+    formatCaption(text, sizeof text, framesPerSecond);
+    const float u = static_cast<float>(appSettings.screenWidth) * 0.00125f;
+    drawText(fontLists, 8.0f, static_cast<float>(appSettings.screenHeight - 36), 12.0f * u, 16.0f * u, 0, text,
+             textureTable.nameOf(SLOT_FONT));
+
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
+    glEnable(GL_DEPTH_TEST);
+}
+
+} // namespace
+
+// --- Frame -------------------------------------------------------------------------------
+
+void renderFrame(const ShowState& show)
+{
+    int w, h;
+    surfaceSize(w, h);
+    const bool lights = (renderFlags & FLAG_LIGHTS) != 0;
+
+    drawOverlayQuad(show.backOverlay.type, show.backOverlay.alpha);
+    if (lights) {
+        setLight(GL_LIGHT0, light0Parameters);
+        glLightf(GL_LIGHT0, GL_LINEAR_ATTENUATION, LIGHT0_LINEAR_ATTENUATION);
+    }
+
+    glViewport(0, 0, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(FIELD_OF_VIEW_Y, static_cast<double>(w) / h, NEAR_PLANE, FAR_PLANE);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glPushMatrix();
+    glLoadIdentity();
+
+    // Camera: back off by the distance, pitch, then yaw, then move to the eye.
+    // Roll is not applied.
+    glTranslatef(0.0f, 0.0f, -camera.distance);
+    glRotatef(camera.angles.x, 1.0f, 0.0f, 0.0f);
+    glRotatef(camera.angles.y, 0.0f, 1.0f, 0.0f);
+    glTranslatef(-camera.position.x, -camera.position.y, -camera.position.z);
+
+    if (lights)
+        setLight(GL_LIGHT1, light1Parameters);
+    applyRenderState();
+
+    const bool glow = show.glowAmount >= 0.0f;
+    if (glow)
+        captureGlow(show, w, h);
+    if (show.drawActors) {
+        // The actors draw here once they exist.
+    }
+    if (renderFlags & FLAG_GRID)
+        drawGrid();
+    drawIso(isoSurface);
+    if (show.skyboxSlot != 0)
+        drawSkyCube(show.skyboxSlot);
+    glPopMatrix();
+
+    if (glow)
+        drawGlowLayers(show, w, h);
+    drawOverlayQuad(show.frontOverlay.type, show.frontOverlay.alpha);
+    if (renderFlags & FLAG_CAPTION)
+        drawCaption(w, h);
+}

@@ -1,0 +1,64 @@
+// app/Render.h: one complete frame: back overlay, the lit scene through the
+// camera (actors, grid, isosurface, sky cube), the ten-layer glow, the front
+// overlay and the caption. Reads renderFlags, the camera and the ShowState
+// that the path player's scene scripts write. Needs a current GL context.
+#pragma once
+
+#include <cstdint>
+
+// Overlay types: full-screen quads before or after the scene.
+enum OverlayType : int32_t {
+    OVERLAY_NONE    = 0,   // also any value outside 1..4
+    OVERLAY_TITLE   = 1,   // texture slot 8
+    OVERLAY_BLACK   = 2,
+    OVERLAY_WHITE   = 3,
+    OVERLAY_CREDITS = 4,   // texture slot 9
+};
+
+struct Overlay {
+    int32_t type = OVERLAY_NONE;
+    float   alpha = 0.0f;   // 0 transparent .. 1 opaque
+};
+
+// What the scene scripts switch; the first fields of the path player's record.
+struct ShowState {
+    Overlay backOverlay;            // drawn before the scene
+    Overlay frontOverlay;           // drawn after the scene and the glow
+    float   glowAmount = -1.0f;     // < 0: no glow; else zoom step factor of the layers
+    int32_t skyboxSlot = 0;         // texture slot of the sky cube; 0 = none
+    bool    drawActors = false;
+    bool    brightGlow = false;     // white layers, flat isosurface in the capture
+};
+
+// Four floats per parameter: position (x, y, z, w), colours (r, g, b, a).
+struct LightParameters {
+    float position[4];
+    float diffuse[4];
+    float ambient[4];
+};
+
+extern LightParameters light0Parameters;   // fixed to the viewer; set by asset loading
+extern LightParameters light1Parameters;   // fixed in the world
+
+// Glow and caption constants.
+constexpr int   GLOW_LAYERS = 10;
+constexpr float GLOW_STEP_SCALE = 0.005f;
+constexpr float FIELD_OF_VIEW_Y = 30.0f;   // degrees
+constexpr float NEAR_PLANE = 1.0f;
+constexpr float FAR_PLANE = 8192.0f;
+constexpr const char* GROUP_ADDRESS = "quindle.example";
+
+// Asset loading: fills the two lights' parameter arrays.
+void setLightParameters();
+
+// The caption line with the frame rate, as drawn by the caption pass.
+void formatCaption(char* out, int size, float fps);
+
+// Capture height for the glow: width * surface h / surface w, truncated.
+int glowCaptureHeight(int captureWidth, int surfaceWidth, int surfaceHeight);
+
+void renderFrame(const ShowState& show);
+void drawOverlayQuad(int32_t type, float alpha);
+void applyRenderState();
+void drawSkyCube(int slot);
+void drawGrid();

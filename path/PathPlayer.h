@@ -1,0 +1,50 @@
+// path/PathPlayer.h: the show's ten scenes played against the music. Every
+// update reads the track position, runs the current scene's script (fades,
+// isosurface set-up, glow and sky switches), flies the camera along the
+// scene's path pair and steps the animated subsystems.
+#pragma once
+
+#include "app/Render.h"
+#include "path/CameraPath.h"
+
+#include <cstdint>
+
+struct PathPlayer {
+    ShowState show;                      // written by the scripts, read by the render passes
+    float     songPosition = 0.0f;       // music position of this update
+    float     previousSongPosition = 0.0f;
+    float     pathStartTime = -1.0f;     // music position the scene started at; -1: starts next update
+    float     step = 0.0f;               // (songPosition - previous) * 75, the subsystems' step
+    bool      playing = false;           // the frame loop updates the player only while true
+    int32_t   pathIndex = 0;             // scene 1..10
+    PathSet   paths;
+    float     levelCounterA = 5.0f;      // show counters, never reset
+    float     levelCounterB = 5.0f;
+    bool      titleShown = false;        // one-shot latches, once per program run
+    bool      scene2Placed = false;
+    bool      scene2Faded = false;
+    bool      scene3Flashed = false;
+    bool      creditsShown = false;
+};
+
+// The show's step factor: animations advance 75 x the change of the track fraction.
+constexpr float SHOW_STEP_SCALE = 75.0f;
+
+// What static construction of the player does: the fields above, then every
+// path file from `folder` and the default durations.
+void constructPathPlayer(PathPlayer& player, const char* folder = "data");
+
+void startPath(PathPlayer& player, int n);     // n <= 10 starts scene n; otherwise nothing
+void stopPath(PathPlayer& player);
+void restartPath(PathPlayer& player);          // the current scene from its start
+void beginPathFlight(PathPlayer& player);      // camera to the start of the scene's pair
+
+// One show step at music position t (-1: the track does not play). The show
+// reads t from the music clock; the capture tool passes its virtual clock.
+void updatePlayer(PathPlayer& player, float t);
+
+// One show step at the music clock's position.
+void updatePlayer();
+
+// The program's path player (constructed in app/Globals.cpp, after the settings).
+extern PathPlayer pathPlayer;
