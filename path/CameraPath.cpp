@@ -409,14 +409,14 @@ void loadAllPaths(PathSet& set, const std::string& folder)
         loadTimedPaths(set.timedPaths[n], timed);
 }
 
-void recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles)
+bool recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles)
 {
     if (!validScene(scene))
-        return;
+        return false;
     PathPair& pair = set.pairs[scene];
     appendPoint(pair.position, position.x, position.y, position.z);
     appendPoint(pair.rotation, angles.x, angles.y, angles.z);
-    savePathPair(pair, scene, set.folder);
+    return savePathPair(pair, scene, set.folder);
 }
 
 void clearPair(PathSet& set, int scene)

@@ -125,8 +125,9 @@ bool saveTimedPaths(const std::vector<CameraPath>& list, const std::string& file
 void loadAllPaths(PathSet& set, const std::string& folder = "data");
 
 // Appends a key to scene n's pair and rewrites both of its files at once.
-// Scenes outside 1..10 are ignored.
-void recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles);
+// Scenes outside 1..10 are ignored. False when the scene is out of range or a
+// file could not be written (the key stays in memory either way it was added).
+bool recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles);
 
 // Empties both paths of scene n (0..10) and resets its cursors.
 void clearPair(PathSet& set, int scene);

@@ -575,7 +575,7 @@ TEST(PathSet, RecordThenReloadRoundTrips)
     EXPECT_EQ(back.pairs[6].position.points.size(), 2u);
 
     // A fourth key rewrites both files whole.
-    recordKeyPoint(back, 5, Float3(1, 1, 1), Float3(2, 2, 2));
+    EXPECT_TRUE(recordKeyPoint(back, 5, Float3(1, 1, 1), Float3(2, 2, 2)));
     EXPECT_EQ(readFile(dir.path() + "/pos_path5.txt").substr(0, 2), "4\n");
     EXPECT_EQ(back.pairs[5].position.spline.knotCount(), 6);
 }
@@ -586,9 +586,19 @@ TEST(PathSet, RecordingOutsideTheScenesWritesNothing)
     PathSet set;
     loadAllPaths(set, dir.path());
     for (int scene : { 0, 11, -1, 1000 })
-        recordKeyPoint(set, scene, Float3(1, 2, 3), Float3(0, 0, 0));
+        EXPECT_FALSE(recordKeyPoint(set, scene, Float3(1, 2, 3), Float3(0, 0, 0)));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     EXPECT_TRUE(set.pairs[0].position.points.empty());
+}
+
+TEST(PathSet, RecordingIntoAnUnwritableFolderKeepsTheKeyInMemory)
+{
+    PathSet set;
+    loadAllPaths(set, "/nonexistent/folder");
+    const size_t before = set.pairs[4].position.points.size();
+    EXPECT_FALSE(recordKeyPoint(set, 4, Float3(1, 2, 3), Float3(4, 5, 6)));
+    EXPECT_EQ(set.pairs[4].position.points.size(), before + 1);
+    EXPECT_EQ(set.pairs[4].rotation.points.back().y, 5.0f);
 }
 
 TEST(PathSet, ClearPairEmptiesBothPathsAndResetsCursors)
