@@ -16,6 +16,7 @@
 #include "app/Shell.h"
 #include "gfx/Texture.h"
 #include "iso/Particles.h"
+#include "model/Actors.h"
 #include "path/Camera.h"
 #include "path/PathPlayer.h"
 
@@ -92,11 +93,13 @@ void loadAssets()
 {
     // 1. Release whatever is loaded (actors, particles, font, textures), then
     //    generate the texture names.
+    releaseScene(actorScene);
     destroyParticles(particleSystem);
     releaseFont(fontLists);
     textureTable.release();
     textureTable.generate();
     // 2. The character: actor 0 at the origin, texture slot 1.
+    loadCharacter(actorScene, 0, LOADER_KIND_CHARACTER, CHARACTER_START);
     // 3-6. Texture slots: glow target (5), screen copy (8), the PNG images.
     textureTable.createEmpty(256, 256, GL_RGB, SLOT_GLOW);
     textureTable.createEmpty(nextPowerOfTwo(appSettings.screenWidth), nextPowerOfTwo(appSettings.screenHeight),
@@ -162,6 +165,7 @@ void runFrameLoop()
 void shutdown()
 {
     // Release the actors, the particle tree, the font lists and the textures.
+    releaseScene(actorScene);
     destroyParticles(particleSystem);
     releaseFont(fontLists);
     textureTable.release();

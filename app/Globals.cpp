@@ -5,11 +5,13 @@
 // order of the other files:
 //   1. the settings, read from "settings.ini";
 //   2. the path player, which loads every path file;
-//   3. the isosurface, which runs its two updates.
+//   3. the isosurface, which runs its two updates;
+//   4. the actor scene, whose actors start at the settings' screen centre.
 // Globals that only need zeroing (flags, texture table, music clock, font lists)
 // are constant-initialised in their own units and need no place here.
 #include "app/Settings.h"
 #include "iso/IsoSurface.h"
+#include "model/Actors.h"
 #include "path/PathPlayer.h"
 
 AppSettings appSettings = loadStartupSettings();
@@ -22,3 +24,5 @@ PathPlayer pathPlayer = [] {
 }();
 
 IsoSurface isoSurface;
+
+ActorScene actorScene(static_cast<float>(appSettings.centerX), static_cast<float>(appSettings.centerY));

@@ -14,6 +14,7 @@
 #include "app/Shell.h"
 #include "gfx/Texture.h"
 #include "iso/IsoSurface.h"
+#include "model/Actors.h"
 #include "path/Camera.h"
 
 #include <SDL.h>
@@ -272,9 +273,8 @@ void captureGlow(const ShowState& show, int w, int h)
     const int gw = textureTable.widths[SLOT_GLOW];
     const int gh = glowCaptureHeight(gw, w, h);
     glViewport(0, 0, gw, gh);
-    if (show.drawActors) {
-        // The actors draw here once they exist.
-    }
+    if (show.drawActors)
+        drawAllActors(actorScene);
     if (show.brightGlow)
         drawIsoFlat(isoSurface);
     else
@@ -381,9 +381,8 @@ void renderFrame(const ShowState& show)
     const bool glow = show.glowAmount >= 0.0f;
     if (glow)
         captureGlow(show, w, h);
-    if (show.drawActors) {
-        // The actors draw here once they exist.
-    }
+    if (show.drawActors)
+        drawAllActors(actorScene);
     if (renderFlags & FLAG_GRID)
         drawGrid();
     drawIso(isoSurface);

@@ -6,6 +6,7 @@
 #include "gfx/Texture.h"
 #include "iso/IsoSurface.h"
 #include "iso/Particles.h"
+#include "model/Actors.h"
 #include "path/Camera.h"
 
 namespace {
@@ -300,7 +301,7 @@ void updatePlayer(PathPlayer& p, float t)
     samplePair(p.paths.pairs[scene], s, position, angles);
     setTarget(camera, angles, position, 0.0f, CAMERA_HOLD, 0.3f);
 
-    // The actor scene steps here (command 4) once it exists.
+    updateActors(actorScene, camera, p.step, ACTOR_COMMAND_WALK);
     updateParticles(particleSystem, p.step);
     updateIso(isoSurface, p.step);
     updateCamera(camera, p.step);
