@@ -150,10 +150,8 @@ void runFrameLoop()
             quitRequested = true;
             continue;   // no events, no swap in this iteration
         } else {
-            if (!(renderFlags & FLAG_PAUSED)) {
-                // updateFrame(step): the free camera steps the scene.
-                (void)step;
-            }
+            if (!(renderFlags & FLAG_PAUSED))
+                updateFrame(step);   // the free camera steps the scene
             renderFrame(pathPlayer.show);
         }
 

@@ -1,20 +1,117 @@
-// app/Input.cpp: event handling.
+// app/Input.cpp: event handling, the free camera and the authoring keys.
 #include "app/Input.h"
 
 #include "app/Music.h"
+#include "app/Settings.h"
 #include "app/Shell.h"
+#include "iso/IsoSurface.h"
+#include "iso/Particles.h"
+#include "model/Actors.h"
+#include "path/Camera.h"
+#include "path/PathPlayer.h"
 
-#include <SDL.h>
+#include <algorithm>
+#include <cstdio>
+
+float moveSpeed = MOVE_SPEED_START;
+bool  motionHandled = false;
+
+InputSituation inputSituation()
+{
+    if (!appSettings.freeRoamAllowed)
+        return INPUT_SHOW;
+    return pathPlayer.playing ? INPUT_PLAYBACK : INPUT_FREE_CAMERA;
+}
+
+namespace {
+
+void toggleFlag(int32_t flag)
+{
+    renderFlags ^= flag;
+}
+
+// Space: the camera's current view becomes a key of the scene's flight; both
+// files are rewritten at once. A failed write keeps the keys in memory.
+void recordCameraKey()
+{
+    const int scene = pathPlayer.pathIndex;
+    if (!recordKeyPoint(pathPlayer.paths, scene, camera.position, camera.angles))
+        std::fprintf(stderr, "Could not save the camera path files of scene %d; the keys stay in memory\n", scene);
+}
+
+// `n`: the scene again from its start, with its part of the music.
+void replayScene()
+{
+    restartPath(pathPlayer);
+    seekMusic(0, startPositionSum(pathPlayer.pathIndex, pathPlayer.paths.pathDurations));
+}
+
+void freeCameraKey(SDLKey sym)
+{
+    switch (sym) {
+    case SDLK_ESCAPE: quitRequested = true; break;
+    case SDLK_SPACE:  recordCameraKey(); break;
+    case SDLK_c:      clearPair(pathPlayer.paths, pathPlayer.pathIndex); break;
+    case SDLK_g:      toggleFlag(FLAG_GRID); break;
+    case SDLK_j:      break;   // reserved, does nothing
+    case SDLK_p:      toggleFlag(FLAG_PAUSED); break;
+    case SDLK_PLUS:
+    case SDLK_9:      moveSpeed *= 2.0f; break;
+    case SDLK_MINUS:
+    case SDLK_8:      moveSpeed = std::max(moveSpeed * 0.5f, MOVE_SPEED_FLOOR); break;
+    case SDLK_b:      markBeat(); break;
+    case SDLK_m:      toggleFlag(FLAG_CAPTION); break;
+    case SDLK_n:      replayScene(); break;
+    case SDLK_z:      updateFrame(SINGLE_STEP); break;   // also while paused
+    default:          break;
+    }
+}
+
+void mouseMotion(const SDL_MouseMotionEvent& motion)
+{
+    if (motionHandled)
+        return;   // later motions of this drain, including the warp's own
+    moveActorCursor(actorScene, 0, static_cast<float>(motion.x - appSettings.centerX),
+                    static_cast<float>(appSettings.centerY - motion.y), appSettings.screenWidth,
+                    appSettings.screenHeight);
+    motionHandled = true;
+    SDL_WarpMouse(static_cast<Uint16>(appSettings.centerX), static_cast<Uint16>(appSettings.centerY));
+}
+
+} // namespace
 
 void handleKeyDown(const SDL_KeyboardEvent& key)
 {
-    // Whole symbols: SDLK_F2 (283) shares its low byte with SDLK_ESCAPE (27).
-    switch (key.keysym.sym) {
-    case SDLK_ESCAPE:
+    const SDLKey sym = key.keysym.sym;
+    switch (inputSituation()) {
+    case INPUT_SHOW:
+        if (sym == SDLK_ESCAPE)
+            quitRequested = true;
+        else if (sym == SDLK_b)
+            markBeat();   // "Beat at: <position>" on stderr
+        break;
+    case INPUT_PLAYBACK:
+        if (sym == SDLK_ESCAPE)
+            stopPath(pathPlayer);   // the loop passes to the free camera
+        break;
+    case INPUT_FREE_CAMERA:
+        freeCameraKey(sym);
+        break;
+    }
+}
+
+void handleEvent(const SDL_Event& event)
+{
+    switch (event.type) {
+    case SDL_QUIT:
         quitRequested = true;
         break;
-    case SDLK_b:
-        markBeat();   // "Beat at: <position>" on stderr
+    case SDL_KEYDOWN:
+        handleKeyDown(event.key);
+        break;
+    case SDL_MOUSEMOTION:
+        if (inputSituation() == INPUT_FREE_CAMERA)
+            mouseMotion(event.motion);
         break;
     default:
         break;
@@ -24,16 +121,59 @@ void handleKeyDown(const SDL_KeyboardEvent& key)
 void handleEvents()
 {
     SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-        switch (event.type) {
-        case SDL_QUIT:
-            quitRequested = true;
-            break;
-        case SDL_KEYDOWN:
-            handleKeyDown(event.key);
-            break;
-        default:
-            break;
-        }
-    }
+    while (SDL_PollEvent(&event))
+        handleEvent(event);
+    motionHandled = false;
+}
+
+float deadZoneInput(float offset, float quarter)
+{
+    if (offset > quarter)
+        return offset - quarter;
+    if (offset < -quarter)
+        return offset + quarter;
+    return 0.0f;
+}
+
+void updateFrameWithKeys(float dt, const Uint8* keys)
+{
+    const Float3 cursor = actorCursor(actorScene, 0);
+    const float w4 = static_cast<float>(appSettings.screenWidth) * 0.25f;
+    const float h4 = static_cast<float>(appSettings.screenHeight) * 0.25f;
+    float yawInput = deadZoneInput(cursor[0] - static_cast<float>(appSettings.centerX), w4);
+    float pitchInput = deadZoneInput(static_cast<float>(appSettings.centerY) - cursor[1], h4);
+
+    // Walking along the view's side vector V and the forward vector (Vz, Vy, -Vx).
+    const Float3 v = camera.right;
+    const Float3 forward(v.z, v.y, -v.x);
+    Float3 p = camera.targetPosition;
+    const double s = static_cast<double>(moveSpeed) * dt;
+    if (keys[SDLK_a]) addScaled(p, -s, v, p);
+    if (keys[SDLK_d]) addScaled(p, s, v, p);
+    if (keys[SDLK_w]) addScaled(p, s, forward, p);
+    if (keys[SDLK_s]) addScaled(p, -s, forward, p);
+    if (keys[SDLK_f]) p.y = static_cast<float>(p.y + s);
+    if (keys[SDLK_v]) p.y = static_cast<float>(p.y - s);
+
+    // Arrow keys replace the mouse; later tests win.
+    if (keys[SDLK_LEFT])  yawInput = -moveSpeed;
+    if (keys[SDLK_RIGHT]) yawInput = moveSpeed;
+    if (keys[SDLK_UP])    pitchInput = moveSpeed;
+    if (keys[SDLK_DOWN])  pitchInput = -moveSpeed;
+
+    Float3 angles = camera.targetAngles;
+    angles.x = std::clamp(angles.x + dt * appSettings.lookRate * pitchInput, -90.0f, 90.0f);
+    angles.y = angles.y + dt * appSettings.lookRate * yawInput;   // not wrapped
+
+    if (pathPlayer.show.drawActors)
+        updateActors(actorScene, camera, dt, 0);
+    setTarget(camera, angles, p, 0.0f, CAMERA_HOLD, 0.3f);
+    updateCamera(camera, dt);
+    updateParticles(particleSystem, dt);
+    updateIso(isoSurface, dt);
+}
+
+void updateFrame(float dt)
+{
+    updateFrameWithKeys(dt, SDL_GetKeyState(nullptr));
 }

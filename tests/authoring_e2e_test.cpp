@@ -1,0 +1,111 @@
+// tests/authoring_e2e_test.cpp: the authoring tool driven through the real
+// program with xdotool: recording, clearing, beat marking, quitting.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Key names for xdotool, sent to the program's own window one at a time.
+std::string pendingKeys;
+
+void sendPendingKeys(int pid)
+{
+    std::istringstream keys(pendingKeys);
+    std::string key;
+    while (keys >> key) {
+        runShell("xdotool search --sync --all --pid " + std::to_string(pid) +
+                 " --name '^Vortalune$' key --window %1 " + key + " >/dev/null 2>&1");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int leadingCount(const std::string& text)
+{
+    return std::atoi(text.c_str());
+}
+
+// A working folder with the committed camera paths and a settings file; no
+// music, so the chosen scene ends at once and the free camera takes over.
+void prepareFolder(const TempDir& dir)
+{
+    fs::create_directories(fs::path(dir.path()) / "data");
+    const fs::path source = fs::path(VORTALUNE_SOURCE_DIR) / "data";
+    for (const auto& entry : fs::directory_iterator(source)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext == ".txt" || ext == ".tms")
+            fs::copy_file(entry.path(), fs::path(dir.path()) / "data" / entry.path().filename());
+    }
+    fs::copy_file(fs::path(VORTALUNE_SOURCE_DIR) / "settings.ini", fs::path(dir.path()) / "settings.ini");
+}
+
+ProcessResult runTool(const TempDir& dir, const std::string& keys, const char* scene)
+{
+    pendingKeys = keys;
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.env = { "SDL_AUDIODRIVER=dummy" };
+    options.delaySeconds = 1.0;
+    options.timeoutSeconds = 90.0;
+    options.whileRunning = sendPendingKeys;
+    return runProcess({ VORTALUNE_BINARY, scene }, options);
+}
+
+} // namespace
+
+TEST(AuthoringTool, SpaceAppendsKeysAndClearThenSpaceLeavesOne)
+{
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_TRUE(display && *display) << "run the tests under Xvfb (scripts/test.sh does)";
+    TempDir dir;
+    prepareFolder(dir);
+    const fs::path pos = fs::path(dir.path()) / "data" / "pos_path3.txt";
+    const fs::path rot = fs::path(dir.path()) / "data" / "rot_path3.txt";
+    const std::string oldPos = readFile(pos);
+    const int oldCount = leadingCount(oldPos);
+    ASSERT_GT(oldCount, 0);
+
+    const ProcessResult first = runTool(dir, "space space Escape", "3");
+    ASSERT_FALSE(first.timedOut) << "Escape in the free camera must quit";
+    EXPECT_EQ(first.exitCode, 0) << first.errorOutput;
+    const std::string newPos = readFile(pos);
+    EXPECT_EQ(leadingCount(newPos), oldCount + 2);
+    EXPECT_EQ(leadingCount(readFile(rot)), oldCount + 2);
+    // The old keys are still there, line for line, after the count.
+    EXPECT_EQ(newPos.substr(newPos.find('\n'), oldPos.size() - oldPos.find('\n')),
+              oldPos.substr(oldPos.find('\n')));
+    EXPECT_NE(newPos.find('.'), std::string::npos);
+
+    const ProcessResult second = runTool(dir, "c space b Escape", "3");
+    ASSERT_FALSE(second.timedOut);
+    EXPECT_EQ(second.exitCode, 0) << second.errorOutput;
+    EXPECT_EQ(leadingCount(readFile(pos)), 1);
+    EXPECT_EQ(leadingCount(readFile(rot)), 1);
+    size_t beats = 0;
+    for (size_t at = second.errorOutput.find("Beat at: "); at != std::string::npos;
+         at = second.errorOutput.find("Beat at: ", at + 1))
+        ++beats;
+    EXPECT_EQ(beats, 1u) << second.errorOutput;
+
+    // The other scenes' files are untouched.
+    EXPECT_EQ(readFile(fs::path(dir.path()) / "data" / "pos_path4.txt"),
+              readFile(fs::path(VORTALUNE_SOURCE_DIR) / "data" / "pos_path4.txt"));
+}
+
