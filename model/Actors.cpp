@@ -258,8 +258,9 @@ void updateActors(ActorScene& scene, const Camera& camera, float dt, int command
             else if (turn < -180.0f)
                 actor.heading -= 360.0f;
             // At most the whole remaining turn per update, so a long step
-            // never swings past the target.
-            actor.turnRate = std::min(dt * TURN_RATE_PER_SECOND, 1.0f);
+            // never swings past the target; a backward step (the music moved
+            // back) does not turn away from it.
+            actor.turnRate = std::clamp(dt * TURN_RATE_PER_SECOND, 0.0f, 1.0f);
             queueAction(scene, 0, ACTION_WALK);
         } else if (command == ACTOR_COMMAND_STOP) {
             actor.moving = 0;

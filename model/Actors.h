@@ -51,7 +51,7 @@ constexpr float TAKE_OFF_SPEED     = 7.5f;    // vertical speed set when take-of
 constexpr float GRAVITY            = 12.0f;   // vertical speed lost per second in the air
 constexpr float IN_AIR_HEIGHT      = 30.0f;   // above this the actor switches to ACTION_IN_AIR
 constexpr float MIN_WALK_SPEED     = 0.5f;    // a walk with a lower speed stops
-constexpr float TURN_RATE_PER_SECOND = 9.0f;  // command 4: turnRate = dt x this, at most 1
+constexpr float TURN_RATE_PER_SECOND = 9.0f;  // command 4: turnRate = dt x this, within 0..1
 constexpr float STEPS_PER_SECOND   = 60.0f;   // speeds are per sixtieth of a second
 
 // Files of the character, inside the data folder.

@@ -410,8 +410,10 @@ TEST_F(ActorsInFrame, WalkingOnTheCamerasRightCarriesTheCharacterAcrossTheFrame)
 {
     ShowState show;
     show.drawActors = true;
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     renderFrame(show);
     const Extent before = litExtent(readBackBuffer());
+    ASSERT_GT(before.lit, 500);
     for (int i = 0; i < 12; ++i)
         updateActors(actorScene, camera, 1.0f / 60.0f, ACTOR_COMMAND_WALK);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

@@ -478,6 +478,11 @@ TEST_F(CharacterScene, TurnRateIsNineTimesTheStepAndNeverOvershoots)
     updateActors(scene, view, 0.5f, ACTOR_COMMAND_WALK);
     EXPECT_FLOAT_EQ(actor().turnRate, 1.0f) << "a long step turns all the way, not past it";
     EXPECT_NEAR(actor().heading, 60.0f, 1e-4f);
+
+    view.negYaw = 0.0f;
+    updateActors(scene, view, -0.1f, ACTOR_COMMAND_WALK);
+    EXPECT_FLOAT_EQ(actor().turnRate, 0.0f) << "a backward step does not turn away";
+    EXPECT_NEAR(actor().heading, 60.0f, 1e-4f);
 }
 
 TEST_F(CharacterScene, WalkCommandTakesTheCamerasRightVectorAndStartsWalking)
