@@ -94,10 +94,10 @@ Float3 offsetCentre(double dx, double dy, double dz)
 //  5 the big textured ball carved by sliding negative bars: a pass along x, high
 //    and at the cube's far wall so the whole ball shows;
 //  6 bars sliding along x, flickering level: a dive from above at three quarters;
-//  7 the glowing chain: a rising spiral from below to above;
+//  7 the glowing chain: a wide rising spiral from below to above;
 //  8 25 balls orbiting through the whole grid: a half orbit from corner to corner
 //    outside the cloud, closest at the middle;
-//  9 drifting segments: a slow spiralling dive from straight above;
+//  9 drifting segments: a slow spiral from high above out to the cube's walls;
 // 10 credits behind the five grey balls: a long pull-back.
 
 struct SceneFlight {
@@ -114,9 +114,9 @@ constexpr SceneFlight FLIGHTS[SCENE_ENTRIES] = {
     { 16, true, "high half orbit, wide" },                 // 4
     { 14, true, "high pass along x" },              // 5
     { 14, true, "dive from above" },                 // 6
-    { 20, true, "rising spiral" },                   // 7
+    { 20, true, "wide rising spiral" },                   // 7
     { 20, true, "corner to corner half orbit" },           // 8
-    { 18, true, "spiralling dive from the top" },    // 9
+    { 18, true, "spiral from above to the walls" },    // 9
     { 16, false, "pull-back" },                      // 10
 };
 
@@ -140,13 +140,13 @@ View flightAt(int scene, double t)
     case 6:
         return { around(-35.0 + 50.0 * t, 56.0 - 4.0 * t, 52.0 - 44.0 * s), CENTRE };
     case 7:
-        return { around(90.0 + 270.0 * t, 58.0, -26.0 + 60.0 * t), CENTRE };
+        return { hugging(90.0 + 270.0 * t, 72.0, -26.0 + 60.0 * t), CENTRE };
     case 8: {
         const double k = 2.0 * t - 1.0;
         return { hugging(45.0 + 180.0 * t, 84.0 - 16.0 * (1.0 - k * k), 40.0 - 16.0 * std::sin(PI * t)), CENTRE };
     }
     case 9:
-        return { around(200.0 * t, 18.0 + 38.0 * s, 58.0 - 48.0 * s), CENTRE };
+        return { hugging(200.0 * t, 34.0 + 50.0 * s, 56.0 - 40.0 * s), CENTRE };
     case 10:
         return { around(160.0 + 60.0 * t, 55.0 + 345.0 * t * t, 6.0 + 110.0 * t * t), CENTRE };
     default:
