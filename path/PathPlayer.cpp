@@ -271,7 +271,7 @@ void updatePlayer(PathPlayer& p, float t)
     p.step = (t - p.previousSongPosition) * SHOW_STEP_SCALE;
 
     const int scene = p.pathIndex;
-    if (scene < 0) {
+    if (scene < 0 || scene > LAST_SCENE) {
         p.playing = false;   // no script, and no duration to look up
         return;
     }

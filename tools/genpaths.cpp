@@ -67,6 +67,17 @@ Float3 around(double phiDegrees, double r, double h)
                   static_cast<float>(32.0 + r * std::cos(phi)));
 }
 
+// Like around(), but the horizontal radius is cut back wherever the circle
+// would leave the sky cube's square (with its margin), so an orbit can use the
+// cube's corners for the widest view of a big surface.
+Float3 hugging(double phiDegrees, double r, double h)
+{
+    const double phi = phiDegrees * RAD;
+    const double reach = SKY_HIGH - SKY_MARGIN - 1.0 - 32.0;   // centre to the face, minus a unit
+    const double edge = std::fmax(std::fabs(std::sin(phi)), std::fabs(std::cos(phi)));
+    return around(phiDegrees, std::fmin(r, reach / edge), h);
+}
+
 Float3 offsetCentre(double dx, double dy, double dz)
 {
     return Float3(static_cast<float>(32.0 + dx), static_cast<float>(32.0 + dy), static_cast<float>(32.0 + dz));
@@ -75,14 +86,18 @@ Float3 offsetCentre(double dx, double dy, double dz)
 // --- The flights -------------------------------------------------------------------
 // What each scene shows decides its flight:
 //  1 title card over an empty grid: a slow, distant drift towards the grid;
-//  2 five grey balls wobbling at the centre, out of black, into a white flash: slow dive;
+//  2 five grey balls wobbling at the centre, out of black, into a white flash: a dive
+//    from a medium shot to a close-up;
 //  3 45 twin-wobbling balls with glow in the sky cube: a full orbit, bobbing;
-//  4 the particle ring fountain: a high half orbit, looking down on the ring;
-//  5 the big textured ball carved by sliding negative bars: a close pass along x;
+//  4 the particle fountain, one big merged surface: a high half orbit along the
+//    sky cube's walls and through its corners, as far out as the cube allows;
+//  5 the big textured ball carved by sliding negative bars: a pass along x, high
+//    and at the cube's far wall so the whole ball shows;
 //  6 bars sliding along x, flickering level: a dive from above at three quarters;
-//  7 the glowing chain: a rising spiral from below to above;
-//  8 25 balls orbiting through the whole grid: corner to corner, past the cloud's edge;
-//  9 drifting segments: a slow spiralling dive from straight above;
+//  7 the glowing chain: a wide rising spiral from below to above;
+//  8 25 balls orbiting through the whole grid: a half orbit from corner to corner
+//    outside the cloud, closest at the middle;
+//  9 drifting segments: a slow spiral from high above out to the cube's walls;
 // 10 credits behind the five grey balls: a long pull-back.
 
 struct SceneFlight {
@@ -94,14 +109,14 @@ struct SceneFlight {
 constexpr SceneFlight FLIGHTS[SCENE_ENTRIES] = {
     { 0, false, "" },                                // no scene 0
     { 8, false, "title drift" },                     // 1
-    { 12, false, "slow dive" },                      // 2
+    { 12, false, "dive to a close-up" },                      // 2
     { 24, true, "full orbit" },                      // 3
-    { 16, true, "high half orbit" },                 // 4
-    { 14, true, "close pass along x" },              // 5
+    { 16, true, "high half orbit, wide" },                 // 4
+    { 14, true, "high pass along x" },              // 5
     { 14, true, "dive from above" },                 // 6
-    { 20, true, "rising spiral" },                   // 7
-    { 20, true, "corner to corner pass" },           // 8
-    { 18, true, "spiralling dive from the top" },    // 9
+    { 20, true, "wide rising spiral" },                   // 7
+    { 20, true, "corner to corner half orbit" },           // 8
+    { 18, true, "spiral from above to the walls" },    // 9
     { 16, false, "pull-back" },                      // 10
 };
 
@@ -112,26 +127,26 @@ View flightAt(int scene, double t)
     case 1:
         return { around(-20.0 + 30.0 * t, 300.0 - 90.0 * s, 90.0 - 40.0 * t), CENTRE };
     case 2:
-        return { around(35.0 - 95.0 * s, 170.0 - 125.0 * s, 80.0 - 66.0 * s), CENTRE };
+        return { around(35.0 - 95.0 * s, 80.0 - 45.0 * t, 36.0 - 26.0 * t), CENTRE };
     case 3:
         return { around(20.0 + 360.0 * t, 56.0, 14.0 + 10.0 * std::sin(4.0 * PI * t)), offsetCentre(0, -2, 0) };
     case 4:
-        return { around(200.0 - 180.0 * t, 52.0 + 4.0 * std::sin(PI * t), 44.0 - 24.0 * t), offsetCentre(0, 4, 0) };
+        return { hugging(225.0 - 180.0 * t, 84.0, 50.0 - 20.0 * t), offsetCentre(0, 2, 0) };
     case 5: {
         const double x = -52.0 + 104.0 * t;
-        const Float3 eye = offsetCentre(x, 16.0 - 8.0 * t, 54.0 - 6.0 * std::sin(PI * t));
+        const Float3 eye = offsetCentre(x, 40.0 - 12.0 * t, 58.0);
         return { eye, offsetCentre(0.25 * x, 0, 0) };
     }
     case 6:
         return { around(-35.0 + 50.0 * t, 56.0 - 4.0 * t, 52.0 - 44.0 * s), CENTRE };
     case 7:
-        return { around(90.0 + 270.0 * t, 58.0, -26.0 + 60.0 * t), CENTRE };
+        return { hugging(90.0 + 270.0 * t, 72.0, -26.0 + 60.0 * t), CENTRE };
     case 8: {
         const double k = 2.0 * t - 1.0;
-        return { around(45.0 + 180.0 * t, 34.0 + 42.0 * k * k, 28.0 - 16.0 * std::sin(PI * t)), CENTRE };
+        return { hugging(45.0 + 180.0 * t, 84.0 - 16.0 * (1.0 - k * k), 40.0 - 16.0 * std::sin(PI * t)), CENTRE };
     }
     case 9:
-        return { around(200.0 * t, 18.0 + 38.0 * s, 58.0 - 48.0 * s), CENTRE };
+        return { hugging(200.0 * t, 34.0 + 50.0 * s, 56.0 - 40.0 * s), CENTRE };
     case 10:
         return { around(160.0 + 60.0 * t, 55.0 + 345.0 * t * t, 6.0 + 110.0 * t * t), CENTRE };
     default:
