@@ -379,3 +379,35 @@ TEST_F(IsoUpdate, PresetZeroGivesNoParticleBalls)
     EXPECT_EQ(enabledBalls(), 3);
     expectFloat3(ball(0).centre, clampToGrid(wobble(0, 500.0f, 5.12f)));
 }
+
+TEST(IsoPalettes, WholeTableByParity)
+{
+    struct Row { int palette; Float3 even, odd; };
+    const Row rows[] = {
+        { 0, { 1, 1, 1 }, { 1, 1, 1 } },           { 1, { 0.8f, 0.8f, 0.8f }, { 0.8f, 0.8f, 0.8f } },
+        { 2, { 1, 0, 0 }, { 1, 0, 0 } },           { 3, { 0, 1, 0 }, { 0, 1, 0 } },
+        { 4, { 0, 0, 1 }, { 0, 0, 1 } },           { 5, { 1, 1, 1 }, { 1, 1, 1 } },
+        { 6, { 1, 0, 1 }, { 1, 0, 1 } },           { 7, { 0, 1, 1 }, { 0, 1, 1 } },
+        { 8, { 1, 0.8f, 0 }, { 0, 1, 0 } },        { 9, { 0.8f, 0, 1 }, { 0, 0, 1 } },
+        { 10, { 1, 0.8f, 0 }, { 0, 1, 1 } },       { 11, { 1, 0, 0 }, { 0, 1, 0 } },
+        { 12, { 1, 0, 0 }, { 1, 1, 0 } },          { 13, { 0.5f, 0.5f, 1 }, { 1, 0.5f, 0.5f } },
+        { 14, { 1, 1, 1 }, { 1, 1, 1 } },
+    };
+    for (const Row& row : rows) {
+        for (int i : { 0, 2, 20, 44 })
+            expectFloat3(palette(row.palette, i), row.even);
+        for (int i : { 1, 3, 21, 45 })
+            expectFloat3(palette(row.palette, i), row.odd);
+    }
+}
+
+TEST(IsoCurves, OrbitMultipliesLeftToRightInFloat)
+{
+    for (int i : { 0, 7, 30 })
+        for (float T : { 1234.5f, 33333.0f, 60000.0f }) {
+            const Float3 p = orbit(i, T);
+            EXPECT_EQ(p.x, 32.0f + 28.16f * std::sin(float(i + 23) * T * 0.0001f));
+            EXPECT_EQ(p.y, 32.0f + 28.16f * std::sin(float(i + 11) * T * 0.0001f));
+            EXPECT_EQ(p.z, 32.0f + 28.16f * std::sin(float(i + 5) * T * 0.0001f));
+        }
+}
