@@ -5,13 +5,24 @@
 // Loads: 45 balls of radius 4.48 in a cloud around the grid centre, 25 balls
 // of radius 6.4 spread over the grid, 5 large overlapping balls, 10 segments.
 // Counters: vertices and triangles per pass.
+//
+// The ten scenes (BM_IsoScene/N): the scene's isosurface set-up advanced in
+// frame steps through effect times 0 to 60 s; at every sample one full
+// updateIso (placements and pass) is timed in thread CPU time. Counters: median and worst update
+// in ms, median and largest vertex count, and the full-grid reference's
+// median over the same fields (every 8th sample) with the ratio of the two
+// medians.
 #include "iso/Field.h"
+#include "iso/IsoScenes.h"
 #include "iso/IsoTables.h"
 #include "iso/Mesher.h"
+#include "iso/Particles.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -198,7 +209,86 @@ void fullGridPass(benchmark::State& state)
     reportCounts(state, reference->mesh);
 }
 
+// --- Scenes -----------------------------------------------------------------------------------
+
+constexpr int   SCENE_SAMPLES        = 241;     // effect times 0, 0.25, ..., 60 s
+constexpr float SCENE_SAMPLE_SPACING = 0.25f;
+constexpr int   REFERENCE_EVERY      = 8;       // full-grid reference on every 8th sample
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// The calling thread's CPU time: on a shared machine other processes' load
+// does not count against the pass.
+double threadSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec);
+}
+
+void sceneUpdates(benchmark::State& state)
+{
+    const int scene = int(state.range(0));
+    destroyParticles(particleSystem);
+    useSeededParticleRandom(1);
+    auto iso = std::make_unique<IsoSurface>();
+    auto reference = std::make_unique<ReferenceMesher>();
+    IsoSceneRun run;
+    startIsoScene(run, *iso, scene);
+
+    std::vector<double> updates, references, vertices;
+    int sample = 0;
+    for (auto _ : state) {
+        // Untimed: advance to one frame before the sample time.
+        const float t = float(sample) * SCENE_SAMPLE_SPACING;
+        if (t - ISO_SCENE_STEP > run.time)
+            advanceIsoScene(run, *iso, t - ISO_SCENE_STEP);
+        applyIsoSceneUpdate(run, *iso, ISO_SCENE_STEP);
+        updateParticles(particleSystem, ISO_SCENE_STEP);
+
+        const double start = threadSeconds();
+        updateIso(*iso, ISO_SCENE_STEP);
+        const double seconds = threadSeconds() - start;
+        run.time += ISO_SCENE_STEP;
+        state.SetIterationTime(seconds);
+        updates.push_back(seconds);
+        const IsoMesh& mesh = iso->mesher.meshes[iso->mesher.current];
+        vertices.push_back(double(mesh.vertices.size()));
+        benchmark::DoNotOptimize(mesh.indices.data());
+
+        if (sample % REFERENCE_EVERY == 0) {
+            const double refStart = threadSeconds();
+            reference->run(iso->field, iso->isoLevel);
+            references.push_back(threadSeconds() - refStart);
+            benchmark::DoNotOptimize(reference->mesh.indices.data());
+        }
+        ++sample;
+    }
+    destroyParticles(particleSystem);
+    setParticleRandom(nullptr);
+
+    const double medianUpdate = median(updates);
+    state.counters["median_ms"] = medianUpdate * 1e3;
+    state.counters["worst_ms"] = *std::max_element(updates.begin(), updates.end()) * 1e3;
+    state.counters["verts_median"] = median(vertices);
+    state.counters["verts_max"] = *std::max_element(vertices.begin(), vertices.end());
+    const double medianReference = median(references);
+    state.counters["fullgrid_ms"] = medianReference * 1e3;
+    state.counters["speedup"] = medianUpdate > 0.0 ? medianReference / medianUpdate : 0.0;
+}
+
 } // namespace
+
+static void BM_IsoScene(benchmark::State& s) { sceneUpdates(s); }
+BENCHMARK(BM_IsoScene)->DenseRange(1, ISO_SCENE_COUNT)->Iterations(SCENE_SAMPLES)->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 static void BM_IsoPass_Cloud45Balls(benchmark::State& s) { surfacePass<cloudOfBalls>(s); }
 static void BM_IsoFullGrid_Cloud45Balls(benchmark::State& s) { fullGridPass<cloudOfBalls>(s); }

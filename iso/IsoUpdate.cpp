@@ -59,9 +59,9 @@ void placeParticleBalls(IsoSurface& iso, int& count, Float3& colour)
     count = MAX_PARTICLE_BALLS;
     gatherParticles(particleSystem, nodes, count);
     for (int j = 0; j < count; ++j) {
-        Float3 centre;
-        addScaled(Float3(32.0f, 32.0f, 32.0f), 0.1, nodes[j]->position, centre);
-        centre = clampToGrid(centre);
+        // World units to grid units, in float: position * 0.1 + 32.
+        const Float3& p = nodes[j]->position;
+        const Float3 centre = clampToGrid(Float3(p.x * 0.1f + 32.0f, p.y * 0.1f + 32.0f, p.z * 0.1f + 32.0f));
         sourceColour(iso, j, centre, colour);
         placeBall(iso.field, static_cast<uint32_t>(j),
                   makeBall(centre, colour, nodes[j]->size * PARTICLE_STRENGTH, PARTICLE_RADIUS));

@@ -62,10 +62,10 @@ float clampCoordinate(float v)
 
 Float3 orbit(int32_t i, float timeMs)
 {
-    const float t = timeMs * 0.0001f;
-    return Float3(32.0f + 28.16f * std::sin(fc(i + 23) * t),
-                  32.0f + 28.16f * std::sin(fc(i + 11) * t),
-                  32.0f + 28.16f * std::sin(fc(i + 5) * t));
+    // (i + c) * T * 0.0001, multiplied left to right in float.
+    return Float3(32.0f + 28.16f * std::sin(fc(i + 23) * timeMs * 0.0001f),
+                  32.0f + 28.16f * std::sin(fc(i + 11) * timeMs * 0.0001f),
+                  32.0f + 28.16f * std::sin(fc(i + 5) * timeMs * 0.0001f));
 }
 
 Float3 wobble(int32_t i, float timeMs, float amplitude)
@@ -106,7 +106,7 @@ SegmentEnds bar(int32_t i, float timeMs)
     const float s = seconds(timeMs);
     const float y = (fc((61 * i + 23607) & 127) / 63.5f - 1.0f) * 19.2f + 32.0f;
     const float z = (fc((87 * i + 46197) & 127) / 63.5f - 1.0f) * 19.2f + 32.0f;
-    const float k = fc((11 * i + 9251) % 32 + 16);
+    const float k = fc(((11 * i + 9251) & 31) + 16);   // low 5 bits: 16..47 for any i
     const float u = std::fmod(0.73f * fc(i) + s, 1.0f);
 
     SegmentEnds e;

@@ -28,7 +28,8 @@ float ringAngle(int32_t i, int32_t count)
 {
     if (count <= 0)
         return 0.0f;
-    return static_cast<float>((i * 11111) % count) * 6.283185f / static_cast<float>(count);
+    // 64-bit product: no overflow for any index.
+    return static_cast<float>((static_cast<int64_t>(i) * 11111) % count) * 6.283185f / static_cast<float>(count);
 }
 
 float inverseLength(const Float3& v)

@@ -1,25 +1,81 @@
-// tools/isomesh.cpp: one isosurface pass over a list of sources, written as PLY.
+// tools/isomesh.cpp: one isosurface pass written as PLY, either over a list of
+// sources or for one of the show's scenes at an effect time.
 //   isomesh SOURCES.txt LEVEL OUT.ply
-// See iso/SourceFile.h for the line formats. Prints the vertex and triangle
-// counts; exit code 0 on success, 1 on bad input or a failed write, 2 on usage.
+//   isomesh --scene N --time T OUT.ply
+// See iso/SourceFile.h for the line formats. The scene form starts scene N's
+// isosurface set-up (1..10) and advances it to T seconds of effect time
+// (0..3600) in fixed frame steps with a fixed particle seed, so the same
+// arguments always give the same mesh. Prints the vertex and triangle counts;
+// exit code 0 on success, 1 on bad input or a failed write, 2 on usage.
+#include "iso/IsoScenes.h"
 #include "iso/Mesher.h"
 #include "iso/SourceFile.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
+namespace {
+
+constexpr float    MAX_SCENE_TIME = 3600.0f;
+constexpr uint32_t SCENE_SEED     = 1;
+
+bool parseFloat(const char* text, float& out)
+{
+    char* end = nullptr;
+    out = std::strtof(text, &end);
+    return end != text && *end == '\0' && std::isfinite(out);
+}
+
+int writeMesh(const char* path, const IsoMesh& mesh)
+{
+    std::string error;
+    if (!writePly(path, mesh, error)) {
+        std::fprintf(stderr, "isomesh: %s: %s\n", path, error.c_str());
+        return 1;
+    }
+    std::printf("vertices: %zu\ntriangles: %zu\n", mesh.vertices.size(), mesh.indices.size() / 3);
+    return 0;
+}
+
+int sceneMesh(const char* sceneText, const char* timeText, const char* outPath)
+{
+    char* end = nullptr;
+    const long scene = std::strtol(sceneText, &end, 10);
+    if (end == sceneText || *end != '\0' || scene < 1 || scene > ISO_SCENE_COUNT) {
+        std::fprintf(stderr, "isomesh: scene '%s' is not a number 1..%d\n", sceneText, ISO_SCENE_COUNT);
+        return 1;
+    }
+    float seconds = 0.0f;
+    if (!parseFloat(timeText, seconds) || seconds < 0.0f || seconds > MAX_SCENE_TIME) {
+        std::fprintf(stderr, "isomesh: time '%s' is not a number of seconds 0..%g\n", timeText,
+                     double(MAX_SCENE_TIME));
+        return 1;
+    }
+    useSeededParticleRandom(SCENE_SEED);
+    auto iso = std::make_unique<IsoSurface>();
+    IsoSceneRun run;
+    startIsoScene(run, *iso, int(scene));
+    advanceIsoScene(run, *iso, seconds);
+    return writeMesh(outPath, iso->mesher.meshes[iso->mesher.current]);
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: isomesh SOURCES.txt LEVEL OUT.ply\n");
+    if (argc == 6 && std::strcmp(argv[1], "--scene") == 0 && std::strcmp(argv[3], "--time") == 0)
+        return sceneMesh(argv[2], argv[4], argv[5]);
+    if (argc != 4 || argv[1][0] == '-') {
+        std::fprintf(stderr, "usage: isomesh SOURCES.txt LEVEL OUT.ply\n"
+                             "       isomesh --scene N --time T OUT.ply\n");
         return 2;
     }
-    char* end = nullptr;
-    const float level = std::strtof(argv[2], &end);
-    if (end == argv[2] || *end != '\0' || !std::isfinite(level)) {
+    float level = 0.0f;
+    if (!parseFloat(argv[2], level)) {
         std::fprintf(stderr, "isomesh: LEVEL '%s' is not a finite number\n", argv[2]);
         return 1;
     }
@@ -31,11 +87,5 @@ int main(int argc, char** argv)
         return 1;
     }
     auto mesher = std::make_unique<IsoMesher>(field.get());
-    const IsoMesh& mesh = runIsoPass(*mesher, level);
-    if (!writePly(argv[3], mesh, error)) {
-        std::fprintf(stderr, "isomesh: %s: %s\n", argv[3], error.c_str());
-        return 1;
-    }
-    std::printf("vertices: %zu\ntriangles: %zu\n", mesh.vertices.size(), mesh.indices.size() / 3);
-    return 0;
+    return writeMesh(argv[3], runIsoPass(*mesher, level));
 }
