@@ -1,9 +1,12 @@
 // tests/authoring_e2e_test.cpp: the authoring tool driven through the real
 // program with xdotool: recording, clearing, beat marking, quitting.
+#include "tools/song/Song.h"
+
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,6 +59,14 @@ void prepareFolder(const TempDir& dir)
     fs::copy_file(fs::path(VORTALUNE_SOURCE_DIR) / "settings.ini", fs::path(dir.path()) / "settings.ini");
 }
 
+size_t countBeats(const std::string& errors)
+{
+    size_t beats = 0;
+    for (size_t at = errors.find("Beat at: "); at != std::string::npos; at = errors.find("Beat at: ", at + 1))
+        ++beats;
+    return beats;
+}
+
 ProcessResult runTool(const TempDir& dir, const std::string& keys, const char* scene)
 {
     pendingKeys = keys;
@@ -98,14 +109,33 @@ TEST(AuthoringTool, SpaceAppendsKeysAndClearThenSpaceLeavesOne)
     EXPECT_EQ(second.exitCode, 0) << second.errorOutput;
     EXPECT_EQ(leadingCount(readFile(pos)), 1);
     EXPECT_EQ(leadingCount(readFile(rot)), 1);
-    size_t beats = 0;
-    for (size_t at = second.errorOutput.find("Beat at: "); at != std::string::npos;
-         at = second.errorOutput.find("Beat at: ", at + 1))
-        ++beats;
-    EXPECT_EQ(beats, 1u) << second.errorOutput;
+    EXPECT_EQ(countBeats(second.errorOutput), 1u) << second.errorOutput;
 
     // The other scenes' files are untouched.
     EXPECT_EQ(readFile(fs::path(dir.path()) / "data" / "pos_path4.txt"),
               readFile(fs::path(VORTALUNE_SOURCE_DIR) / "data" / "pos_path4.txt"));
 }
 
+
+TEST(AuthoringTool, EscapeDuringPlaybackStopsTheSceneAndASecondOneQuits)
+{
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_TRUE(display && *display);
+    TempDir dir;
+    prepareFolder(dir);
+    // A 40 s track: scene 5 then lasts 40 / 11 s, long enough to be playing
+    // when the keys arrive.
+    std::vector<int16_t> pcm(size_t(40 * 44100) * 2);
+    for (size_t i = 0; i < pcm.size() / 2; ++i)
+        pcm[2 * i] = pcm[2 * i + 1] = int16_t(1500.0 * std::sin(double(i) * 0.03));
+    std::string message;
+    ASSERT_TRUE(song::writeOggVorbis(dir.path() + "/data/vortalune.ogg", pcm.data(), pcm.size() / 2, 2, 44100,
+                                     0.4f, message)) << message;
+
+    // During playback `b` is ignored; after the first Escape the free camera
+    // hears it; the second Escape quits.
+    const ProcessResult r = runTool(dir, "b Escape b Escape", "5");
+    ASSERT_FALSE(r.timedOut) << r.errorOutput;
+    EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+    EXPECT_EQ(countBeats(r.errorOutput), 1u) << r.errorOutput;
+}
