@@ -1,6 +1,7 @@
 // iso/IsoScenes.cpp: scene set-ups and fixed-step advancing of the isosurface.
 #include "iso/IsoScenes.h"
 
+#include "gfx/Texture.h"
 #include "iso/Particles.h"
 
 #include <algorithm>
@@ -8,24 +9,12 @@
 
 namespace {
 
-constexpr int SLOT_PASTEL_TEXTURE = 3;   // the pastel tiling image
-
 uint32_t seededState = 1;
 
 int seededRandom()
 {
     seededState = seededState * 214013u + 2531011u;
     return static_cast<int>((seededState >> 16) & 0x7FFF);
-}
-
-// Scene 1's title fade: in over the first third, full, out over the last third.
-float titleAlpha(float f)
-{
-    if (f <= 1.0f / 3.0f)
-        return 3.0f * f;
-    if (f <= 2.0f / 3.0f)
-        return 1.0f;
-    return 1.0f - 3.0f * (f - 2.0f / 3.0f);
 }
 
 } // namespace
@@ -36,22 +25,11 @@ void useSeededParticleRandom(uint32_t seed)
     setParticleRandom(seededRandom);
 }
 
-void startIsoScene(IsoSceneRun& run, IsoSurface& iso, int scene)
+void applySceneIsoStart(IsoSurface& iso, int scene)
 {
-    run.scene = scene;
-    run.time = 0.0f;
-    if (!particleSystem.root)
-        createParticleRoot(particleSystem);
-    resetIsoParams(iso);
-    setupParticles(particleSystem, 0);
-    disableAllSources(iso.field);
-
     switch (scene) {
-    case 2:    // the show places these on the scene's first update
-    case 10:
+    case 2:    // the placement follows on the scene's first update
         iso.palette = 1;
-        iso.placementMode = 1;
-        iso.sourceCount = 5;
         break;
     case 3:
         iso.palette = 13;
@@ -67,12 +45,12 @@ void startIsoScene(IsoSceneRun& run, IsoSurface& iso, int scene)
         iso.materialMode = MATERIAL_COLOURED;
         iso.sourceCount = 5;
         iso.negateSources = true;
-        iso.textureSlot = SLOT_PASTEL_TEXTURE;
+        iso.textureSlot = SLOT_PASTEL;
         iso.palette = 9;
         break;
     case 6:
         iso.placementMode = 5;
-        iso.textureSlot = SLOT_PASTEL_TEXTURE;
+        iso.textureSlot = SLOT_PASTEL;
         iso.sourceCount = 10;
         iso.palette = 12;
         break;
@@ -93,10 +71,41 @@ void startIsoScene(IsoSceneRun& run, IsoSurface& iso, int scene)
         iso.placementMode = 4;
         iso.sourceCount = 10;
         iso.colourByPosition = true;
-        iso.textureSlot = SLOT_PASTEL_TEXTURE;
+        iso.textureSlot = SLOT_PASTEL;
+        break;
+    case 10:
+        iso.palette = 1;
+        iso.placementMode = 1;
+        iso.sourceCount = 5;
         break;
     default:   // scene 1 (the title over an empty field) and unknown scenes
         break;
+    }
+}
+
+float titleFade(float f)
+{
+    if (f <= 1.0f / 3.0f)
+        return 3.0f * f;
+    if (f <= 2.0f / 3.0f)
+        return 1.0f;
+    return 1.0f - 3.0f * (f - 2.0f / 3.0f);
+}
+
+void startIsoScene(IsoSceneRun& run, IsoSurface& iso, int scene)
+{
+    run.scene = scene;
+    run.time = 0.0f;
+    if (!particleSystem.root)
+        createParticleRoot(particleSystem);
+    resetIsoParams(iso);
+    setupParticles(particleSystem, 0);
+    disableAllSources(iso.field);
+    applySceneIsoStart(iso, scene);
+    if (scene == 2) {
+        // What the show's first update of scene 2 places.
+        iso.placementMode = 1;
+        iso.sourceCount = 5;
     }
 }
 
@@ -106,7 +115,7 @@ void applyIsoSceneUpdate(IsoSceneRun& run, IsoSurface& iso, float step)
     case 1: {
         // Times past the scene's length repeat its fade, as a replayed scene would.
         const float f = std::fmod((run.time + step) / ISO_SCENE1_LENGTH, 1.0f);
-        iso.isoLevel = titleAlpha(f) * 10.0f + 10.0f;
+        iso.isoLevel = titleFade(f) * 10.0f + 10.0f;
         break;
     }
     case 6:

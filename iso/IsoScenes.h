@@ -22,6 +22,16 @@ struct IsoSceneRun {
     float levelCounter = 5.0f;    // scenes 6 and 9: 6, 7, ..., 18, 6, ... one per update
 };
 
+// The isosurface and particle assignments of the show's start of `scene`
+// (applied after the reset): placement mode, source count, palette, material,
+// texture slot, colour by position, negation, particle preset. Scene 2's
+// placement comes with its first update, not here. Shared by the path player.
+void applySceneIsoStart(IsoSurface& iso, int scene);
+
+// Scene 1's title fade at scene progress f: in over the first third, full,
+// out over the last third.
+float titleFade(float f);
+
 // The scene start: resetIsoParams, particle preset 0, disableAllSources, then
 // the scene's assignments (placement mode, source count, palette, material,
 // texture slot, colour by position, negation, particle preset). Creates the

@@ -4,22 +4,13 @@
 #include "app/Music.h"
 #include "app/Settings.h"
 #include "gfx/Texture.h"
+#include "iso/IsoScenes.h"
 #include "iso/IsoSurface.h"
 #include "iso/Particles.h"
 #include "model/Actors.h"
 #include "path/Camera.h"
 
 namespace {
-
-// Front alpha of a three-part fade: in over the first third, hold, out over the last.
-float titleAlpha(float f)
-{
-    if (f <= 1.0f / 3.0f)
-        return 3.0f * f;
-    if (f <= 2.0f / 3.0f)
-        return 1.0f;
-    return 1.0f - 3.0f * (f - 2.0f / 3.0f);
-}
 
 // Counters run 6, 7, ..., 18, 6, 7, ... one value per update.
 float advanceCounter(float& counter)
@@ -46,77 +37,30 @@ void startScene(PathPlayer& p, float t)
     if (p.pathIndex >= 4 && p.pathIndex <= 9)
         s.frontOverlay.alpha = 0.0f;
 
-    IsoSurface& iso = isoSurface;
+    // The show's switches; the isosurface's own assignments are shared with
+    // the scene set-ups of the benchmark and tools.
     switch (p.pathIndex) {
-    case 1:
-        s.skyboxSlot = 0;
-        break;
-    case 2:
-        s.skyboxSlot = 0;
-        iso.palette = 1;
-        break;
     case 3:
         s.glowAmount = 2.0f;
         s.skyboxSlot = SLOT_SKY;
-        iso.palette = 13;
-        iso.placementMode = 2;
-        iso.sourceCount = 45;
         break;
-    case 4:
+    case 4: case 5: case 6: case 8: case 9:
         s.skyboxSlot = SLOT_SKY;
-        setupParticles(particleSystem, 1);
-        iso.palette = 9;
-        break;
-    case 5:
-        s.skyboxSlot = SLOT_SKY;
-        iso.placementMode = 7;
-        iso.materialMode = 2;
-        iso.sourceCount = 5;
-        iso.negateSources = true;
-        iso.textureSlot = SLOT_PASTEL;
-        iso.palette = 9;
-        break;
-    case 6:
-        s.skyboxSlot = SLOT_SKY;
-        iso.placementMode = 5;
-        iso.textureSlot = SLOT_PASTEL;
-        iso.sourceCount = 10;
-        iso.palette = 12;
         break;
     case 7:
         s.skyboxSlot = SLOT_SKY;
         s.glowAmount = 2.0f;
         s.brightGlow = true;
-        iso.placementMode = 6;
-        iso.materialMode = 2;
-        iso.sourceCount = 5;
-        iso.palette = 13;
-        break;
-    case 8:
-        s.skyboxSlot = SLOT_SKY;
-        iso.placementMode = 3;
-        iso.materialMode = 2;
-        iso.sourceCount = 25;
-        iso.colourByPosition = true;
-        break;
-    case 9:
-        s.skyboxSlot = SLOT_SKY;
-        iso.materialMode = 2;
-        iso.placementMode = 4;
-        iso.sourceCount = 10;
-        iso.colourByPosition = true;
-        iso.textureSlot = SLOT_PASTEL;
         break;
     case 10:
         s.skyboxSlot = 0;
         p.paths.pathDurations[10] = 1.0f - t;   // the rest of the track
-        iso.palette = 1;
-        iso.placementMode = 1;
-        iso.sourceCount = 5;
         break;
-    default:
+    default:   // scenes 1 and 2
+        s.skyboxSlot = 0;
         break;
     }
+    applySceneIsoStart(isoSurface, p.pathIndex);
 }
 
 // The part of each script that runs on every update. f is the scene's progress.
@@ -135,7 +79,7 @@ void runSceneUpdate(PathPlayer& p, float t, float f)
             front.type = OVERLAY_NONE;
             front.alpha = f;
         } else {
-            front.alpha = titleAlpha(f);
+            front.alpha = titleFade(f);
         }
         iso.isoLevel = front.alpha * 10.0f + 10.0f;
         break;
