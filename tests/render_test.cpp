@@ -130,7 +130,13 @@ protected:
         return path;
     }
 
-    void save(const char* name) { saveBackBufferPng((dir.path() + "/" + name).c_str()); }
+    // With VORTALUNE_RENDER_SHOTS set to a folder, the frame is kept there as a PNG.
+    static void save(const char* name)
+    {
+        if (const char* folder = std::getenv("VORTALUNE_RENDER_SHOTS")) {
+            EXPECT_TRUE(saveBackBufferPng((std::string(folder) + "/" + name).c_str())) << name;
+        }
+    }
 };
 
 // Horizontal distance from the centre to the first black pixel of row CENTRE.
@@ -226,6 +232,8 @@ TEST_F(RenderTest, TitleAndCreditsShowTheirImageTheRightWayUp)
             ShowState show;
             (front ? show.frontOverlay : show.backOverlay) = { c.type, 1.0f };
             renderTestFrame(show);
+            if (front && c.type == OVERLAY_TITLE)
+                save("title.png");
             // The image's first row is at the top of the screen (GL rows count upwards).
             EXPECT_TRUE(near(pixelAt(W / 4, 3 * H / 4), 255, 0, 0)) << "top left";
             EXPECT_TRUE(near(pixelAt(3 * W / 4, 3 * H / 4), 0, 255, 0)) << "top right";
@@ -640,6 +648,8 @@ TEST_F(RenderTest, SkyCubeSurroundsACameraInsideIt)
         SCOPED_TRACE(testing::Message() << "pitch " << d[0] << " yaw " << d[1]);
         setTestCamera(GRID_CENTRE, 0.0f, d[0], d[1]);
         renderTestFrame(show);
+        if (d[0] == 0.0f && d[1] == 0.0f)
+            save("sky.png");
         int red = 0, blue = 0, other = 0;
         for (int y = 4; y < H; y += 8)
             for (int x = 4; x < W; x += 8) {
