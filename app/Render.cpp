@@ -95,6 +95,11 @@ void drawOverlayQuad(int32_t type, float alpha)
 {
     int w, h;
     surfaceSize(w, h);
+    drawOverlayQuad(type, alpha, w, h);
+}
+
+void drawOverlayQuad(int32_t type, float alpha, int w, int h)
+{
     glDisable(GL_LIGHTING);
     glDisable(GL_DEPTH_TEST);
     pushPixelProjection(w, h);
@@ -271,7 +276,11 @@ namespace {
 void captureGlow(const ShowState& show, int w, int h)
 {
     const int gw = textureTable.widths[SLOT_GLOW];
-    const int gh = glowCaptureHeight(gw, w, h);
+    int gh = glowCaptureHeight(gw, w, h);
+    // A window taller than wide would ask for more rows than the capture
+    // texture has, and the copy would then fail as a whole.
+    if (gh > textureTable.heights[SLOT_GLOW])
+        gh = textureTable.heights[SLOT_GLOW];
     glViewport(0, 0, gw, gh);
     if (show.drawActors)
         drawAllActors(actorScene);
@@ -350,9 +359,16 @@ void renderFrame(const ShowState& show)
 {
     int w, h;
     surfaceSize(w, h);
+    renderFrame(show, w, h);
+}
+
+void renderFrame(const ShowState& show, int w, int h)
+{
+    if (w < 1) w = 1;
+    if (h < 1) h = 1;
     const bool lights = (renderFlags & FLAG_LIGHTS) != 0;
 
-    drawOverlayQuad(show.backOverlay.type, show.backOverlay.alpha);
+    drawOverlayQuad(show.backOverlay.type, show.backOverlay.alpha, w, h);
     if (lights) {
         setLight(GL_LIGHT0, light0Parameters);
         glLightf(GL_LIGHT0, GL_LINEAR_ATTENUATION, LIGHT0_LINEAR_ATTENUATION);
@@ -392,7 +408,7 @@ void renderFrame(const ShowState& show)
 
     if (glow)
         drawGlowLayers(show, w, h);
-    drawOverlayQuad(show.frontOverlay.type, show.frontOverlay.alpha);
+    drawOverlayQuad(show.frontOverlay.type, show.frontOverlay.alpha, w, h);
     if (renderFlags & FLAG_CAPTION)
         drawCaption(w, h);
 }

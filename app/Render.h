@@ -57,8 +57,14 @@ void formatCaption(char* out, int size, float fps);
 // Capture height for the glow: width * surface h / surface w, truncated.
 int glowCaptureHeight(int captureWidth, int surfaceWidth, int surfaceHeight);
 
+// The whole frame at the size of screenSurface.
 void renderFrame(const ShowState& show);
+// The whole frame for a viewport of width x height pixels (the surface size
+// in the program; tests pass other sizes).
+void renderFrame(const ShowState& show, int width, int height);
+// One full-screen quad at the size of screenSurface, or of width x height.
 void drawOverlayQuad(int32_t type, float alpha);
+void drawOverlayQuad(int32_t type, float alpha, int width, int height);
 void applyRenderState();
 void drawSkyCube(int slot);
 void drawGrid();

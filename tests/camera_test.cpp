@@ -84,3 +84,40 @@ TEST(Camera, ViewVectorsFollowAngles)
     EXPECT_NEAR(vectorLength(c.up), 1.0f, 1e-5f);
     EXPECT_NEAR(dot(c.right, c.up), 0.0f, 1e-5f);
 }
+
+TEST(Camera, ViewVectorsLookingDownAndRolled)
+{
+    Camera c;
+    // Pitch 90 looks straight down: screen-up points along -z.
+    setTarget(c, Float3(90, 0, 0), Float3(), 0.0f, CAMERA_HOLD, 0.0f);
+    updateCamera(c, 0.0f);
+    EXPECT_NEAR(c.right.x, 1.0f, 1e-6f);
+    EXPECT_NEAR(c.up.y, 0.0f, 1e-6f);
+    EXPECT_NEAR(c.up.z, -1.0f, 1e-6f);
+
+    // Roll 90 alone: right turns to -y, up to +x.
+    setTarget(c, Float3(0, 0, 90), Float3(), 0.0f, CAMERA_HOLD, 0.0f);
+    updateCamera(c, 0.0f);
+    EXPECT_NEAR(c.right.y, -1.0f, 1e-6f);
+    EXPECT_NEAR(c.up.x, 1.0f, 1e-6f);
+    EXPECT_EQ(c.negYaw, 0.0f);
+}
+
+TEST(Camera, SmoothingSettlesWithinTheThresholdWithoutMoving)
+{
+    Camera c;
+    setTarget(c, Float3(0, 0, 0), Float3(0, 0, 0), 100.0f, CAMERA_HOLD, 0.0f);
+    // Every squared distance below 1e-6: mode 2 ends and nothing moves.
+    setTarget(c, Float3(0.0005f, 0, 0), Float3(0, 0.0005f, 0), 100.0005f, CAMERA_SMOOTHING, 1.0f);
+    updateCamera(c, 0.5f);
+    EXPECT_EQ(c.mode, CAMERA_HOLD);
+    EXPECT_EQ(c.angles.x, 0.0f);
+    EXPECT_EQ(c.position.y, 0.0f);
+    EXPECT_EQ(c.distance, 100.0f);
+
+    // One component just outside: it moves by k = dt / timeLeft.
+    setTarget(c, Float3(0, 0, 0), Float3(0, 0.002f, 0), 100.0f, CAMERA_SMOOTHING, 1.0f);
+    updateCamera(c, 0.5f);
+    EXPECT_EQ(c.mode, CAMERA_SMOOTHING);
+    EXPECT_FLOAT_EQ(c.position.y, 0.001f);
+}
