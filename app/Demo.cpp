@@ -84,7 +84,7 @@ void setupGlState()
 
 namespace {
 
-// Where the character (actor 0) starts; the camera's start targets look at it.
+// Where the character (actor 0) starts.
 constexpr Float3 CHARACTER_START { 0.0f, 0.0f, 0.0f };
 
 } // namespace
@@ -119,8 +119,9 @@ void loadAssets()
     createParticleRoot(particleSystem);
     // 10. Camera: far out above the character looking straight down, then
     //     closing in to 300 with smoothing.
-    setTarget(camera, Float3(90.0f, 0.0f, 0.0f), CHARACTER_START, 2000.0f, CAMERA_HOLD, 1.0f);
-    setTarget(camera, Float3(90.0f, 0.0f, 0.0f), CHARACTER_START, 300.0f, CAMERA_SMOOTHING, 1.0f);
+    const Float3 character = actorScene.actors[0].position;
+    setTarget(camera, Float3(90.0f, 0.0f, 0.0f), character, 2000.0f, CAMERA_HOLD, 1.0f);
+    setTarget(camera, Float3(90.0f, 0.0f, 0.0f), character, 300.0f, CAMERA_SMOOTHING, 1.0f);
     // 11. Music: the last step, so the track starts as late as possible.
     loadTrack(MUSIC_TRACK_FILE, 0);
     setSoundVolume(appSettings.soundVolume);
