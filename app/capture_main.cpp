@@ -34,6 +34,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -199,6 +200,8 @@ std::string parseOptions(int argc, char** argv, CaptureOptions& o)
         return "--from must come before --to";
     if (!o.contactSheet.empty() && (!o.video.empty() || o.rangeGiven || o.scene != 0))
         return "--contact-sheet takes the whole show: no --video, --scene, --from or --to with it";
+    if (o.video.find('\'') != std::string::npos)
+        return "--video: the file name must not contain a single quote";
     if (!o.video.empty() && !ffmpegAvailable())
         return "--video needs ffmpeg, which is not installed";
     if (!o.contactSheet.empty()) {
@@ -522,8 +525,9 @@ int run(const CaptureOptions& o)
             char command[2048];
             std::snprintf(command, sizeof command,
                           "ffmpeg -y -loglevel error -f rawvideo -pixel_format rgb24 -video_size %dx%d "
-                          "-framerate %g -i - -i '%s' -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest '%s'",
+                          "-framerate %g -i - -i '%s' -vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2' -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest '%s'",
                           o.width, o.height, static_cast<double>(o.fps) / o.every, wavPath.c_str(), o.video.c_str());
+            std::signal(SIGPIPE, SIG_IGN);   // a failing ffmpeg shows as a failed write, not a kill
             video = popen(command, "w");
             if (!video) {
                 std::fprintf(stderr, "vortalune-capture: cannot start ffmpeg\n");
@@ -580,7 +584,10 @@ int run(const CaptureOptions& o)
                 lastFrameIndex = k;
             }
         } else if (videoMode) {
-            failed = failed || std::fwrite(frame.data(), 1, frame.size(), video) != frame.size();
+            if (std::fwrite(frame.data(), 1, frame.size(), video) != frame.size()) {
+                std::fprintf(stderr, "\nvortalune-capture: ffmpeg stopped taking frames\n");
+                failed = true;
+            }
             ++written;
         } else {
             char name[64];

@@ -276,6 +276,7 @@ TEST_F(CaptureEndToEnd, BadOptionsExitWithCodeTwoAndWriteNothing)
         { "--contact-sheet", work.path() + "/missing/sheet.png" },
         { "--bogus" },
         { "--fps" },
+        { "--video", work.path() + "/it's.mp4" },
     };
     for (const auto& args : cases) {
         std::vector<std::string> full = args;
@@ -298,7 +299,7 @@ TEST_F(CaptureEndToEnd, VideoNeedsFfmpegAndThenHoldsTheFrames)
     TempDir out;
     const std::string video = out.path() + "/scene.mp4";
     const ProcessResult r = runCapture(
-        { "--fps", "10", "--from", "0.0", "--to", "0.02", "--size", "160x120", "--video", video }, data());
+        { "--fps", "10", "--from", "0.0", "--to", "0.02", "--size", "161x121", "--video", video }, data());
     if (std::system("command -v ffmpeg > /dev/null 2>&1") != 0) {
         // Without ffmpeg the option is refused up front.
         EXPECT_EQ(r.exitCode, 2) << r.errorOutput;
@@ -308,5 +309,16 @@ TEST_F(CaptureEndToEnd, VideoNeedsFfmpegAndThenHoldsTheFrames)
     }
     ASSERT_EQ(r.exitCode, 0) << r.errorOutput;
     EXPECT_GT(fs::file_size(video), 1000u);
-    EXPECT_FALSE(fs::exists(video + ".wav"));
+    EXPECT_FALSE(fs::exists(video + ".wav"));   // the audio went in and its temporary file is gone
+    // Six frames (a fiftieth of 300) and a sound stream.
+    FILE* probe = popen(("ffprobe -v error -count_frames -show_entries stream=codec_type,nb_read_frames -of csv=p=0 '" +
+                         video + "'").c_str(), "r");
+    ASSERT_NE(probe, nullptr);
+    std::string streams;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, probe))
+        streams += buffer;
+    pclose(probe);
+    EXPECT_NE(streams.find("video,6"), std::string::npos) << streams;
+    EXPECT_NE(streams.find("audio,"), std::string::npos) << streams;
 }
