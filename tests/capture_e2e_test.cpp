@@ -175,25 +175,33 @@ TEST_F(CaptureEndToEnd, TenFramesPerSecondOverTheFirstHundredthGiveTheComputedFr
 
 TEST_F(CaptureEndToEnd, TwoCapturesWithTheSameSeedAreByteIdentical)
 {
+    // Scene 4, the particle fountain: the random source decides what it shows.
     TempDir out;
-    const std::vector<std::string> args = { "--fps", "10", "--from", "0.1", "--to", "0.11", "--size", "160x120",
-                                            "--seed", "7" };
-    std::vector<std::string> a = args, b = args;
-    a.insert(a.end(), { "--out", out.path() + "/a" });
-    b.insert(b.end(), { "--out", out.path() + "/b" });
-    const ProcessResult ra = runCapture(a, data());
-    const ProcessResult rb = runCapture(b, data());
+    auto capture = [&](const std::string& seed, const std::string& folder) {
+        return runCapture({ "--fps", "10", "--from", "0.25", "--to", "0.26", "--size", "160x120", "--seed", seed,
+                            "--out", out.path() + "/" + folder },
+                          data());
+    };
+    const ProcessResult ra = capture("7", "a");
+    const ProcessResult rb = capture("7", "b");
+    const ProcessResult rc = capture("8", "c");
     ASSERT_EQ(ra.exitCode, 0) << ra.errorOutput;
     ASSERT_EQ(rb.exitCode, 0) << rb.errorOutput;
+    ASSERT_EQ(rc.exitCode, 0) << rc.errorOutput;
 
     const auto manifest = readManifest(out.path() + "/a/frames.txt");
     ASSERT_EQ(manifest.size(), 3u);
+    bool seedMatters = false;
     for (const ManifestLine& line : manifest) {
+        EXPECT_EQ(line.scene, 4);
         const auto bytesA = readFileBytes(out.path() + "/a/" + line.file);
         const auto bytesB = readFileBytes(out.path() + "/b/" + line.file);
+        const auto bytesC = readFileBytes(out.path() + "/c/" + line.file);
         ASSERT_FALSE(bytesA.empty()) << line.file;
         EXPECT_EQ(bytesA, bytesB) << line.file;
+        seedMatters = seedMatters || bytesA != bytesC;
     }
+    EXPECT_TRUE(seedMatters) << "another seed should change the particles";
 }
 
 TEST_F(CaptureEndToEnd, SceneTwoStartsOnTheFirstFrameAtOrAfterItsFraction)
@@ -321,4 +329,36 @@ TEST_F(CaptureEndToEnd, VideoNeedsFfmpegAndThenHoldsTheFrames)
     pclose(probe);
     EXPECT_NE(streams.find("video,6"), std::string::npos) << streams;
     EXPECT_NE(streams.find("audio,"), std::string::npos) << streams;
+}
+
+TEST_F(CaptureEndToEnd, SceneOptionTakesTheScenesStretchEveryKthFrame)
+{
+    TempDir out;
+    const ProcessResult r =
+        runCapture({ "--fps", "10", "--scene", "2", "--every", "5", "--size", "160x120", "--out", out.path() }, data());
+    ASSERT_EQ(r.exitCode, 0) << r.errorOutput;
+
+    const double n = framesInTrack(10);
+    const float start = DEFAULT_PATH_DURATIONS[1];
+    const float end = start + DEFAULT_PATH_DURATIONS[2];
+    std::vector<long> expected;
+    long k = 0;
+    while (float(double(k) / n) < start)
+        ++k;
+    for (; float(double(k) / n) < end; k += 5)
+        expected.push_back(k);
+    const auto manifest = readManifest(out.path() + "/frames.txt");
+    ASSERT_EQ(manifest.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(manifest[i].frame, expected[i]);
+        EXPECT_EQ(manifest[i].scene, 2);
+    }
+
+    const std::vector<int16_t>& track = CaptureData::get().decoded();
+    const double frames = double(track.size() / 2);
+    const size_t from = size_t(std::floor(double(start) * frames));
+    const size_t to = size_t(std::floor(double(end) * frames));
+    const std::vector<uint8_t> wav = readFileBytes(out.path() + "/audio.wav");
+    ASSERT_EQ(wav.size(), 44 + (to - from) * 4);
+    EXPECT_EQ(std::memcmp(wav.data() + 44, track.data() + from * 2, (to - from) * 4), 0);
 }
