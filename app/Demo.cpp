@@ -32,7 +32,7 @@ uint32_t     startTicks    = 0;
 
 // --- Window and GL state ---------------------------------------------------------
 
-void openWindow()
+void openWindow(bool withSound)
 {
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
@@ -57,7 +57,8 @@ void openWindow()
         std::exit(5);
     }
 
-    initSound();
+    if (withSound)
+        initSound();
 
     SDL_WM_SetCaption("Vortalune", nullptr);
     SDL_ShowCursor(SDL_DISABLE);
@@ -89,7 +90,7 @@ constexpr Float3 CHARACTER_START { 0.0f, 0.0f, 0.0f };
 
 } // namespace
 
-void loadAssets()
+void loadAssets(bool withMusic)
 {
     // 1. Release whatever is loaded (actors, particles, font, textures), then
     //    generate the texture names.
@@ -123,6 +124,8 @@ void loadAssets()
     setTarget(camera, Float3(90.0f, 0.0f, 0.0f), character, 2000.0f, CAMERA_HOLD, 1.0f);
     setTarget(camera, Float3(90.0f, 0.0f, 0.0f), character, 300.0f, CAMERA_SMOOTHING, 1.0f);
     // 11. Music: the last step, so the track starts as late as possible.
+    if (!withMusic)
+        return;
     loadTrack(MUSIC_TRACK_FILE, 0);
     setSoundVolume(appSettings.soundVolume);
     setMusicVolume(appSettings.musicVolume);
@@ -131,26 +134,32 @@ void loadAssets()
 
 // --- Frame loop ----------------------------------------------------------------
 
+void renderShowFrame()
+{
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glColor3f(1.0f, 1.0f, 1.0f);
+    renderFrame(pathPlayer.show);
+}
+
 namespace {
 
 void runFrameLoop()
 {
     FrameClock clock;
     while (!quitRequested) {
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        glColor3f(1.0f, 1.0f, 1.0f);
-
         const uint32_t elapsed = SDL_GetTicks() - startTicks;
         const float step = advanceFrameClock(clock, elapsed, framesPerSecond);
 
         if (pathPlayer.playing) {
             // The render comes first; the player's update prepares the next frame.
-            renderFrame(pathPlayer.show);
-            updatePlayer();
+            renderShowFrame();
+            updatePlayer(pathPlayer, musicPosition(0));
         } else if (!appSettings.freeRoamAllowed) {
             quitRequested = true;
             continue;   // no events, no swap in this iteration
         } else {
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            glColor3f(1.0f, 1.0f, 1.0f);
             if (!(renderFlags & FLAG_PAUSED))
                 updateFrame(step);   // the free camera steps the scene
             renderFrame(pathPlayer.show);
