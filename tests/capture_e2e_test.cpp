@@ -49,9 +49,13 @@ private:
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(source, error)) {
             const std::string ext = entry.path().extension().string();
-            if (ext == ".txt" || ext == ".tms" || ext == ".png")
+            if (ext == ".txt" || ext == ".tms")
                 fs::create_symlink(entry.path(), fs::path(dir()) / "data" / entry.path().filename());
         }
+        // The show's own images (title card, sky, credits), generated here so a
+        // clean checkout without built assets captures the same pictures.
+        const ProcessResult images =
+            runProcess({ std::string(VORTALUNE_TOOLS_DIR) + "/genimages", dir() + "/data" }, ProcessOptions{});
         std::vector<int16_t> pcm(size_t(TRACK_SECONDS * 44100) * 2);
         for (size_t i = 0; i < pcm.size() / 2; ++i) {
             pcm[2 * i] = int16_t(3000.0 * std::sin(double(i) * 0.05));
@@ -59,7 +63,7 @@ private:
         }
         const std::string track = dir() + "/data/vortalune.ogg";
         std::string message;
-        ok_ = song::writeOggVorbis(track, pcm.data(), pcm.size() / 2, 2, 44100, 0.4f, message) &&
+        ok_ = images.exitCode == 0 && song::writeOggVorbis(track, pcm.data(), pcm.size() / 2, 2, 44100, 0.4f, message) &&
               decodeOggFile(track.c_str(), decoded_, message);
     }
 
