@@ -2,11 +2,12 @@
 #include "GlTestWindow.h"
 
 #include "app/Demo.h"
+#include "gfx/PngFile.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
-#include <png.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -67,25 +68,12 @@ std::vector<uint8_t> readBackBuffer()
 
 bool saveBackBufferPng(const char* path)
 {
+    // GL rows run bottom first; PNG rows top first.
     const std::vector<uint8_t> pixels = readBackBuffer();
-    FILE* file = std::fopen(path, "wb");
-    if (!file)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(file);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, GL_TEST_WIDTH, GL_TEST_HEIGHT, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int row = GL_TEST_HEIGHT - 1; row >= 0; --row)
-        png_write_row(png, pixels.data() + static_cast<size_t>(row) * GL_TEST_WIDTH * 4);
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    return true;
+    const size_t rowBytes = static_cast<size_t>(GL_TEST_WIDTH) * 4;
+    std::vector<uint8_t> flipped(pixels.size());
+    for (int row = 0; row < GL_TEST_HEIGHT; ++row)
+        std::copy_n(pixels.data() + static_cast<size_t>(GL_TEST_HEIGHT - 1 - row) * rowBytes, rowBytes,
+                    flipped.data() + static_cast<size_t>(row) * rowBytes);
+    return writePng(path, GL_TEST_WIDTH, GL_TEST_HEIGHT, 4, flipped.data());
 }
