@@ -6,6 +6,7 @@
 
 #include <SDL.h>
 #include <SDL_opengl.h>
+#include <GL/glu.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -64,6 +65,25 @@ std::vector<uint8_t> readBackBuffer()
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, GL_TEST_WIDTH, GL_TEST_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
     return pixels;
+}
+
+void setLitTestView(double eyeX, double eyeY, double eyeZ)
+{
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(30.0, 1.0, 1.0, 1000.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    const GLfloat lightPos[4] = { 0.4f, 0.7f, 1.0f, 0.0f };
+    const GLfloat white[4] = { 1, 1, 1, 1 };
+    const GLfloat dim[4] = { 0.15f, 0.15f, 0.15f, 1 };
+    glLightfv(GL_LIGHT0, GL_POSITION, lightPos);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, white);
+    glLightfv(GL_LIGHT0, GL_AMBIENT, dim);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    gluLookAt(eyeX, eyeY, eyeZ, 32.0, 32.0, 32.0, 0.0, 1.0, 0.0);
 }
 
 bool saveBackBufferPng(const char* path)

@@ -19,5 +19,9 @@ void readPixel(int x, int y, uint8_t rgba[4]);
 // Reads the whole back buffer as RGBA rows, bottom row first.
 std::vector<uint8_t> readBackBuffer();
 
+// A 30 degree perspective looking from the eye at the lattice centre
+// (32, 32, 32), lit by one white directional light with a dim ambient term.
+void setLitTestView(double eyeX, double eyeY, double eyeZ);
+
 // Writes the back buffer to a PNG (for looking at what a test drew).
 bool saveBackBufferPng(const char* path);

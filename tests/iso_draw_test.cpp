@@ -262,21 +262,7 @@ TEST_F(DrawIso, LitBallCloudIsSmoothAndClosed)
 
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(30.0, 1.0, 1.0, 1000.0);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    const GLfloat lightPos[4] = { 0.4f, 0.7f, 1.0f, 0.0f };
-    const GLfloat white[4] = { 1, 1, 1, 1 };
-    const GLfloat dim[4] = { 0.15f, 0.15f, 0.15f, 1 };
-    glLightfv(GL_LIGHT0, GL_POSITION, lightPos);
-    glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
-    glLightfv(GL_LIGHT0, GL_SPECULAR, white);
-    glLightfv(GL_LIGHT0, GL_AMBIENT, dim);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_LIGHT0);
-    gluLookAt(32.0, 44.0, 95.0, 32.0, 32.0, 32.0, 0.0, 1.0, 0.0);
+    setLitTestView(32.0, 44.0, 95.0);
     iso->materialMode = MATERIAL_WHITE;
     drawIso(*iso);
 

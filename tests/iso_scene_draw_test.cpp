@@ -26,21 +26,7 @@ void drawScene(IsoSurface& iso)
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(30.0, 1.0, 1.0, 1000.0);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    const GLfloat lightPos[4] = { 0.4f, 0.7f, 1.0f, 0.0f };
-    const GLfloat white[4] = { 1, 1, 1, 1 };
-    const GLfloat dim[4] = { 0.15f, 0.15f, 0.15f, 1 };
-    glLightfv(GL_LIGHT0, GL_POSITION, lightPos);
-    glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
-    glLightfv(GL_LIGHT0, GL_SPECULAR, white);
-    glLightfv(GL_LIGHT0, GL_AMBIENT, dim);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_LIGHT0);
-    gluLookAt(32.0, 60.0, 150.0, 32.0, 32.0, 32.0, 0.0, 1.0, 0.0);
+    setLitTestView(32.0, 60.0, 150.0);
     iso.textureSlot = 0;   // no texture table in the tests: colours only
     drawIso(iso);
     glDisable(GL_LIGHTING);
