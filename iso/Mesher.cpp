@@ -60,21 +60,49 @@ bool blockRange(float low, float high, float radius, float nodeMin, float nodeMa
     return true;
 }
 
+// The lattice points of block b on one axis are BLOCK_SIZE b .. BLOCK_SIZE b + 3.
+constexpr float BLOCK_SPAN = float(BLOCK_SIZE - 1);
+// Distance from a block's centre point to its farthest lattice point.
+constexpr float BLOCK_HALF_DIAGONAL = 0.5f * BLOCK_SPAN * 1.7320508f;
+
+// The squared reach beyond which a source of support radius r adds nothing:
+// r widened like blockRange's margin, and a little more, so that a block is
+// only left out when the kernel is certain to give w <= 0 at all its points.
+float reachSq(float r, float extra)
+{
+    const float reach = r * 1.001f + extra + 0.01f;
+    return reach * reach;
+}
+
+// Squared distance from p to the segment, with the projection clamped to the
+// segment as the kernel clamps it (coincident ends: the distance to the start).
+float segmentDistanceSq(const SegmentSource& s, const Float3& p)
+{
+    const float vx = p.x - s.start.x, vy = p.y - s.start.y, vz = p.z - s.start.z;
+    float t = (s.direction.x * vx + s.direction.y * vy + s.direction.z * vz) * s.invLengthSq;
+    t = t > 0.0f ? (t < 1.0f ? t : 1.0f) : 0.0f;
+    const float ex = vx - s.direction.x * t, ey = vy - s.direction.y * t, ez = vz - s.direction.z * t;
+    return ex * ex + ey * ey + ez * ez;
+}
+
 // Calls add(block, entry) for every block that each enabled source of the
-// node reaches: balls first, then segments, each ascending.
+// node may reach: balls first, then segments, each ascending. Candidates are
+// the blocks of the source's support box; of those, a ball skips the blocks
+// whose nearest lattice point lies beyond its radius, and a segment the
+// blocks whose centre lies farther than radius + half the block's diagonal.
+// Skipping only ever drops sources that add exactly nothing to every point of
+// the block, so the sums keep their terms and their order. NaN distances
+// compare false and keep the block.
 template <typename Add>
 void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
 {
-    auto addBox = [&](const float low[3], const float high[3], float radius, uint32_t entry) {
-        int lo[3], hi[3];
+    auto blockBox = [&](const float low[3], const float high[3], float radius, int lo[3], int hi[3]) {
         for (int i = 0; i < 3; ++i)
             if (!blockRange(low[i], high[i], radius, node.minCorner[i], node.maxCorner[i], lo[i], hi[i]))
-                return;
-        for (int z = lo[2]; z <= hi[2]; ++z)
-            for (int y = lo[1]; y <= hi[1]; ++y)
-                for (int x = lo[0]; x <= hi[0]; ++x)
-                    add(x + BLOCKS_PER_AXIS * (y + BLOCKS_PER_AXIS * z), entry);
+                return false;
+        return true;
     };
+    auto blockOf = [](int x, int y, int z) { return x + BLOCKS_PER_AXIS * (y + BLOCKS_PER_AXIS * z); };
     for (uint32_t id : node.ballIds) {
         const BallSource& b = field.balls[id];
         if (!b.enabled)
@@ -82,7 +110,29 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
         const float r = std::fabs(b.radius);
         const float low[3] = { b.centre.x - r, b.centre.y - r, b.centre.z - r };
         const float high[3] = { b.centre.x + r, b.centre.y + r, b.centre.z + r };
-        addBox(low, high, r, id);
+        int lo[3], hi[3];
+        if (!blockBox(low, high, r, lo, hi))
+            continue;
+        // Per axis, the squared distance from the centre to each block's points.
+        float gap[3][BLOCKS_PER_AXIS];
+        for (int i = 0; i < 3; ++i)
+            for (int k = lo[i]; k <= hi[i]; ++k) {
+                const float first = float(k * BLOCK_SIZE);
+                const float below = first - b.centre[i];
+                const float above = b.centre[i] - (first + BLOCK_SPAN);
+                const float g = below > 0.0f ? below : (above > 0.0f ? above : 0.0f);
+                gap[i][k] = g * g;
+            }
+        const float limit = reachSq(r, 0.0f);
+        for (int z = lo[2]; z <= hi[2]; ++z)
+            for (int y = lo[1]; y <= hi[1]; ++y) {
+                const float yz = gap[1][y] + gap[2][z];
+                if (yz > limit)
+                    continue;
+                for (int x = lo[0]; x <= hi[0]; ++x)
+                    if (!(gap[0][x] + yz > limit))
+                        add(blockOf(x, y, z), id);
+            }
     }
     for (uint32_t id : node.segmentIds) {
         const SegmentSource& s = field.segments[id];
@@ -91,15 +141,75 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
         const float r = std::fabs(s.radius);
         float low[3], high[3];
         for (int i = 0; i < 3; ++i) {
-            low[i] = std::fmin(s.start[i], s.end[i]) - r;
-            high[i] = std::fmax(s.start[i], s.end[i]) + r;
+            low[i] = (s.start[i] < s.end[i] ? s.start[i] : s.end[i]) - r;
+            high[i] = (s.start[i] < s.end[i] ? s.end[i] : s.start[i]) + r;
         }
-        addBox(low, high, r, id | BLOCK_SEGMENT_BIT);
+        int lo[3], hi[3];
+        if (!blockBox(low, high, r, lo, hi))
+            continue;
+        const float limit = reachSq(r, BLOCK_HALF_DIAGONAL);
+        const float half = 0.5f * BLOCK_SPAN;
+        for (int z = lo[2]; z <= hi[2]; ++z)
+            for (int y = lo[1]; y <= hi[1]; ++y)
+                for (int x = lo[0]; x <= hi[0]; ++x) {
+                    const Float3 centre(float(x * BLOCK_SIZE) + half, float(y * BLOCK_SIZE) + half,
+                                        float(z * BLOCK_SIZE) + half);
+                    if (!(segmentDistanceSq(s, centre) > limit))
+                        add(blockOf(x, y, z), id | BLOCK_SEGMENT_BIT);
+                }
     }
 }
 
 bool finite(float v) { return v - v == 0.0f; }
 bool finite(const Float3& v) { return finite(v.x) && finite(v.y) && finite(v.z); }
+
+RowLanes lanes(float v) { return RowLanes{ v, v, v, v }; }
+
+void prepareRowSources(IsoMesher& mesher)
+{
+    const SourceField& field = *mesher.field;
+    mesher.rowBalls.resize(field.balls.size());
+    for (size_t i = 0; i < field.balls.size(); ++i) {
+        const BallSource& b = field.balls[i];
+        if (!b.enabled)
+            continue;   // never listed in a block this pass
+        RowBall& r = mesher.rowBalls[i];
+        r.centreX = lanes(b.centre.x);
+        r.centreY = lanes(b.centre.y);
+        r.centreZ = lanes(b.centre.z);
+        r.invRadiusSq = lanes(b.invRadiusSq);
+        r.strength = lanes(b.strength);
+        r.red = lanes(b.colour.x);
+        r.green = lanes(b.colour.y);
+        r.blue = lanes(b.colour.z);
+    }
+    mesher.rowSegments.resize(field.segments.size());
+    for (size_t i = 0; i < field.segments.size(); ++i) {
+        const SegmentSource& s = field.segments[i];
+        if (!s.enabled)
+            continue;
+        RowSegment& r = mesher.rowSegments[i];
+        r.startX = lanes(s.start.x);
+        r.startY = lanes(s.start.y);
+        r.startZ = lanes(s.start.z);
+        r.directionX = lanes(s.direction.x);
+        r.directionY = lanes(s.direction.y);
+        r.directionZ = lanes(s.direction.z);
+        r.invLengthSq = lanes(s.invLengthSq);
+        r.endX = lanes(s.end.x);
+        r.endY = lanes(s.end.y);
+        r.endZ = lanes(s.end.z);
+        r.invRadiusSq = lanes(s.invRadiusSq);
+        r.startStrength = lanes(s.startStrength);
+        r.strengthStep = lanes(s.endStrength - s.startStrength);
+        r.startRed = lanes(s.startColour.x);
+        r.startGreen = lanes(s.startColour.y);
+        r.startBlue = lanes(s.startColour.z);
+        r.redStep = lanes(s.endColour.x - s.startColour.x);
+        r.greenStep = lanes(s.endColour.y - s.startColour.y);
+        r.blueStep = lanes(s.endColour.z - s.startColour.z);
+    }
+}
 
 void buildBlockLists(IsoMesher& mesher)
 {
@@ -114,6 +224,9 @@ void buildBlockLists(IsoMesher& mesher)
         if (s.enabled && !(finite(s.startStrength) && finite(s.endStrength) && finite(s.startColour) &&
                            finite(s.endColour)))
             mesher.rowEvaluation = false;
+
+    if (mesher.rowEvaluation)
+        prepareRowSources(mesher);
 
     // The nodes in walk-depth order: root, depth 1, depth 2. Each block meets
     // exactly one node per depth, so appending in this order keeps walk order.
@@ -131,16 +244,21 @@ void buildBlockLists(IsoMesher& mesher)
 
     std::vector<uint32_t>& start = mesher.blockStart;
     std::vector<uint32_t>& entries = mesher.blockSources;
+    std::vector<BlockEntry>& found = mesher.blockScratch;
+    found.clear();
     start.assign(BLOCK_COUNT + 1, 0u);
     for (int n = 0; n < count; ++n)
-        forNodeSources(field, *nodes[n], [&](int block, uint32_t) { ++start[block + 1]; });
+        forNodeSources(field, *nodes[n], [&](int block, uint32_t entry) {
+            ++start[block + 1];
+            found.push_back(BlockEntry{ static_cast<uint32_t>(block), entry });
+        });
     for (int b = 0; b < BLOCK_COUNT; ++b)
         start[b + 1] += start[b];
     entries.resize(start[BLOCK_COUNT]);
-    // Fill, using start[b] as the write cursor; afterwards start[b] has moved
-    // to the old start[b + 1], so shift back by one.
-    for (int n = 0; n < count; ++n)
-        forNodeSources(field, *nodes[n], [&](int block, uint32_t entry) { entries[start[block]++] = entry; });
+    // Distribute in the order found, using start[b] as the write cursor;
+    // afterwards start[b] has moved to the old start[b + 1], so shift back.
+    for (const BlockEntry& e : found)
+        entries[start[e.block]++] = e.entry;
     for (int b = BLOCK_COUNT; b > 0; --b)
         start[b] = start[b - 1];
     start[0] = 0;
@@ -178,7 +296,7 @@ void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, Gri
 // -0, which leaves every sum unchanged as long as strengths and colours are
 // finite (checked when the block lists are built). So every lane's result is
 // bit-identical to the point's own walk.
-typedef float Lanes __attribute__((vector_size(16)));
+typedef RowLanes Lanes;
 constexpr int ROW_LANES = 4;
 static_assert(BLOCK_SIZE % ROW_LANES == 0, "a row never leaves its block");
 
@@ -188,54 +306,55 @@ inline Lanes clampPositive(Lanes w)
     return w > zero ? w : zero;   // NaN lanes give 0, as "w > 0" fails for them
 }
 
+
 void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z)
 {
     const int block = (x0 >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * ((y >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * (z >> BLOCK_SHIFT));
     const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
     const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
-    const BallSource* balls = mesher.field->balls.data();
-    const SegmentSource* segments = mesher.field->segments.data();
+    const RowBall* balls = mesher.rowBalls.data();
+    const RowSegment* segments = mesher.rowSegments.data();
     const Lanes qx = { float(x0), float(x0 + 1), float(x0 + 2), float(x0 + 3) };
-    const float qy = float(y);
-    const float qz = float(z);
+    const Lanes qy = lanes(float(y));
+    const Lanes qz = lanes(float(z));
     const Lanes zero = { 0.0f, 0.0f, 0.0f, 0.0f };
     const Lanes one = { 1.0f, 1.0f, 1.0f, 1.0f };
     Lanes value = zero, r = zero, g = zero, b = zero;
     for (; entry != end; ++entry) {
         if (!(*entry & BLOCK_SEGMENT_BIT)) {
-            const BallSource& ball = balls[*entry];
-            const Lanes dx = qx - ball.centre.x;
-            const float dy = qy - ball.centre.y;
-            const float dz = qz - ball.centre.z;
+            const RowBall& ball = balls[*entry];
+            const Lanes dx = qx - ball.centreX;
+            const Lanes dy = qy - ball.centreY;
+            const Lanes dz = qz - ball.centreZ;
             const Lanes w = clampPositive(1.0f - (dx * dx + dy * dy + dz * dz) * ball.invRadiusSq);
             const Lanes f = ball.strength * w * w;
             value += f;
-            r += f * ball.colour.x;
-            g += f * ball.colour.y;
-            b += f * ball.colour.z;
+            r += f * ball.red;
+            g += f * ball.green;
+            b += f * ball.blue;
         } else {
-            const SegmentSource& s = segments[*entry & ~BLOCK_SEGMENT_BIT];
-            const Lanes vx = qx - s.start.x;
-            const float vy = qy - s.start.y;
-            const float vz = qz - s.start.z;
-            const Lanes t = (s.direction.x * vx + s.direction.y * vy + s.direction.z * vz) * s.invLengthSq;
+            const RowSegment& s = segments[*entry & ~BLOCK_SEGMENT_BIT];
+            const Lanes vx = qx - s.startX;
+            const Lanes vy = qy - s.startY;
+            const Lanes vz = qz - s.startZ;
+            const Lanes t = (s.directionX * vx + s.directionY * vy + s.directionZ * vz) * s.invLengthSq;
             const Lanes d0 = vx * vx + vy * vy + vz * vz;
-            const Lanes ex = s.direction.x * t - vx;
-            const Lanes ey = s.direction.y * t - vy;
-            const Lanes ez = s.direction.z * t - vz;
+            const Lanes ex = s.directionX * t - vx;
+            const Lanes ey = s.directionY * t - vy;
+            const Lanes ez = s.directionZ * t - vz;
             const Lanes d1 = ex * ex + ey * ey + ez * ez;
-            const Lanes fx = qx - s.end.x;
-            const float fy = qy - s.end.y;
-            const float fz = qz - s.end.z;
+            const Lanes fx = qx - s.endX;
+            const Lanes fy = qy - s.endY;
+            const Lanes fz = qz - s.endZ;
             const Lanes d2 = fx * fx + fy * fy + fz * fz;
             const Lanes distSq = t <= zero ? d0 : (t < one ? d1 : d2);
             const Lanes w = clampPositive(1.0f - distSq * s.invRadiusSq);
             const Lanes tc = t > zero ? (t < one ? t : one) : zero;
-            const Lanes f = (s.startStrength + tc * (s.endStrength - s.startStrength)) * w * w;
+            const Lanes f = (s.startStrength + tc * s.strengthStep) * w * w;
             value += f;
-            r += f * (s.startColour.x + tc * (s.endColour.x - s.startColour.x));
-            g += f * (s.startColour.y + tc * (s.endColour.y - s.startColour.y));
-            b += f * (s.startColour.z + tc * (s.endColour.z - s.startColour.z));
+            r += f * (s.startRed + tc * s.redStep);
+            g += f * (s.startGreen + tc * s.greenStep);
+            b += f * (s.startBlue + tc * s.blueStep);
         }
     }
     // weightedColour for all lanes at once (IEEE division rounds the same in
@@ -441,6 +560,9 @@ constexpr FaceStep FACE_STEPS[] = {
 };
 static_assert(std::size(FACE_STEPS) == 6);
 
+// Flat-index step of each FACE_STEPS neighbour.
+constexpr int32_t FACE_INDEX[6] = { STEP_X, -STEP_X, STEP_Y, -STEP_Y, STEP_Z, -STEP_Z };
+
 // For each configuration, bit k set when face FACE_STEPS[k] is crossed.
 struct CrossedFaceTable {
     uint8_t masks[256] = {};
@@ -537,7 +659,12 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
         seeds.pop_back();
         if (!withinCubes(mesher, q))
             continue;
-        GridCell& cell = cellAt(mesher, q);
+        // Cubes below layer 63 on every axis (nearly all of them) have all
+        // their corners and neighbours in the lattice: flat-index steps
+        // instead of range checks.
+        const bool inside = q.x < GRID_SIZE - 1 && q.y < GRID_SIZE - 1 && q.z < GRID_SIZE - 1;
+        const int32_t base = cellIndex(q.x, q.y, q.z);
+        GridCell& cell = cellAtIndex(mesher, base);   // withinCubes: q is in the lattice
         if (cell.visited)
             continue;
         cell.visited = true;
@@ -545,37 +672,47 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
         GridCell* corner[8];
         float v[8];
         unsigned config = 0;
-        const bool inside = q.x < GRID_SIZE - 1 && q.y < GRID_SIZE - 1 && q.z < GRID_SIZE - 1;
-        const int32_t base = cellIndex(q.x, q.y, q.z);
+#pragma GCC unroll 8
         for (int i = 0; i < 8; ++i) {
             const int32_t x = q.x + CORNER_OFFSETS[i].x;
             const int32_t y = q.y + CORNER_OFFSETS[i].y;
             const int32_t z = q.z + CORNER_OFFSETS[i].z;
-            // Cubes below layer 63 have all corners in the lattice.
             corner[i] = inside ? &cellAtIndex(mesher, base + CORNER_INDEX[i]) : &cellAt(mesher, x, y, z);
             v[i] = valueOf(mesher, *corner[i], x, y, z);
-            if (v[i] >= isoLevel)
-                config |= 1u << i;
+            config |= (v[i] >= isoLevel ? 1u : 0u) << i;
         }
         if (config == 0 || config == 255)
             continue;
         cell.caseIndex = static_cast<uint8_t>(config);
 
         // The crossed edges in ascending order: (vB < level) != (vA < level)
-        // is exactly "the edge's two configuration bits differ".
+        // is exactly "the edge's two configuration bits differ". Each gets
+        // its vertex (a neighbouring cube's from this pass, or a new one).
+        uint16_t edgeVertex[12];
         for (unsigned crossed = CROSSED_EDGES.masks[config]; crossed; crossed &= crossed - 1) {
             const int e = __builtin_ctz(crossed);
-            const int a = EDGES[e].a;
-            if (corner[a]->edgeVertex[EDGE_AXIS[e]] != NO_VERTEX)
-                continue;   // made by a neighbouring cube this pass
-            if (corner[a] == &mesher.spare)
-                continue;   // cannot happen: both ends of such an edge read 0
-            if (mesh.vertices.size() >= MAX_MESH_VERTICES)
-                continue;   // full: the triangles needing it are dropped
-            addEdgeVertex(mesher, mesh, q, e, v, corner, isoLevel);
+            uint16_t& slot = corner[EDGES[e].a]->edgeVertex[EDGE_AXIS[e]];
+            // The spare cell's slots are never written (both ends of an edge
+            // outside the lattice read 0, so such an edge is never crossed);
+            // once the mesh is full, the triangles needing a new vertex are dropped.
+            if (slot == NO_VERTEX && corner[EDGES[e].a] != &mesher.spare && mesh.vertices.size() < MAX_MESH_VERTICES)
+                addEdgeVertex(mesher, mesh, q, e, v, corner, isoLevel);
+            edgeVertex[e] = slot;
         }
 
-        emitTriangles(mesh, static_cast<uint8_t>(config), corner);
+        // The triangles, each dropped when one of its vertices is missing.
+        // Every listed edge is a crossed one, so edgeVertex holds it.
+        const CubeTriangles& list = CUBE_TRIANGLES.configurations[config];
+        for (int t = 0; t < list.count; ++t) {
+            const uint16_t i0 = edgeVertex[list.edges[t * 3]];
+            const uint16_t i1 = edgeVertex[list.edges[t * 3 + 1]];
+            const uint16_t i2 = edgeVertex[list.edges[t * 3 + 2]];
+            if (i0 == NO_VERTEX || i1 == NO_VERTEX || i2 == NO_VERTEX)
+                continue;
+            mesh.indices.push_back(i0);
+            mesh.indices.push_back(i1);
+            mesh.indices.push_back(i2);
+        }
 
         // Faces the surface crosses (bits neither all clear nor all set),
         // minus those at the edge of the range, in the order +x, -x, +y, -y, +z, -z.
@@ -587,9 +724,12 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
         if (q.z >= mesher.cellMax.z) faces &= ~0x10u;
         if (q.z <= mesher.cellMin.z) faces &= ~0x20u;
         for (; faces; faces &= faces - 1) {
-            const FaceStep& f = FACE_STEPS[__builtin_ctz(faces)];
+            const int k = __builtin_ctz(faces);
+            const FaceStep& f = FACE_STEPS[k];
             const GridPoint n{ q.x + f.dx, q.y + f.dy, q.z + f.dz };
-            if (!cellAt(mesher, n).visited)
+            // Inside cubes: every neighbour left after the range mask is in the lattice.
+            GridCell& next = inside ? cellAtIndex(mesher, base + FACE_INDEX[k]) : cellAt(mesher, n);
+            if (!next.visited)
                 seeds.push_back(n);
         }
     }

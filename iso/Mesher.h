@@ -47,6 +47,34 @@ constexpr int      BLOCKS_PER_AXIS   = GRID_SIZE >> BLOCK_SHIFT;
 constexpr int      BLOCK_COUNT       = BLOCKS_PER_AXIS * BLOCKS_PER_AXIS * BLOCKS_PER_AXIS;
 constexpr uint32_t BLOCK_SEGMENT_BIT = 0x80000000u;   // entry is a segment index (indices stay far below)
 
+struct BlockEntry {
+    uint32_t block;   // block number
+    uint32_t entry;   // source index, BLOCK_SEGMENT_BIT set for a segment
+};
+
+// Four float lanes (a GCC vector): four neighbouring points of a row along x.
+typedef float RowLanes __attribute__((vector_size(16)));
+
+// A source's constants for row evaluation, each repeated in all four lanes.
+// Copied once per pass, so the per-row loop reads them without shuffling;
+// the differences (end - start) are the same float subtractions the kernel
+// would make, done once.
+struct RowBall {
+    RowLanes centreX, centreY, centreZ;
+    RowLanes invRadiusSq, strength;
+    RowLanes red, green, blue;
+};
+
+struct RowSegment {
+    RowLanes startX, startY, startZ;
+    RowLanes directionX, directionY, directionZ, invLengthSq;
+    RowLanes endX, endY, endZ;
+    RowLanes invRadiusSq;
+    RowLanes startStrength, strengthStep;
+    RowLanes startRed, startGreen, startBlue;
+    RowLanes redStep, greenStep, blueStep;
+};
+
 struct IsoVertex {
     Float3 position;   // lattice units
     Float3 normal;     // unit length, pointing out of the blobs
@@ -70,7 +98,10 @@ struct IsoMesher {
     std::vector<GridPoint> stack; // seeds and flood stack, capacity kept between passes
     std::vector<uint32_t> blockStart;     // BLOCK_COUNT + 1 offsets into blockSources
     std::vector<uint32_t> blockSources;   // source indices per block; see BLOCK_SHIFT
+    std::vector<BlockEntry> blockScratch; // (block, source) pairs while the lists are built
     bool         rowEvaluation = false;  // evaluate four points along x at once (see Mesher.cpp)
+    std::vector<RowBall>    rowBalls;      // per-pass copies for row evaluation, by source index
+    std::vector<RowSegment> rowSegments;
 
     explicit IsoMesher(SourceField* field_);
     IsoMesher(const IsoMesher&) = delete;

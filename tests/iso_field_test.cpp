@@ -402,3 +402,55 @@ TEST(IsoField, CachedValuesAreBitIdenticalToTheOctreeWalk)
     expectCacheMatchesWalk(*field, *mesher);
     EXPECT_FALSE(mesher->rowEvaluation);
 }
+
+TEST(IsoField, BlockListsLeaveOutOnlyBlocksASourceCannotReach)
+{
+    // A long diagonal segment and a large ball, like the show's chains and
+    // particle balls: their support boxes hold many blocks they never reach.
+    auto field = std::make_unique<SourceField>();
+    auto mesher = std::make_unique<IsoMesher>(field.get());
+    placeSegment(*field, 0, makeSegment(Float3(3.3f, 5.1f, 2.7f), RED, 20.0f, Float3(60.2f, 58.9f, 61.4f), BLUE, 20.0f, 5.12f));
+    placeBall(*field, 0, makeBall(Float3(41.5f, 22.25f, 30.0f), BLUE, 4.0f, 20.0f));
+    beginPass(*mesher);
+
+    auto listed = [&](int block, uint32_t entry) {
+        const uint32_t* first = mesher->blockSources.data() + mesher->blockStart[size_t(block)];
+        const uint32_t* last = mesher->blockSources.data() + mesher->blockStart[size_t(block) + 1];
+        return std::find(first, last, entry) != last;
+    };
+    int segmentBlocks = 0, ballBlocks = 0;
+    for (int bz = 0; bz < BLOCKS_PER_AXIS; ++bz)
+        for (int by = 0; by < BLOCKS_PER_AXIS; ++by)
+            for (int bx = 0; bx < BLOCKS_PER_AXIS; ++bx) {
+                const int block = bx + BLOCKS_PER_AXIS * (by + BLOCKS_PER_AXIS * bz);
+                const bool hasSegment = listed(block, 0u | BLOCK_SEGMENT_BIT);
+                const bool hasBall = listed(block, 0u);
+                segmentBlocks += hasSegment;
+                ballBlocks += hasBall;
+                if (hasSegment && hasBall)
+                    continue;
+                // A source left out must add nothing at any point of the block.
+                for (int z = 0; z < BLOCK_SIZE; ++z)
+                    for (int y = 0; y < BLOCK_SIZE; ++y)
+                        for (int x = 0; x < BLOCK_SIZE; ++x) {
+                            const Float3 q(float(bx * BLOCK_SIZE + x), float(by * BLOCK_SIZE + y),
+                                           float(bz * BLOCK_SIZE + z));
+                            FieldSum segmentSum, ballSum;
+                            addSegment(field->segments[0], q, segmentSum);
+                            addBall(field->balls[0], q, ballSum);
+                            if (!hasSegment) {
+                                ASSERT_EQ(segmentSum.value, 0.0f) << q.x << " " << q.y << " " << q.z;
+                            }
+                            if (!hasBall) {
+                                ASSERT_EQ(ballSum.value, 0.0f) << q.x << " " << q.y << " " << q.z;
+                            }
+                        }
+            }
+    // Far fewer blocks than the boxes hold: the segment's box spans 16^3
+    // blocks, the ball's 11^3.
+    EXPECT_GT(segmentBlocks, 0);
+    EXPECT_LT(segmentBlocks, 16 * 16 * 16 / 4);
+    EXPECT_GT(ballBlocks, 0);
+    EXPECT_LT(ballBlocks, 11 * 11 * 11 * 3 / 4);
+    expectCacheMatchesWalk(*field, *mesher);
+}
