@@ -14,6 +14,7 @@
 #include "iso/IsoTables.h"
 
 #include <cmath>
+#include <cstring>
 
 // --- Construction --------------------------------------------------------------------
 
@@ -32,6 +33,10 @@ IsoMesher::IsoMesher(SourceField* field_) : field(field_)
     cellMin = GridPoint{ 0, 0, 0 };
     cellMax = GridPoint{ GRID_SIZE, GRID_SIZE, GRID_SIZE };
     blockStart.assign(BLOCK_COUNT + 1, 0u);
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    wideRows = __builtin_cpu_supports("avx");
+#endif
 }
 
 // --- Block source lists ----------------------------------------------------------------------
@@ -163,7 +168,9 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
 bool finite(float v) { return v - v == 0.0f; }
 bool finite(const Float3& v) { return finite(v.x) && finite(v.y) && finite(v.z); }
 
-RowLanes lanes(float v) { return RowLanes{ v, v, v, v }; }
+// Sets every lane to v. (Through a reference: 32-byte vectors passed by value
+// would have different calling conventions with and without AVX.)
+inline void broadcast(RowLanes& out, float v) { out = RowLanes{ v, v, v, v, v, v, v, v }; }
 
 void prepareRowSources(IsoMesher& mesher)
 {
@@ -174,14 +181,14 @@ void prepareRowSources(IsoMesher& mesher)
         if (!b.enabled)
             continue;   // never listed in a block this pass
         RowBall& r = mesher.rowBalls[i];
-        r.centreX = lanes(b.centre.x);
-        r.centreY = lanes(b.centre.y);
-        r.centreZ = lanes(b.centre.z);
-        r.invRadiusSq = lanes(b.invRadiusSq);
-        r.strength = lanes(b.strength);
-        r.red = lanes(b.colour.x);
-        r.green = lanes(b.colour.y);
-        r.blue = lanes(b.colour.z);
+        broadcast(r.centreX, b.centre.x);
+        broadcast(r.centreY, b.centre.y);
+        broadcast(r.centreZ, b.centre.z);
+        broadcast(r.invRadiusSq, b.invRadiusSq);
+        broadcast(r.strength, b.strength);
+        broadcast(r.red, b.colour.x);
+        broadcast(r.green, b.colour.y);
+        broadcast(r.blue, b.colour.z);
     }
     mesher.rowSegments.resize(field.segments.size());
     for (size_t i = 0; i < field.segments.size(); ++i) {
@@ -189,25 +196,25 @@ void prepareRowSources(IsoMesher& mesher)
         if (!s.enabled)
             continue;
         RowSegment& r = mesher.rowSegments[i];
-        r.startX = lanes(s.start.x);
-        r.startY = lanes(s.start.y);
-        r.startZ = lanes(s.start.z);
-        r.directionX = lanes(s.direction.x);
-        r.directionY = lanes(s.direction.y);
-        r.directionZ = lanes(s.direction.z);
-        r.invLengthSq = lanes(s.invLengthSq);
-        r.endX = lanes(s.end.x);
-        r.endY = lanes(s.end.y);
-        r.endZ = lanes(s.end.z);
-        r.invRadiusSq = lanes(s.invRadiusSq);
-        r.startStrength = lanes(s.startStrength);
-        r.strengthStep = lanes(s.endStrength - s.startStrength);
-        r.startRed = lanes(s.startColour.x);
-        r.startGreen = lanes(s.startColour.y);
-        r.startBlue = lanes(s.startColour.z);
-        r.redStep = lanes(s.endColour.x - s.startColour.x);
-        r.greenStep = lanes(s.endColour.y - s.startColour.y);
-        r.blueStep = lanes(s.endColour.z - s.startColour.z);
+        broadcast(r.startX, s.start.x);
+        broadcast(r.startY, s.start.y);
+        broadcast(r.startZ, s.start.z);
+        broadcast(r.directionX, s.direction.x);
+        broadcast(r.directionY, s.direction.y);
+        broadcast(r.directionZ, s.direction.z);
+        broadcast(r.invLengthSq, s.invLengthSq);
+        broadcast(r.endX, s.end.x);
+        broadcast(r.endY, s.end.y);
+        broadcast(r.endZ, s.end.z);
+        broadcast(r.invRadiusSq, s.invRadiusSq);
+        broadcast(r.startStrength, s.startStrength);
+        broadcast(r.strengthStep, s.endStrength - s.startStrength);
+        broadcast(r.startRed, s.startColour.x);
+        broadcast(r.startGreen, s.startColour.y);
+        broadcast(r.startBlue, s.startColour.z);
+        broadcast(r.redStep, s.endColour.x - s.startColour.x);
+        broadcast(r.greenStep, s.endColour.y - s.startColour.y);
+        broadcast(r.blueStep, s.endColour.z - s.startColour.z);
     }
 }
 
@@ -290,86 +297,151 @@ void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, Gri
     cell.value = sum.value;
 }
 
-// Four neighbouring points along x evaluated together, one per vector lane.
+// Rows of four points along x evaluated together, one point per vector lane:
+// one row at a time in 128-bit registers, or, on processors with AVX, two
+// neighbouring rows of a block (y0 and y0 + 1, y0 even) in 256-bit ones. Nearly
+// every row next to a needed one is needed as well (the surface is a thin
+// shell), so the second row is seldom wasted.
+//
 // Each lane performs exactly the operations of addBall / addSegment in the
 // same order; a source that does not reach a lane adds w = 0 there, i.e. +0 or
 // -0, which leaves every sum unchanged as long as strengths and colours are
-// finite (checked when the block lists are built). So every lane's result is
-// bit-identical to the point's own walk.
-typedef RowLanes Lanes;
-constexpr int ROW_LANES = 4;
-static_assert(BLOCK_SIZE % ROW_LANES == 0, "a row never leaves its block");
+// finite (checked when the block lists are built), since a sum that starts at
+// +0 is never -0. So every lane's result is bit-identical to the point's own
+// walk, whichever width is used.
+constexpr int ROW_LANES = 4;     // points per row
+constexpr int ROW_PAIR = 2;      // rows per evaluation with AVX
+static_assert(BLOCK_SIZE % ROW_LANES == 0 && BLOCK_SIZE % ROW_PAIR == 0, "a pair never leaves its block");
 
-inline Lanes clampPositive(Lanes w)
+typedef float Lanes4 __attribute__((vector_size(16)));
+typedef RowLanes Lanes8;
+
+// The first sizeof(V) bytes of a source constant. (Through references: 32-byte
+// vectors passed by value would have different calling conventions with and
+// without AVX.)
+template <typename V>
+inline void loadLanes(V& out, const RowLanes& in)
 {
-    const Lanes zero = { 0.0f, 0.0f, 0.0f, 0.0f };
-    return w > zero ? w : zero;   // NaN lanes give 0, as "w > 0" fails for them
+    std::memcpy(&out, &in, sizeof(V));
 }
 
-
-void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z)
+// The body, compiled once for each width: V is Lanes4 (one row) or Lanes8 (the
+// pair of rows y0, y0 + 1).
+template <typename V>
+__attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z)
 {
-    const int block = (x0 >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * ((y >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * (z >> BLOCK_SHIFT));
+    constexpr int N = int(sizeof(V) / sizeof(float));
+    constexpr int ROWS = N / ROW_LANES;
+    const int block = (x0 >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * ((y0 >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * (z >> BLOCK_SHIFT));
     const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
     const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
     const RowBall* balls = mesher.rowBalls.data();
     const RowSegment* segments = mesher.rowSegments.data();
-    const Lanes qx = { float(x0), float(x0 + 1), float(x0 + 2), float(x0 + 3) };
-    const Lanes qy = lanes(float(y));
-    const Lanes qz = lanes(float(z));
-    const Lanes zero = { 0.0f, 0.0f, 0.0f, 0.0f };
-    const Lanes one = { 1.0f, 1.0f, 1.0f, 1.0f };
-    Lanes value = zero, r = zero, g = zero, b = zero;
+    V qx, qy, qz, zero, one;
+    for (int i = 0; i < N; ++i) {
+        qx[i] = float(x0 + i % ROW_LANES);
+        qy[i] = float(y0 + i / ROW_LANES);
+        qz[i] = float(z);
+        zero[i] = 0.0f;
+        one[i] = 1.0f;
+    }
+    V value = zero, r = zero, g = zero, b = zero;
+    V c0, c1, c2, c3, c4, c5, c6, c7, c8, c9, c10;
     for (; entry != end; ++entry) {
         if (!(*entry & BLOCK_SEGMENT_BIT)) {
             const RowBall& ball = balls[*entry];
-            const Lanes dx = qx - ball.centreX;
-            const Lanes dy = qy - ball.centreY;
-            const Lanes dz = qz - ball.centreZ;
-            const Lanes w = clampPositive(1.0f - (dx * dx + dy * dy + dz * dz) * ball.invRadiusSq);
-            const Lanes f = ball.strength * w * w;
+            loadLanes(c0, ball.centreX);
+            loadLanes(c1, ball.centreY);
+            loadLanes(c2, ball.centreZ);
+            loadLanes(c3, ball.invRadiusSq);
+            loadLanes(c4, ball.strength);
+            const V dx = qx - c0;
+            const V dy = qy - c1;
+            const V dz = qz - c2;
+            const V wRaw = 1.0f - (dx * dx + dy * dy + dz * dz) * c3;
+            const V w = wRaw > zero ? wRaw : zero;   // NaN lanes give 0, as "w > 0" fails for them
+            const V f = c4 * w * w;
+            loadLanes(c5, ball.red);
+            loadLanes(c6, ball.green);
+            loadLanes(c7, ball.blue);
             value += f;
-            r += f * ball.red;
-            g += f * ball.green;
-            b += f * ball.blue;
+            r += f * c5;
+            g += f * c6;
+            b += f * c7;
         } else {
             const RowSegment& s = segments[*entry & ~BLOCK_SEGMENT_BIT];
-            const Lanes vx = qx - s.startX;
-            const Lanes vy = qy - s.startY;
-            const Lanes vz = qz - s.startZ;
-            const Lanes t = (s.directionX * vx + s.directionY * vy + s.directionZ * vz) * s.invLengthSq;
-            const Lanes d0 = vx * vx + vy * vy + vz * vz;
-            const Lanes ex = s.directionX * t - vx;
-            const Lanes ey = s.directionY * t - vy;
-            const Lanes ez = s.directionZ * t - vz;
-            const Lanes d1 = ex * ex + ey * ey + ez * ez;
-            const Lanes fx = qx - s.endX;
-            const Lanes fy = qy - s.endY;
-            const Lanes fz = qz - s.endZ;
-            const Lanes d2 = fx * fx + fy * fy + fz * fz;
-            const Lanes distSq = t <= zero ? d0 : (t < one ? d1 : d2);
-            const Lanes w = clampPositive(1.0f - distSq * s.invRadiusSq);
-            const Lanes tc = t > zero ? (t < one ? t : one) : zero;
-            const Lanes f = (s.startStrength + tc * s.strengthStep) * w * w;
+            loadLanes(c0, s.startX);
+            loadLanes(c1, s.startY);
+            loadLanes(c2, s.startZ);
+            loadLanes(c3, s.directionX);
+            loadLanes(c4, s.directionY);
+            loadLanes(c5, s.directionZ);
+            loadLanes(c6, s.invLengthSq);
+            loadLanes(c7, s.endX);
+            loadLanes(c8, s.endY);
+            loadLanes(c9, s.endZ);
+            loadLanes(c10, s.invRadiusSq);
+            const V vx = qx - c0;
+            const V vy = qy - c1;
+            const V vz = qz - c2;
+            const V t = (c3 * vx + c4 * vy + c5 * vz) * c6;
+            const V d0 = vx * vx + vy * vy + vz * vz;
+            const V ex = c3 * t - vx;
+            const V ey = c4 * t - vy;
+            const V ez = c5 * t - vz;
+            const V d1 = ex * ex + ey * ey + ez * ez;
+            const V fx = qx - c7;
+            const V fy = qy - c8;
+            const V fz = qz - c9;
+            const V d2 = fx * fx + fy * fy + fz * fz;
+            const V distSq = t <= zero ? d0 : (t < one ? d1 : d2);
+            const V wRaw = 1.0f - distSq * c10;
+            const V w = wRaw > zero ? wRaw : zero;
+            const V tc = t > zero ? (t < one ? t : one) : zero;
+            V strength, step;
+            loadLanes(strength, s.startStrength);
+            loadLanes(step, s.strengthStep);
+            const V f = (strength + tc * step) * w * w;
             value += f;
-            r += f * (s.startRed + tc * s.redStep);
-            g += f * (s.startGreen + tc * s.greenStep);
-            b += f * (s.startBlue + tc * s.blueStep);
+            loadLanes(c0, s.startRed);
+            loadLanes(c1, s.redStep);
+            r += f * (c0 + tc * c1);
+            loadLanes(c2, s.startGreen);
+            loadLanes(c3, s.greenStep);
+            g += f * (c2 + tc * c3);
+            loadLanes(c4, s.startBlue);
+            loadLanes(c5, s.blueStep);
+            b += f * (c4 + tc * c5);
         }
     }
     // weightedColour for all lanes at once (IEEE division rounds the same in
     // a vector lane); lanes with value 0 or a non-finite quotient get black.
-    const Lanes safeValue = value == zero ? one : value;
-    const Lanes cr = r / safeValue, cg = g / safeValue, cb = b / safeValue;
-    const Lanes finiteLanes = (cr - cr == zero) & (cg - cg == zero) & (cb - cb == zero) & (value != zero);
-    const int32_t first = cellIndex(x0, y, z);
-    for (int i = 0; i < ROW_LANES; ++i) {
-        GridCell& cell = cellAtIndex(mesher, first + i);
-        if (cell.value != STALE_VALUE)
-            continue;
-        cell.colour = finiteLanes[i] ? Float3(cr[i], cg[i], cb[i]) : Float3();
-        cell.value = value[i];
+    const V safeValue = value == zero ? one : value;
+    const V cr = r / safeValue, cg = g / safeValue, cb = b / safeValue;
+    const auto finiteLanes = (cr - cr == zero) & (cg - cg == zero) & (cb - cb == zero) & (value != zero);
+    for (int row = 0; row < ROWS; ++row) {
+        const int32_t first = cellIndex(x0, y0 + row, z);
+        for (int i = 0; i < ROW_LANES; ++i) {
+            const int lane = row * ROW_LANES + i;
+            GridCell& cell = cellAtIndex(mesher, first + i);
+            if (cell.value != STALE_VALUE)
+                continue;
+            cell.colour = finiteLanes[lane] ? Float3(cr[lane], cg[lane], cb[lane]) : Float3();
+            cell.value = value[lane];
+        }
     }
+}
+
+// One row of four points (x0 a multiple of 4).
+void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z)
+{
+    evaluateLanes<Lanes4>(mesher, x0, y, z);
+}
+
+// Rows y0 and y0 + 1 (y0 even) in 256-bit registers.
+__attribute__((target("avx"))) void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z)
+{
+    evaluateLanes<Lanes8>(mesher, x0, y0, z);
 }
 
 // The value of an already looked-up cell of point (x, y, z). The spare cell
@@ -378,10 +450,12 @@ inline float valueOf(IsoMesher& mesher, GridCell& cell, int32_t x, int32_t y, in
 {
     if (cell.value != STALE_VALUE)
         return cell.value;
-    if (mesher.rowEvaluation)
-        evaluateRow(mesher, x & ~(ROW_LANES - 1), y, z);
-    else
+    if (!mesher.rowEvaluation)
         evaluatePoint(mesher, x, y, z, cell);
+    else if (mesher.wideRows)
+        evaluateRowPair(mesher, x & ~(ROW_LANES - 1), y & ~(ROW_PAIR - 1), z);
+    else
+        evaluateRow(mesher, x & ~(ROW_LANES - 1), y, z);
     return cell.value;
 }
 

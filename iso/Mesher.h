@@ -52,10 +52,11 @@ struct BlockEntry {
     uint32_t entry;   // source index, BLOCK_SEGMENT_BIT set for a segment
 };
 
-// Four float lanes (a GCC vector): four neighbouring points of a row along x.
-typedef float RowLanes __attribute__((vector_size(16)));
+// Eight float lanes (a GCC vector): two neighbouring rows of four points
+// along x, rows y and y + 1 of one block. Row evaluation works on such pairs.
+typedef float RowLanes __attribute__((vector_size(32)));
 
-// A source's constants for row evaluation, each repeated in all four lanes.
+// A source's constants for row evaluation, each repeated in all lanes.
 // Copied once per pass, so the per-row loop reads them without shuffling;
 // the differences (end - start) are the same float subtractions the kernel
 // would make, done once.
@@ -99,7 +100,8 @@ struct IsoMesher {
     std::vector<uint32_t> blockStart;     // BLOCK_COUNT + 1 offsets into blockSources
     std::vector<uint32_t> blockSources;   // source indices per block; see BLOCK_SHIFT
     std::vector<BlockEntry> blockScratch; // (block, source) pairs while the lists are built
-    bool         rowEvaluation = false;  // evaluate four points along x at once (see Mesher.cpp)
+    bool         rowEvaluation = false;  // evaluate two rows of four points at once (see Mesher.cpp)
+    bool         wideRows = false;       // the processor has AVX: row pairs in 256-bit registers
     std::vector<RowBall>    rowBalls;      // per-pass copies for row evaluation, by source index
     std::vector<RowSegment> rowSegments;
 
