@@ -417,8 +417,15 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
     // weightedColour for all lanes at once (IEEE division rounds the same in
     // a vector lane); lanes with value 0 or a non-finite quotient get black.
     const V safeValue = value == zero ? one : value;
-    const V cr = r / safeValue, cg = g / safeValue, cb = b / safeValue;
-    const auto finiteLanes = (cr - cr == zero) & (cg - cg == zero) & (cb - cb == zero) & (value != zero);
+    const V qr = r / safeValue, qg = g / safeValue, qb = b / safeValue;
+    const auto keep = (qr - qr == zero) & (qg - qg == zero) & (qb - qb == zero) & (value != zero);
+    const V cr = keep ? qr : zero, cg = keep ? qg : zero, cb = keep ? qb : zero;
+    // Whole vectors out to plain arrays, then one scalar pass over the cells.
+    float values[N], reds[N], greens[N], blues[N];
+    std::memcpy(values, &value, sizeof(V));
+    std::memcpy(reds, &cr, sizeof(V));
+    std::memcpy(greens, &cg, sizeof(V));
+    std::memcpy(blues, &cb, sizeof(V));
     for (int row = 0; row < ROWS; ++row) {
         const int32_t first = cellIndex(x0, y0 + row, z);
         for (int i = 0; i < ROW_LANES; ++i) {
@@ -426,8 +433,8 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
             GridCell& cell = cellAtIndex(mesher, first + i);
             if (cell.value != STALE_VALUE)
                 continue;
-            cell.colour = finiteLanes[lane] ? Float3(cr[lane], cg[lane], cb[lane]) : Float3();
-            cell.value = value[lane];
+            cell.colour = Float3(reds[lane], greens[lane], blues[lane]);
+            cell.value = values[lane];
         }
     }
 }
@@ -800,11 +807,11 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
         for (; faces; faces &= faces - 1) {
             const int k = __builtin_ctz(faces);
             const FaceStep& f = FACE_STEPS[k];
-            const GridPoint n{ q.x + f.dx, q.y + f.dy, q.z + f.dz };
             // Inside cubes: every neighbour left after the range mask is in the lattice.
-            GridCell& next = inside ? cellAtIndex(mesher, base + FACE_INDEX[k]) : cellAt(mesher, n);
+            GridCell& next = inside ? cellAtIndex(mesher, base + FACE_INDEX[k])
+                                    : cellAt(mesher, q.x + f.dx, q.y + f.dy, q.z + f.dz);
             if (!next.visited)
-                seeds.push_back(n);
+                seeds.push_back(GridPoint{ q.x + f.dx, q.y + f.dy, q.z + f.dz });
         }
     }
 }
