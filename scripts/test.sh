@@ -9,7 +9,9 @@ BUILD_DIR="$ROOT/build-asan"
 "$ROOT/scripts/setup.sh" "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Debug -DVORTALUNE_SANITIZE=ON -DVORTALUNE_BENCH=OFF
 
 export SDL_AUDIODRIVER=dummy
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
+# Leaks are checked; tests/lsan.supp lists what the X and GL libraries keep.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$ROOT/tests/lsan.supp:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 
 # The studio model fuzzer first, for a bounded time (VORTALUNE_FUZZ_SECONDS;
