@@ -451,11 +451,21 @@ __attribute__((target("avx"))) void evaluateRowPair(IsoMesher& mesher, int32_t x
     evaluateLanes<Lanes8>(mesher, x0, y0, z);
 }
 
+// Bitwise equality: one integer comparison instead of a float one with its
+// unordered case (the markers are ordinary finite numbers).
+inline bool sameBits(float a, float b)
+{
+    uint32_t ia, ib;
+    std::memcpy(&ia, &a, sizeof ia);
+    std::memcpy(&ib, &b, sizeof ib);
+    return ia == ib;
+}
+
 // The value of an already looked-up cell of point (x, y, z). The spare cell
 // always holds 0, which is never STALE_VALUE, so outside points return 0.
 inline float valueOf(IsoMesher& mesher, GridCell& cell, int32_t x, int32_t y, int32_t z)
 {
-    if (cell.value != STALE_VALUE)
+    if (__builtin_expect(!sameBits(cell.value, STALE_VALUE), 1))
         return cell.value;
     if (!mesher.rowEvaluation)
         evaluatePoint(mesher, x, y, z, cell);
@@ -508,7 +518,7 @@ inline Float3 gradientOf(IsoMesher& mesher, GridCell& cell, const GridPoint& p)
 {
     if (&cell == &mesher.spare)
         return centralDifferences(mesher, p);   // not cached: the spare cell is shared
-    if (cell.gradient.x != STALE_GRADIENT)
+    if (!sameBits(cell.gradient.x, STALE_GRADIENT))
         return cell.gradient;
     const Float3 g = centralDifferences(mesher, p);   // cells never move, `cell` stays valid
     cell.gradient = g;
