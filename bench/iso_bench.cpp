@@ -14,7 +14,8 @@
 // replay: on a shared virtual machine the host's load otherwise moves single
 // timings by a third. Counters: median and worst update in ms, median and
 // largest vertex count, and the full-grid reference's median over the same
-// fields (every 8th sample) with the ratio of the two medians.
+// fields (every 8th sample) with the ratio of the two medians, and whether
+// rows were evaluated in pairs with AVX.
 #include "iso/Field.h"
 #include "iso/IsoScenes.h"
 #include "iso/IsoTables.h"
@@ -296,6 +297,7 @@ void sceneUpdates(benchmark::State& state)
             benchmark::DoNotOptimize(reference->mesh.indices.data());
         }
     }
+    const bool wideRows = iso && iso->mesher.wideRows;
     iso.reset();
     destroyParticles(particleSystem);
     setParticleRandom(nullptr);
@@ -304,6 +306,7 @@ void sceneUpdates(benchmark::State& state)
         return;
     }
 
+    state.counters["avx_rows"] = wideRows ? 1.0 : 0.0;
     const double medianUpdate = median(updates);
     state.counters["median_ms"] = medianUpdate * 1e3;
     state.counters["worst_ms"] = *std::max_element(updates.begin(), updates.end()) * 1e3;
