@@ -368,6 +368,20 @@ void expectCacheMatchesWalk(SourceField& field, IsoMesher& mesher)
             }
 }
 
+// Both row widths: one row in 128-bit registers, and where the processor has
+// AVX, pairs of rows in 256-bit ones.
+void expectCacheMatchesWalkAtEveryWidth(SourceField& field, IsoMesher& mesher)
+{
+    const bool avx = mesher.wideRows;
+    for (bool wide : { false, true }) {
+        if (wide && !avx)
+            continue;
+        mesher.wideRows = wide;
+        expectCacheMatchesWalk(field, mesher);
+    }
+    mesher.wideRows = avx;
+}
+
 } // namespace
 
 TEST(IsoField, CachedValuesAreBitIdenticalToTheOctreeWalk)
@@ -393,16 +407,8 @@ TEST(IsoField, CachedValuesAreBitIdenticalToTheOctreeWalk)
                                  Float3(next(0, 64), next(0, 64), next(0, 64)), BLUE, next(-30, 30), next(2, 9)));
     placeSegment(*field, 8, makeSegment(Float3(20, 20, 20), RED, 20.0f, Float3(20, 20, 20), BLUE, 20.0f, 5.0f));
     field->balls[3].enabled = false;
-    // Both row widths: one row in 128-bit registers, and where the processor
-    // has AVX, pairs of rows in 256-bit ones.
-    const bool avx = mesher->wideRows;
-    for (bool wide : { false, true }) {
-        if (wide && !avx)
-            continue;
-        mesher->wideRows = wide;
-        expectCacheMatchesWalk(*field, *mesher);
-        EXPECT_TRUE(mesher->rowEvaluation);
-    }
+    expectCacheMatchesWalkAtEveryWidth(*field, *mesher);
+    EXPECT_TRUE(mesher->rowEvaluation);
 
     // A non-finite strength switches to point-by-point evaluation, still
     // matching the walk (inf where the source reaches).
@@ -460,11 +466,5 @@ TEST(IsoField, BlockListsLeaveOutOnlyBlocksASourceCannotReach)
     EXPECT_LT(segmentBlocks, 16 * 16 * 16 / 4);
     EXPECT_GT(ballBlocks, 0);
     EXPECT_LT(ballBlocks, 11 * 11 * 11 * 3 / 4);
-    const bool avx = mesher->wideRows;
-    for (bool wide : { false, true }) {
-        if (wide && !avx)
-            continue;
-        mesher->wideRows = wide;
-        expectCacheMatchesWalk(*field, *mesher);
-    }
+    expectCacheMatchesWalkAtEveryWidth(*field, *mesher);
 }
