@@ -65,6 +65,9 @@ bool blockRange(float low, float high, float radius, float nodeMin, float nodeMa
     return true;
 }
 
+// The number of the block at block coordinates (bx, by, bz).
+constexpr int blockIndex(int bx, int by, int bz) { return bx + BLOCKS_PER_AXIS * (by + BLOCKS_PER_AXIS * bz); }
+
 // The lattice points of block b on one axis are BLOCK_SIZE b .. BLOCK_SIZE b + 3.
 constexpr float BLOCK_SPAN = float(BLOCK_SIZE - 1);
 // Distance from a block's centre point to its farthest lattice point.
@@ -107,7 +110,6 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
                 return false;
         return true;
     };
-    auto blockOf = [](int x, int y, int z) { return x + BLOCKS_PER_AXIS * (y + BLOCKS_PER_AXIS * z); };
     for (uint32_t id : node.ballIds) {
         const BallSource& b = field.balls[id];
         if (!b.enabled)
@@ -136,7 +138,7 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
                     continue;
                 for (int x = lo[0]; x <= hi[0]; ++x)
                     if (!(gap[0][x] + yz > limit))
-                        add(blockOf(x, y, z), id);
+                        add(blockIndex(x, y, z), id);
             }
     }
     for (uint32_t id : node.segmentIds) {
@@ -160,7 +162,7 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
                     const Float3 centre(float(x * BLOCK_SIZE) + half, float(y * BLOCK_SIZE) + half,
                                         float(z * BLOCK_SIZE) + half);
                     if (!(segmentDistanceSq(s, centre) > limit))
-                        add(blockOf(x, y, z), id | BLOCK_SEGMENT_BIT);
+                        add(blockIndex(x, y, z), id | BLOCK_SEGMENT_BIT);
                 }
     }
 }
@@ -280,7 +282,7 @@ namespace {
 // The point's sum over its block's list, one point at a time.
 void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, GridCell& cell)
 {
-    const int block = (x >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * ((y >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * (z >> BLOCK_SHIFT));
+    const int block = blockIndex(x >> BLOCK_SHIFT, y >> BLOCK_SHIFT, z >> BLOCK_SHIFT);
     const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
     const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
     const BallSource* balls = mesher.field->balls.data();
@@ -309,6 +311,16 @@ void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, Gri
 // finite (checked when the block lists are built), since a sum that starts at
 // +0 is never -0. So every lane's result is bit-identical to the point's own
 // walk, whichever width is used.
+// Bitwise equality: one integer comparison instead of a float one with its
+// unordered case (the markers are ordinary finite numbers).
+inline bool sameBits(float a, float b)
+{
+    uint32_t ia, ib;
+    std::memcpy(&ia, &a, sizeof ia);
+    std::memcpy(&ib, &b, sizeof ib);
+    return ia == ib;
+}
+
 constexpr int ROW_LANES = 4;     // points per row
 constexpr int ROW_PAIR = 2;      // rows per evaluation with AVX
 static_assert(BLOCK_SIZE % ROW_LANES == 0 && BLOCK_SIZE % ROW_PAIR == 0, "a pair never leaves its block");
@@ -332,7 +344,7 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
 {
     constexpr int N = int(sizeof(V) / sizeof(float));
     constexpr int ROWS = N / ROW_LANES;
-    const int block = (x0 >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * ((y0 >> BLOCK_SHIFT) + BLOCKS_PER_AXIS * (z >> BLOCK_SHIFT));
+    const int block = blockIndex(x0 >> BLOCK_SHIFT, y0 >> BLOCK_SHIFT, z >> BLOCK_SHIFT);
     const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
     const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
     const RowBall* balls = mesher.rowBalls.data();
@@ -346,72 +358,73 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
         one[i] = 1.0f;
     }
     V value = zero, r = zero, g = zero, b = zero;
-    V c0, c1, c2, c3, c4, c5, c6, c7, c8, c9, c10;
     for (; entry != end; ++entry) {
         if (!(*entry & BLOCK_SEGMENT_BIT)) {
             const RowBall& ball = balls[*entry];
-            loadLanes(c0, ball.centreX);
-            loadLanes(c1, ball.centreY);
-            loadLanes(c2, ball.centreZ);
-            loadLanes(c3, ball.invRadiusSq);
-            loadLanes(c4, ball.strength);
-            const V dx = qx - c0;
-            const V dy = qy - c1;
-            const V dz = qz - c2;
-            const V wRaw = 1.0f - (dx * dx + dy * dy + dz * dz) * c3;
+            V centreX, centreY, centreZ, invRadiusSq, strength, red, green, blue;
+            loadLanes(centreX, ball.centreX);
+            loadLanes(centreY, ball.centreY);
+            loadLanes(centreZ, ball.centreZ);
+            loadLanes(invRadiusSq, ball.invRadiusSq);
+            loadLanes(strength, ball.strength);
+            loadLanes(red, ball.red);
+            loadLanes(green, ball.green);
+            loadLanes(blue, ball.blue);
+            const V dx = qx - centreX;
+            const V dy = qy - centreY;
+            const V dz = qz - centreZ;
+            const V wRaw = 1.0f - (dx * dx + dy * dy + dz * dz) * invRadiusSq;
             const V w = wRaw > zero ? wRaw : zero;   // NaN lanes give 0, as "w > 0" fails for them
-            const V f = c4 * w * w;
-            loadLanes(c5, ball.red);
-            loadLanes(c6, ball.green);
-            loadLanes(c7, ball.blue);
+            const V f = strength * w * w;
             value += f;
-            r += f * c5;
-            g += f * c6;
-            b += f * c7;
+            r += f * red;
+            g += f * green;
+            b += f * blue;
         } else {
             const RowSegment& s = segments[*entry & ~BLOCK_SEGMENT_BIT];
-            loadLanes(c0, s.startX);
-            loadLanes(c1, s.startY);
-            loadLanes(c2, s.startZ);
-            loadLanes(c3, s.directionX);
-            loadLanes(c4, s.directionY);
-            loadLanes(c5, s.directionZ);
-            loadLanes(c6, s.invLengthSq);
-            loadLanes(c7, s.endX);
-            loadLanes(c8, s.endY);
-            loadLanes(c9, s.endZ);
-            loadLanes(c10, s.invRadiusSq);
-            const V vx = qx - c0;
-            const V vy = qy - c1;
-            const V vz = qz - c2;
-            const V t = (c3 * vx + c4 * vy + c5 * vz) * c6;
+            V startX, startY, startZ, dirX, dirY, dirZ, invLengthSq, endX, endY, endZ, invRadiusSq;
+            loadLanes(startX, s.startX);
+            loadLanes(startY, s.startY);
+            loadLanes(startZ, s.startZ);
+            loadLanes(dirX, s.directionX);
+            loadLanes(dirY, s.directionY);
+            loadLanes(dirZ, s.directionZ);
+            loadLanes(invLengthSq, s.invLengthSq);
+            loadLanes(endX, s.endX);
+            loadLanes(endY, s.endY);
+            loadLanes(endZ, s.endZ);
+            loadLanes(invRadiusSq, s.invRadiusSq);
+            const V vx = qx - startX;
+            const V vy = qy - startY;
+            const V vz = qz - startZ;
+            const V t = (dirX * vx + dirY * vy + dirZ * vz) * invLengthSq;
             const V d0 = vx * vx + vy * vy + vz * vz;
-            const V ex = c3 * t - vx;
-            const V ey = c4 * t - vy;
-            const V ez = c5 * t - vz;
+            const V ex = dirX * t - vx;
+            const V ey = dirY * t - vy;
+            const V ez = dirZ * t - vz;
             const V d1 = ex * ex + ey * ey + ez * ez;
-            const V fx = qx - c7;
-            const V fy = qy - c8;
-            const V fz = qz - c9;
+            const V fx = qx - endX;
+            const V fy = qy - endY;
+            const V fz = qz - endZ;
             const V d2 = fx * fx + fy * fy + fz * fz;
             const V distSq = t <= zero ? d0 : (t < one ? d1 : d2);
-            const V wRaw = 1.0f - distSq * c10;
+            const V wRaw = 1.0f - distSq * invRadiusSq;
             const V w = wRaw > zero ? wRaw : zero;
             const V tc = t > zero ? (t < one ? t : one) : zero;
-            V strength, step;
+            V strength, strengthStep, red, redStep, green, greenStep, blue, blueStep;
             loadLanes(strength, s.startStrength);
-            loadLanes(step, s.strengthStep);
-            const V f = (strength + tc * step) * w * w;
+            loadLanes(strengthStep, s.strengthStep);
+            loadLanes(red, s.startRed);
+            loadLanes(redStep, s.redStep);
+            loadLanes(green, s.startGreen);
+            loadLanes(greenStep, s.greenStep);
+            loadLanes(blue, s.startBlue);
+            loadLanes(blueStep, s.blueStep);
+            const V f = (strength + tc * strengthStep) * w * w;
             value += f;
-            loadLanes(c0, s.startRed);
-            loadLanes(c1, s.redStep);
-            r += f * (c0 + tc * c1);
-            loadLanes(c2, s.startGreen);
-            loadLanes(c3, s.greenStep);
-            g += f * (c2 + tc * c3);
-            loadLanes(c4, s.startBlue);
-            loadLanes(c5, s.blueStep);
-            b += f * (c4 + tc * c5);
+            r += f * (red + tc * redStep);
+            g += f * (green + tc * greenStep);
+            b += f * (blue + tc * blueStep);
         }
     }
     // weightedColour for all lanes at once (IEEE division rounds the same in
@@ -431,7 +444,7 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
         for (int i = 0; i < ROW_LANES; ++i) {
             const int lane = row * ROW_LANES + i;
             GridCell& cell = cellAtIndex(mesher, first + i);
-            if (cell.value != STALE_VALUE)
+            if (!sameBits(cell.value, STALE_VALUE))
                 continue;
             cell.colour = Float3(reds[lane], greens[lane], blues[lane]);
             cell.value = values[lane];
@@ -449,16 +462,6 @@ void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z)
 __attribute__((target("avx"))) void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z)
 {
     evaluateLanes<Lanes8>(mesher, x0, y0, z);
-}
-
-// Bitwise equality: one integer comparison instead of a float one with its
-// unordered case (the markers are ordinary finite numbers).
-inline bool sameBits(float a, float b)
-{
-    uint32_t ia, ib;
-    std::memcpy(&ia, &a, sizeof ia);
-    std::memcpy(&ib, &b, sizeof ib);
-    return ia == ib;
 }
 
 // The value of an already looked-up cell of point (x, y, z). The spare cell
@@ -720,23 +723,21 @@ void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, 
     mesh.vertices.push_back(vertex);
 }
 
-// Appends the triangles of configuration `config`, reading the edge vertices
-// through the cube's corner cells; a triangle with a missing vertex (mesh full)
-// is dropped.
-inline void emitTriangles(IsoMesh& mesh, uint8_t config, GridCell* const corner[8])
+// Appends the triangles of configuration `config`, with edgeVertex[e] the
+// vertex on cube edge e (only the edges the configuration crosses are read);
+// a triangle with a missing vertex (mesh full) is dropped.
+inline void emitTriangles(IsoMesh& mesh, uint8_t config, const uint16_t edgeVertex[12])
 {
     const CubeTriangles& list = CUBE_TRIANGLES.configurations[config];
     for (int t = 0; t < list.count; ++t) {
-        uint16_t idx[3];
-        for (int k = 0; k < 3; ++k) {
-            const int e = list.edges[t * 3 + k];
-            idx[k] = corner[EDGES[e].a]->edgeVertex[EDGE_AXIS[e]];
-        }
-        if (idx[0] == NO_VERTEX || idx[1] == NO_VERTEX || idx[2] == NO_VERTEX)
+        const uint16_t i0 = edgeVertex[list.edges[t * 3]];
+        const uint16_t i1 = edgeVertex[list.edges[t * 3 + 1]];
+        const uint16_t i2 = edgeVertex[list.edges[t * 3 + 2]];
+        if (i0 == NO_VERTEX || i1 == NO_VERTEX || i2 == NO_VERTEX)
             continue;
-        mesh.indices.push_back(idx[0]);
-        mesh.indices.push_back(idx[1]);
-        mesh.indices.push_back(idx[2]);
+        mesh.indices.push_back(i0);
+        mesh.indices.push_back(i1);
+        mesh.indices.push_back(i2);
     }
 }
 
@@ -791,19 +792,7 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
             edgeVertex[e] = slot;
         }
 
-        // The triangles, each dropped when one of its vertices is missing.
-        // Every listed edge is a crossed one, so edgeVertex holds it.
-        const CubeTriangles& list = CUBE_TRIANGLES.configurations[config];
-        for (int t = 0; t < list.count; ++t) {
-            const uint16_t i0 = edgeVertex[list.edges[t * 3]];
-            const uint16_t i1 = edgeVertex[list.edges[t * 3 + 1]];
-            const uint16_t i2 = edgeVertex[list.edges[t * 3 + 2]];
-            if (i0 == NO_VERTEX || i1 == NO_VERTEX || i2 == NO_VERTEX)
-                continue;
-            mesh.indices.push_back(i0);
-            mesh.indices.push_back(i1);
-            mesh.indices.push_back(i2);
-        }
+        emitTriangles(mesh, static_cast<uint8_t>(config), edgeVertex);
 
         // Faces the surface crosses (bits neither all clear nor all set),
         // minus those at the edge of the range, in the order +x, -x, +y, -y, +z, -z.
@@ -833,7 +822,10 @@ void emitCube(IsoMesher& mesher, const GridPoint& q)
     GridCell* corner[8];
     for (int i = 0; i < 8; ++i)
         corner[i] = &cellAt(mesher, q.x + CORNER_OFFSETS[i].x, q.y + CORNER_OFFSETS[i].y, q.z + CORNER_OFFSETS[i].z);
-    emitTriangles(mesher.meshes[mesher.current], corner[0]->caseIndex, corner);
+    uint16_t edgeVertex[12];
+    for (int e = 0; e < 12; ++e)
+        edgeVertex[e] = corner[EDGES[e].a]->edgeVertex[EDGE_AXIS[e]];
+    emitTriangles(mesher.meshes[mesher.current], corner[0]->caseIndex, edgeVertex);
 }
 
 uint16_t edgeVertexIndex(IsoMesher& mesher, const GridPoint& P, const GridPoint& Q)
