@@ -201,6 +201,8 @@ int runDemo(int argc, char** argv)
     } else {
         // The music moves to the start of the chosen scene.
         const int scene = std::atoi(argv[1]);
+        // The tool records into this scene's pair: one editor per scene and folder.
+        beginEditing(pathPlayer.paths, scene);
         startPath(pathPlayer, scene);
         seekMusic(0, startPositionSum(scene, pathPlayer.paths.pathDurations));
     }

@@ -11,6 +11,7 @@
 #include "path/PathPlayer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 float moveSpeed = MOVE_SPEED_START;
@@ -30,13 +31,44 @@ void toggleFlag(int32_t flag)
     renderFlags ^= flag;
 }
 
+bool finitePose(const Float3& position, const Float3& angles)
+{
+    for (int i = 0; i < 3; ++i)
+        if (!std::isfinite(position[i]) || !std::isfinite(angles[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void returnCameraToFlight()
+{
+    const PathPair& pair = pathPlayer.paths.pairs[std::clamp(pathPlayer.pathIndex, 0, SCENE_ENTRIES - 1)];
+    Float3 position = SANE_CAMERA_POSITION, angles;
+    if (!pair.position.points.empty() && finitePose(pair.position.points.back(), Float3()))
+        position = pair.position.points.back();
+    if (!pair.rotation.points.empty() && finitePose(Float3(), pair.rotation.points.back()))
+        angles = pair.rotation.points.back();
+    setTarget(camera, angles, position, 0.0f, CAMERA_HOLD, 0.3f);
+    updateCamera(camera, 0.0f);
+}
+
+namespace {
+
 // Space: the camera's current view becomes a key of the scene's flight; both
-// files are rewritten at once. A failed write keeps the keys in memory.
+// files are saved at once (the save says on stderr what went wrong, if
+// anything; the key stays in memory). A pose that is not finite is never
+// recorded: the camera goes back to the flight's last key.
 void recordCameraKey()
 {
     const int scene = pathPlayer.pathIndex;
-    if (!recordKeyPoint(pathPlayer.paths, scene, camera.position, camera.angles))
-        std::fprintf(stderr, "Could not save the camera path files of scene %d; the keys stay in memory\n", scene);
+    if (!finitePose(camera.position, camera.angles)) {
+        std::fprintf(stderr, "The camera's pose is not finite; no key was recorded, and the camera is back at the "
+                             "last key of scene %d's flight\n", scene);
+        returnCameraToFlight();
+        return;
+    }
+    recordKeyPoint(pathPlayer.paths, scene, camera.position, camera.angles);
 }
 
 // `n`: the scene again from its start, with its part of the music.
@@ -56,7 +88,7 @@ void freeCameraKey(SDLKey sym)
     case SDLK_j:      break;   // reserved, does nothing
     case SDLK_p:      toggleFlag(FLAG_PAUSED); break;
     case SDLK_PLUS:
-    case SDLK_9:      moveSpeed *= 2.0f; break;
+    case SDLK_9:      moveSpeed = std::min(moveSpeed * 2.0f, MOVE_SPEED_CEILING); break;
     case SDLK_MINUS:
     case SDLK_8:      moveSpeed = std::max(moveSpeed * 0.5f, MOVE_SPEED_FLOOR); break;
     case SDLK_b:      markBeat(); break;

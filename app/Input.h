@@ -7,10 +7,13 @@
 // Caps Lock...) never alias Escape, Space or the speed keys.
 #pragma once
 
+#include "math/Math.h"
+
 #include <SDL.h>
 
 constexpr float MOVE_SPEED_START = 90.0f;   // units per second, and the arrow keys' turn input
 constexpr float MOVE_SPEED_FLOOR = 10.0f;
+constexpr float MOVE_SPEED_CEILING = 92160.0f; // 90 doubled ten times: keeps every pose finite
 constexpr float SINGLE_STEP = 0.016666668f; // the `z` key: one sixtieth of a second
 
 extern float moveSpeed;       // free-camera speed; never reset
@@ -39,6 +42,14 @@ void updateFrame(float dt);
 
 // updateFrame with an explicit key state (indexed by SDLKey), for tests.
 void updateFrameWithKeys(float dt, const Uint8* keys);
+
+// Where the camera goes when its pose stops being finite and there is no key
+// to go back to: the start of the default flight.
+constexpr Float3 SANE_CAMERA_POSITION { 0.0f, 0.0f, 1000.0f };
+
+// Puts the camera on the current scene's last key (or SANE_CAMERA_POSITION
+// looking along z when the flight is empty).
+void returnCameraToFlight();
 
 // Turn input from the cursor's offset beyond the dead zone (a quarter of the
 // screen each way): 0 inside it, the excess outside. offset in pixels.

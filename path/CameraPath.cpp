@@ -9,18 +9,24 @@
 //   --- The set ---
 #include "path/CameraPath.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Path files are a few kilobytes; anything above this is not one of ours and is
-// refused whole rather than read into memory (a hundred thousand keys fit).
-constexpr long MAX_PATH_FILE_BYTES = 4L * 1024 * 1024;
+// "paths.tms" files are a few kilobytes; these bounds keep a hostile one from
+// taking much memory (each scene keeps its own copy of the list).
+constexpr long long MAX_TIMED_PATHS = 1024;
+constexpr int64_t   MAX_TIMED_PATHS_BYTES = 4LL * 1024 * 1024;
 
 // The default flight of a scene without both files: straight along z with
 // fixed angles, sampled through the polyline.
@@ -28,9 +34,11 @@ constexpr Float3 DEFAULT_POSITION_START(0.0f, 0.0f, 1000.0f);
 constexpr Float3 DEFAULT_POSITION_END(0.0f, 0.0f, 1500.0f);
 constexpr Float3 DEFAULT_ANGLES(0.0f, 0.0f, 0.0f);
 
-bool validScene(int scene)
+// Scenes whose pair the editor may record into: 1..10, and 0, which the tool
+// can be started with and which is never played.
+bool validEditScene(int scene)
 {
-    return scene >= FIRST_SCENE && scene <= LAST_SCENE;
+    return scene >= 0 && scene <= LAST_SCENE;
 }
 
 } // namespace
@@ -147,37 +155,57 @@ bool getPathPoint(const CameraPath& path, int32_t i, Float3& point)
 
 namespace {
 
-// Reads a whole file ("rb"). False when it cannot be opened, read, or is larger
-// than MAX_PATH_FILE_BYTES.
-bool readWholeFile(const std::string& filename, std::string& text)
+// Reads a whole regular file of at most `limit` bytes into `text`. A larger
+// file gives its first `limit` bytes and sets `truncated`. False (with the
+// reason) when it cannot be opened or read, or is not a regular file; FIFOs
+// and devices are never waited on.
+bool readBoundedFile(const std::string& filename, int64_t limit, std::string& text, bool& truncated,
+                     FileStamp& stamp, std::string& why)
 {
-    FILE* file = std::fopen(filename.c_str(), "rb");
-    if (!file)
-        return false;
+    truncated = false;
     text.clear();
-    char buffer[16384];
-    bool ok = true;
+    const int fd = ::open(filename.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        ::close(fd);
+        return false;
+    }
+    stamp = stampOf(filename);
+    char buffer[65536];
     for (;;) {
-        const size_t got = std::fread(buffer, 1, sizeof buffer, file);
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            why = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
         if (got == 0)
             break;
-        if (static_cast<long>(text.size() + got) > MAX_PATH_FILE_BYTES) {
-            ok = false;
+        const int64_t room = limit - static_cast<int64_t>(text.size());
+        if (got > room) {
+            text.append(buffer, static_cast<size_t>(room));
+            truncated = true;
             break;
         }
-        text.append(buffer, got);
+        text.append(buffer, static_cast<size_t>(got));
     }
-    if (std::ferror(file))
-        ok = false;
-    std::fclose(file);
-    return ok;
+    ::close(fd);
+    return true;
 }
 
 // White-space separated numbers in the manner of scanf's %d and %f: a number
 // ends where its syntax ends, so "3.5" read as a count gives 3 and leaves ".5".
+// Knows where it is, so problems can be reported by line and token.
 class NumberReader {
 public:
-    explicit NumberReader(const std::string& text) : text_(text.c_str()), pos_(text_) {}
+    explicit NumberReader(const std::string& text) : text_(text.c_str()), end_(text_ + text.size()), pos_(text_) {}
 
     // False at the end of the data or when no integer starts here.
     // Values beyond the range of long long are clamped by strtoll (the callers
@@ -185,7 +213,6 @@ public:
     bool readInt(long long& out)
     {
         char* end = nullptr;
-        errno = 0;
         const long long value = std::strtoll(pos_, &end, 10);
         if (end == pos_)
             return false;
@@ -211,14 +238,47 @@ public:
     bool readCount(long long& out)
     {
         long long value = 0;
-        if (!readInt(value) || value < 0 || value > INT32_MAX)
+        const char* before = pos_;
+        if (!readInt(value) || value < 0 || value > INT32_MAX) {
+            pos_ = before;
             return false;
+        }
         out = value;
         return true;
     }
 
+    // Skips white space; true when only white space (or a NUL) remains.
+    bool atEnd()
+    {
+        while (pos_ < end_ && std::isspace(static_cast<unsigned char>(*pos_)))
+            ++pos_;
+        return pos_ >= end_ || *pos_ == '\0';
+    }
+
+    // The 1-based line of the next token (after white space).
+    int32_t line()
+    {
+        atEnd();
+        int32_t lines = 1;
+        for (const char* p = text_; p < pos_; ++p)
+            lines += *p == '\n';
+        return lines;
+    }
+
+    // The next token, quoted and cut to a readable length, for messages.
+    std::string token()
+    {
+        if (atEnd())
+            return "the end of the file";
+        std::string word;
+        for (const char* p = pos_; p < end_ && !std::isspace(static_cast<unsigned char>(*p)) && word.size() < 24; ++p)
+            word += std::isprint(static_cast<unsigned char>(*p)) ? *p : '?';
+        return "'" + word + "'";
+    }
+
 private:
     const char* text_;
+    const char* end_;
     const char* pos_;
 };
 
@@ -227,25 +287,12 @@ bool readTriple(NumberReader& reader, Float3& p)
     return reader.readFloat(p.x) && reader.readFloat(p.y) && reader.readFloat(p.z);
 }
 
-// Writes through "<filename>.tmp" and renames it over the target once every
-// byte is on disk; on any failure the temporary file is removed and the old
-// file stays.
-template <typename WriteBody>
-bool writeFileAtomically(const std::string& filename, WriteBody writeBody)
+void setProblem(PathReadReport& report, int32_t line, const std::string& problem)
 {
-    const std::string temporary = filename + ".tmp";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file)
-        return false;
-    writeBody(file);
-    bool ok = std::fflush(file) == 0 && std::ferror(file) == 0;
-    ok = ok && fsync(fileno(file)) == 0;
-    ok = (std::fclose(file) == 0) && ok;
-    if (ok)
-        ok = std::rename(temporary.c_str(), filename.c_str()) == 0;
-    if (!ok)
-        std::remove(temporary.c_str());
-    return ok;
+    if (!report.problem.empty())
+        return;   // the first problem is the one that matters
+    report.line = line;
+    report.problem = problem;
 }
 
 } // namespace
@@ -267,37 +314,99 @@ std::string timedPathsName(const std::string& folder)
     return folder + "/paths.tms";
 }
 
-bool loadPathFile(CameraPath& path, const std::string& filename)
+void parsePathText(const std::string& text, CameraPath& path, PathReadReport& report)
 {
-    std::string text;
-    if (!readWholeFile(filename, text))
-        return false;
-
     clearPath(path);
+    report.keysRead = 0;
+    report.countGiven = 0;
+    report.line = 0;
+    report.problem.clear();
+
     NumberReader reader(text);
     long long count = 0;
-    if (!reader.readCount(count))
-        return true;
-    // Stops at the end of the data: a count larger than the points present
-    // loads the points that are there.
-    for (long long i = 0; i < count; ++i) {
-        Float3 p;
-        if (!readTriple(reader, p))
-            break;
-        appendKey(path, p);
+    if (reader.atEnd()) {
+        setProblem(report, 1, "the file is empty: no key count");
+    } else if (!reader.readCount(count)) {
+        setProblem(report, reader.line(), reader.token() + " is not a key count");
+    } else {
+        report.countGiven = count;
+        const long long readable = std::min<long long>(count, MAX_PATH_KEYS);
+        // Stops at the first value that is not a number, or at the end of the
+        // data: a count larger than the points present loads the points that
+        // are there.
+        for (long long i = 0; i < readable; ++i) {
+            Float3 p;
+            if (!readTriple(reader, p)) {
+                const bool ended = reader.atEnd();
+                const int32_t line = reader.line();
+                const std::string read = std::to_string(i) + " of " + std::to_string(count) + " keys were read";
+                setProblem(report, line,
+                           ended ? "the file ends early: " + read
+                                 : reader.token() + " is not a number; " + read);
+                break;
+            }
+            appendKey(path, p);
+        }
+        if (report.problem.empty() && count > MAX_PATH_KEYS)
+            setProblem(report, 1,
+                       "the count " + std::to_string(count) + " is above the limit of " +
+                           std::to_string(MAX_PATH_KEYS) + " keys; the first " + std::to_string(MAX_PATH_KEYS) +
+                           " were read");
+        if (report.problem.empty() && !reader.atEnd())
+            setProblem(report, reader.line(),
+                       "more data after the " + std::to_string(count) + " keys the count gives; it was not read");
     }
     rebuildSpline(path);
+    report.keysRead = static_cast<int32_t>(path.points.size());
+    report.whole = report.problem.empty();
+}
+
+std::string formatPathText(const CameraPath& path)
+{
+    std::string text = std::to_string(path.points.size()) + "\n";
+    char line[4 * 64];
+    for (const Float3& p : path.points) {
+        const int n = std::snprintf(line, sizeof line, "%f %f %f\n", static_cast<double>(p.x),
+                                    static_cast<double>(p.y), static_cast<double>(p.z));
+        text.append(line, static_cast<size_t>(std::max(n, 0)));
+    }
+    return text;
+}
+
+bool loadPathFile(CameraPath& path, const std::string& filename, PathReadReport& report)
+{
+    report = PathReadReport();
+    std::string text, why;
+    bool truncated = false;
+    if (!readBoundedFile(filename, MAX_PATH_FILE_BYTES, text, truncated, report.stamp, why)) {
+        report.problem = why;
+        return false;
+    }
+    report.opened = true;
+    if (truncated) {
+        // Only whole lines: a number cut in two must not be read as a shorter one.
+        const size_t lastLine = text.rfind('\n');
+        text.resize(lastLine == std::string::npos ? 0 : lastLine + 1);
+    }
+    parsePathText(text, path, report);
+    if (truncated) {
+        report.line = 0;
+        report.problem = "larger than the limit of " + std::to_string(MAX_PATH_FILE_BYTES) + " bytes; only " +
+                         std::to_string(report.keysRead) + " keys were read";
+        report.whole = false;
+    }
     return true;
+}
+
+bool loadPathFile(CameraPath& path, const std::string& filename)
+{
+    PathReadReport report;
+    return loadPathFile(path, filename, report);
 }
 
 bool savePathFile(const CameraPath& path, const std::string& filename)
 {
-    return writeFileAtomically(filename, [&path](FILE* file) {
-        std::fprintf(file, "%d\n", static_cast<int>(path.points.size()));
-        for (const Float3& p : path.points)
-            std::fprintf(file, "%f %f %f\n", static_cast<double>(p.x), static_cast<double>(p.y),
-                         static_cast<double>(p.z));
-    });
+    return writeFileAtomically(filename, formatPathText(path));
 }
 
 bool loadPathPair(PathPair& pair, int scene, const std::string& folder)
@@ -318,22 +427,48 @@ bool savePathPair(const PathPair& pair, int scene, const std::string& folder)
 
 // --- Timed paths -----------------------------------------------------------------
 
-void loadTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
-{
-    std::string text;
-    if (!readWholeFile(filename, text))
-        return;
+namespace {
 
+// What a "paths.tms" held, for its one line.
+struct TimedReport {
+    long long   pathsGiven = 0;
+    long long   pathsRead = 0;
+    long long   shortPaths = 0;        // paths with fewer knots than a spline needs
+    int32_t     firstShortLine = 0;
+    int32_t     line = 0;              // where reading stopped early
+    std::string problem;
+};
+
+// Fewer knots than this and a path has no spline: its knots are not applied.
+constexpr long long MIN_SPLINE_KNOTS = 6;
+
+void parseTimedPaths(const std::string& text, std::vector<CameraPath>& list, TimedReport& report)
+{
     list.clear();
     NumberReader reader(text);
     long long pathCount = 0;
-    if (!reader.readCount(pathCount))
+    if (!reader.readCount(pathCount)) {
+        report.line = reader.line();
+        report.problem = reader.token() + " is not a path count";
         return;
+    }
+    report.pathsGiven = pathCount;
+    if (pathCount > MAX_TIMED_PATHS) {
+        report.line = 1;
+        report.problem = "the count " + std::to_string(pathCount) + " is above the limit of " +
+                         std::to_string(MAX_TIMED_PATHS) + " paths";
+        pathCount = MAX_TIMED_PATHS;
+    }
 
     for (long long p = 0; p < pathCount; ++p) {
+        const int32_t pathLine = reader.line();
         long long knotCount = 0;
-        if (!reader.readCount(knotCount))
-            break;   // end of data, or a count that makes the rest meaningless
+        if (!reader.readCount(knotCount)) {
+            // End of data, or a count that makes the rest meaningless.
+            report.line = reader.line();
+            report.problem = reader.atEnd() ? "the file ends early" : reader.token() + " is not a knot count";
+            break;
+        }
 
         CameraPath path;
         bool complete = true;
@@ -347,76 +482,244 @@ void loadTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
             appendKey(path, point);
         }
         rebuildSpline(path);
+        // A spline needs four points (six knots); shorter lists are read past
+        // and reported once for the whole file instead of knot by knot.
+        const bool applyKnots = knotCount >= MIN_SPLINE_KNOTS;
+        if (complete && !applyKnots) {
+            if (report.shortPaths++ == 0)
+                report.firstShortLine = pathLine;
+        }
         for (long long k = 0; complete && k < knotCount; ++k) {
             float knot = 0.0f;
             if (!reader.readFloat(knot)) {
                 complete = false;
                 break;
             }
-            path.spline.setKnot(static_cast<int32_t>(k), knot);
+            if (applyKnots)
+                path.spline.setKnot(static_cast<int32_t>(k), knot);
         }
         list.push_back(std::move(path));
-        if (!complete)
+        ++report.pathsRead;
+        if (!complete) {
+            report.line = reader.line();
+            report.problem = (reader.atEnd() ? std::string("the file ends early") : reader.token() + " is not a number") +
+                             " in path " + std::to_string(p + 1);
             break;
+        }
     }
+}
+
+// One stderr line for a file that was not read whole, empty when it was.
+std::string describeTimed(const std::string& filename, const TimedReport& report)
+{
+    std::string parts;
+    if (report.shortPaths > 0)
+        parts += std::to_string(report.shortPaths) + " of " + std::to_string(report.pathsRead) +
+                 " paths have fewer than 6 knots (the first at line " + std::to_string(report.firstShortLine) +
+                 "); their knots were not applied";
+    if (!report.problem.empty()) {
+        if (!parts.empty())
+            parts += "; ";
+        if (report.line > 0)
+            parts += "line " + std::to_string(report.line) + ": ";
+        parts += report.problem + "; " + std::to_string(report.pathsRead) + " of " +
+                 std::to_string(report.pathsGiven) + " paths were read";
+    }
+    return parts.empty() ? parts : filename + ": " + parts;
+}
+
+// Reads and reports a "paths.tms"; false (list untouched) when it cannot be opened.
+bool readTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
+{
+    std::string text, why;
+    bool truncated = false;
+    FileStamp stamp;
+    if (!readBoundedFile(filename, MAX_TIMED_PATHS_BYTES, text, truncated, stamp, why)) {
+        std::fprintf(stderr, "%s: %s; no timed paths\n", filename.c_str(), why.c_str());
+        return false;
+    }
+    if (truncated) {
+        std::fprintf(stderr, "%s: larger than the limit of %lld bytes; not read\n", filename.c_str(),
+                     static_cast<long long>(MAX_TIMED_PATHS_BYTES));
+        return false;
+    }
+    TimedReport report;
+    parseTimedPaths(text, list, report);
+    const std::string line = describeTimed(filename, report);
+    if (!line.empty())
+        std::fprintf(stderr, "%s\n", line.c_str());
+    return true;
+}
+
+} // namespace
+
+void loadTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
+{
+    readTimedPaths(list, filename);
 }
 
 bool saveTimedPaths(const std::vector<CameraPath>& list, const std::string& filename)
 {
-    return writeFileAtomically(filename, [&list](FILE* file) {
-        std::fprintf(file, "%d\n", static_cast<int>(list.size()));
-        for (const CameraPath& path : list) {
-            const CubicBSpline& spline = path.spline;
-            const int32_t pointCount = spline.pointCount();
-            std::fprintf(file, "%d\n", static_cast<int>(spline.knotCount()));
-            for (int32_t i = 0; i < pointCount; ++i) {
-                const Float3& p = spline.points()[i];
-                const float length = static_cast<size_t>(i) < path.lengths.size() ? path.lengths[static_cast<size_t>(i)] : 0.0f;
-                const float param = pointCount > 1 ? static_cast<float>(i) / static_cast<float>(pointCount - 1) : 0.0f;
-                std::fprintf(file, "%f %f %f %f %f\n", static_cast<double>(p.x), static_cast<double>(p.y),
-                             static_cast<double>(p.z), static_cast<double>(length), static_cast<double>(param));
-            }
-            for (int32_t k = 0; k < spline.knotCount(); ++k)
-                std::fprintf(file, "%f\n", static_cast<double>(spline.knots()[k]));
+    std::string text = std::to_string(list.size()) + "\n";
+    char line[6 * 64];
+    for (const CameraPath& path : list) {
+        const CubicBSpline& spline = path.spline;
+        const int32_t pointCount = spline.pointCount();
+        text += std::to_string(spline.knotCount()) + "\n";
+        for (int32_t i = 0; i < pointCount; ++i) {
+            const Float3& p = spline.points()[i];
+            const float length = static_cast<size_t>(i) < path.lengths.size() ? path.lengths[static_cast<size_t>(i)] : 0.0f;
+            const float param = pointCount > 1 ? static_cast<float>(i) / static_cast<float>(pointCount - 1) : 0.0f;
+            const int n = std::snprintf(line, sizeof line, "%f %f %f %f %f\n", static_cast<double>(p.x),
+                                        static_cast<double>(p.y), static_cast<double>(p.z),
+                                        static_cast<double>(length), static_cast<double>(param));
+            text.append(line, static_cast<size_t>(std::max(n, 0)));
         }
-    });
+        for (int32_t k = 0; k < spline.knotCount(); ++k) {
+            const int n = std::snprintf(line, sizeof line, "%f\n", static_cast<double>(spline.knots()[k]));
+            text.append(line, static_cast<size_t>(std::max(n, 0)));
+        }
+    }
+    return writeFileAtomically(filename, text);
 }
 
 // --- The set ---------------------------------------------------------------------
 
+namespace {
+
+void appendDefaultPoints(PathPair& pair)
+{
+    appendPoint(pair.position, DEFAULT_POSITION_START.x, DEFAULT_POSITION_START.y, DEFAULT_POSITION_START.z);
+    appendPoint(pair.rotation, DEFAULT_ANGLES.x, DEFAULT_ANGLES.y, DEFAULT_ANGLES.z);
+    appendPoint(pair.position, DEFAULT_POSITION_END.x, DEFAULT_POSITION_END.y, DEFAULT_POSITION_END.z);
+    appendPoint(pair.rotation, DEFAULT_ANGLES.x, DEFAULT_ANGLES.y, DEFAULT_ANGLES.z);
+}
+
+// Reads scene n's two files into its pair and disk state, with one line per
+// file that was not read whole. True when both files were opened.
+// `consequence` follows the line of a file that could not be opened.
+bool readScenePair(PathSet& set, int scene, const char* consequence)
+{
+    PathPair& pair = set.pairs[scene];
+    PairDiskState& disk = set.disk[scene];
+    disk = PairDiskState();
+    const std::string names[2] = { positionPathName(set.folder, scene), rotationPathName(set.folder, scene) };
+    CameraPath* paths[2] = { &pair.position, &pair.rotation };
+    bool opened = true;
+    for (int i = 0; i < 2; ++i) {
+        loadPathFile(*paths[i], names[i], disk.read[i]);
+        disk.stamp[i] = disk.read[i].stamp;
+        opened = opened && disk.read[i].opened;
+    }
+    // Two files missing for the same reason are one line for the pair.
+    if (!disk.read[0].opened && !disk.read[1].opened && disk.read[0].problem == disk.read[1].problem) {
+        std::fprintf(stderr, "%s, %s: %s%s\n", names[0].c_str(), names[1].c_str(), disk.read[0].problem.c_str(),
+                     consequence);
+        return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        const std::string line = describeRead(names[i], disk.read[i]);
+        if (!line.empty())
+            std::fprintf(stderr, "%s%s\n", line.c_str(), disk.read[i].opened ? "" : consequence);
+    }
+    return opened;
+}
+
+} // namespace
+
 void loadAllPaths(PathSet& set, const std::string& folder)
 {
     set.folder = folder;
+    set.editLock.release();
     for (int n = 0; n < SCENE_ENTRIES; ++n) {
         clearPair(set, n);
+        set.disk[n] = PairDiskState();
         set.timedPaths[n].clear();
     }
 
     for (int n = FIRST_SCENE; n <= LAST_SCENE; ++n) {
-        PathPair& pair = set.pairs[n];
-        if (!loadPathPair(pair, n, folder)) {
-            appendPoint(pair.position, DEFAULT_POSITION_START.x, DEFAULT_POSITION_START.y, DEFAULT_POSITION_START.z);
-            appendPoint(pair.rotation, DEFAULT_ANGLES.x, DEFAULT_ANGLES.y, DEFAULT_ANGLES.z);
-            appendPoint(pair.position, DEFAULT_POSITION_END.x, DEFAULT_POSITION_END.y, DEFAULT_POSITION_END.z);
-            appendPoint(pair.rotation, DEFAULT_ANGLES.x, DEFAULT_ANGLES.y, DEFAULT_ANGLES.z);
+        recoverPairFiles(folder, n);
+        if (!readScenePair(set, n, "; the scene flies with the default points appended")) {
+            appendDefaultPoints(set.pairs[n]);
+            set.disk[n].defaultPoints = 2;
         }
     }
 
-    // Every scene gets its own copy, read afresh (so a faulty file reports
-    // its knot problems once per scene).
-    const std::string timed = timedPathsName(folder);
-    for (int n = FIRST_SCENE; n <= LAST_SCENE; ++n)
-        loadTimedPaths(set.timedPaths[n], timed);
+    // Every scene gets its own copy of the same file, read and reported once.
+    std::vector<CameraPath> timed;
+    if (readTimedPaths(timed, timedPathsName(folder)))
+        for (int n = FIRST_SCENE; n <= LAST_SCENE; ++n)
+            set.timedPaths[n] = timed;
+}
+
+bool beginEditing(PathSet& set, int scene)
+{
+    if (!validEditScene(scene))
+        return false;
+    if (scene == 0) {
+        // Scene 0 is never played, so start-up leaves its pair alone; the
+        // editor reads it so that a first key adds to what is on disk.
+        recoverPairFiles(set.folder, 0);
+        readScenePair(set, 0, "");
+    }
+    std::string why;
+    switch (set.editLock.acquire(set.folder, scene, &why)) {
+    case SceneLock::TAKEN:
+        return true;
+    case SceneLock::BUSY:
+        std::fprintf(stderr,
+                     "%s, %s: another vortalune is recording scene %d in this folder; keys recorded here are saved "
+                     "to a side copy\n",
+                     positionPathName(set.folder, scene).c_str(), rotationPathName(set.folder, scene).c_str(), scene);
+        return false;
+    case SceneLock::UNAVAILABLE:
+        std::fprintf(stderr, "%s; keys of scene %d are saved without a lock\n", why.c_str(), scene);
+        return false;
+    }
+    return false;
+}
+
+void keepAuthoredKeysOnly(PathSet& set, int scene)
+{
+    if (!validEditScene(scene))
+        return;
+    PairDiskState& disk = set.disk[scene];
+    if (disk.defaultPoints <= 0)
+        return;
+    PathPair& pair = set.pairs[scene];
+    for (CameraPath* path : { &pair.position, &pair.rotation }) {
+        const size_t keep = path->points.size() >= size_t(disk.defaultPoints) ? path->points.size() - size_t(disk.defaultPoints) : 0;
+        path->points.resize(keep);
+        path->lengths.resize(keep);
+        path->spline.clear();
+        rebuildSpline(*path);
+    }
+    pair.posCursor = pair.rotCursor = 0;
+    disk.defaultPoints = 0;
+}
+
+PairSaveOutcome saveScenePair(PathSet& set, int scene)
+{
+    if (!validEditScene(scene))
+        return PairSaveOutcome::FAILED;
+    const PathPair& pair = set.pairs[scene];
+    return savePairSafely(pair.position, pair.rotation, set.folder, scene, set.disk[scene], &set.editLock);
 }
 
 bool recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles)
 {
-    if (!validScene(scene))
+    if (!validEditScene(scene))
         return false;
     PathPair& pair = set.pairs[scene];
+    keepAuthoredKeysOnly(set, scene);
+    if (pair.position.points.size() >= size_t(MAX_PATH_KEYS) || pair.rotation.points.size() >= size_t(MAX_PATH_KEYS)) {
+        std::fprintf(stderr, "Scene %d's flight holds the most keys a path file may hold (%d); the key was not recorded\n",
+                     scene, static_cast<int>(MAX_PATH_KEYS));
+        return false;
+    }
     appendPoint(pair.position, position.x, position.y, position.z);
     appendPoint(pair.rotation, angles.x, angles.y, angles.z);
-    return savePathPair(pair, scene, set.folder);
+    return saveScenePair(set, scene) == PairSaveOutcome::SAVED;
 }
 
 void clearPair(PathSet& set, int scene)
@@ -428,4 +731,5 @@ void clearPair(PathSet& set, int scene)
     clearPath(pair.rotation);
     pair.posCursor = 0;
     pair.rotCursor = 0;
+    set.disk[scene].defaultPoints = 0;   // an emptied flight has no playback defaults either
 }

@@ -9,12 +9,16 @@
 //       "x y z a b" (a, b read and ignored), then K knot values.
 // Readers stop at the end of the data or at the first value that is not a
 // finite number; a negative count, or one that does not fit 32 bits, reads
-// nothing. Writers go through a temporary file in the same folder that is
-// renamed over the target, so a failed write never leaves half a file.
+// nothing. Whatever was not read is reported (file, line, problem), and the
+// editor keeps such a file's original before it saves over it. Writers go
+// through a temporary file beside the target that is renamed over it, so a
+// failed write never leaves half a file; the editor saves a scene's two files
+// as one (path/PairStore.h).
 #pragma once
 
 #include "app/Shell.h"   // SCENE_ENTRIES
 #include "math/Math.h"
+#include "path/PairStore.h"
 #include "path/bspline.h"
 
 #include <cstdint>
@@ -56,6 +60,8 @@ struct PathSet {
         DEFAULT_PATH_DURATIONS[9], DEFAULT_PATH_DURATIONS[10],
     };
     std::string             folder = "data";            // where the pair files are read and written
+    PairDiskState           disk[SCENE_ENTRIES];         // what was read from each pair's files, and saved
+    SceneLock               editLock;                    // held for the scene the tool records into
 };
 
 // --- Building and sampling -----------------------------------------------------
@@ -95,11 +101,21 @@ std::string rotationPathName(const std::string& folder, int scene);
 std::string timedPathsName(const std::string& folder);
 
 // False (path unchanged) when the file cannot be opened; otherwise the path is
-// replaced by the points the file holds and the result is true.
+// replaced by the points the file holds and the result is true. A file above
+// MAX_PATH_FILE_BYTES gives the keys of its first whole lines.
 bool loadPathFile(CameraPath& path, const std::string& filename);
 
-// Writes "count\n" and "x y z\n" per point with six decimals. False (and the
-// old file left as it was) when the file cannot be written.
+// The same, saying what was read and where reading stopped.
+bool loadPathFile(CameraPath& path, const std::string& filename, PathReadReport& report);
+
+// The path from a file's text (at most MAX_PATH_KEYS keys), with its report.
+void parsePathText(const std::string& text, CameraPath& path, PathReadReport& report);
+
+// "count\n" and "x y z\n" per point with six decimals: the file's text.
+std::string formatPathText(const CameraPath& path);
+
+// Writes formatPathText. False (and the old file left as it was) when the
+// file cannot be written.
 bool savePathFile(const CameraPath& path, const std::string& filename);
 
 // Both files of scene n; true only if both were read.
@@ -108,7 +124,9 @@ bool savePathPair(const PathPair& pair, int scene, const std::string& folder = "
 
 // Replaces the list with the paths of a "paths.tms" file; when the file cannot
 // be opened the list stays as it was. Each path's knots are written with
-// setKnot after its points, so ill-formed knot counts are reported by the spline.
+// setKnot after its points. A path with fewer than six knots has no spline:
+// its knots are skipped. Whatever was not read or applied is one stderr line
+// for the whole file. At most 1024 paths and 4 MiB are read.
 void loadTimedPaths(std::vector<CameraPath>& list, const std::string& filename);
 
 // Writes a list in the "paths.tms" format: each path's current spline knots
@@ -118,15 +136,30 @@ bool saveTimedPaths(const std::vector<CameraPath>& list, const std::string& file
 
 // --- The set ---------------------------------------------------------------------
 
-// Start-up loading from `folder`: empties the set, loads every scene's pair
-// (a pair whose two files were not both read gets the default flight appended:
-// position (0, 0, 1000), (0, 0, 1500), rotation (0, 0, 0) twice), then gives
-// every scene its own copy of "<folder>/paths.tms". Durations are not touched.
+// Start-up loading from `folder`: empties the set, finishes or cleans up
+// interrupted saves, loads every scene's pair (a pair whose two files were not
+// both read gets the default flight appended: position (0, 0, 1000),
+// (0, 0, 1500), rotation (0, 0, 0) twice), then gives every scene its own copy
+// of "<folder>/paths.tms". Every file that was not read whole is one line on
+// stderr. Durations are not touched.
 void loadAllPaths(PathSet& set, const std::string& folder = "data");
 
-// Appends a key to scene n's pair and rewrites both of its files at once.
-// Scenes outside 1..10 are ignored. False when the scene is out of range or a
-// file could not be written (the key stays in memory either way it was added).
+// The editor starts work on scene n (0..10): takes the scene's lock in the
+// folder (false, with one line, when another editor holds it: saves then go
+// to a side copy). Scene 0, which start-up does not load, is read here.
+bool beginEditing(PathSet& set, int scene);
+
+// Drops the playback defaults that start-up appended to scene n's pair, so an
+// edit starts from the keys that were read. Called before every edit.
+void keepAuthoredKeysOnly(PathSet& set, int scene);
+
+// Saves scene n's pair with savePairSafely (path/PairStore.h).
+PairSaveOutcome saveScenePair(PathSet& set, int scene);
+
+// Appends a key to scene n's pair (0..10) and saves both of its files at once.
+// False when the scene is out of range, the flight already holds
+// MAX_PATH_KEYS keys (nothing is added), or the pair's own files could not
+// be written (the key stays in memory; the save said why on stderr).
 bool recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles);
 
 // Empties both paths of scene n (0..10) and resets its cursors.

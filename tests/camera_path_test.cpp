@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -238,18 +240,19 @@ TEST(PathFiles, FailedWriteKeepsTheOldFile)
     const std::string name = dir.path() + "/pos_path3.txt";
     writeFile(name, "1\n1 2 3\n");
     // The temporary file cannot be created: a folder is in its way.
-    std::filesystem::create_directory(name + ".tmp");
+    const std::string temporary = name + "." + std::to_string(getpid()) + ".tmp";
+    std::filesystem::create_directory(temporary);
     const CameraPath path = pathOf({ Float3(4, 5, 6), Float3(7, 8, 9) });
     EXPECT_FALSE(savePathFile(path, name));
     EXPECT_EQ(readFile(name), "1\n1 2 3\n");
 
     // A target that cannot be replaced (a folder) leaves no temporary behind.
-    std::filesystem::remove(name + ".tmp");
+    std::filesystem::remove(temporary);
     const std::string folderTarget = dir.path() + "/taken";
     std::filesystem::create_directory(folderTarget);
     std::filesystem::create_directory(folderTarget + "/inside");
     EXPECT_FALSE(savePathFile(path, folderTarget));
-    EXPECT_FALSE(std::filesystem::exists(folderTarget + ".tmp"));
+    EXPECT_FALSE(std::filesystem::exists(folderTarget + "." + std::to_string(getpid()) + ".tmp"));
     EXPECT_TRUE(std::filesystem::is_directory(folderTarget));
 
     // Into a folder that does not exist: nothing is written, nothing is thrown.
@@ -314,14 +317,29 @@ TEST(PathFiles, HugeCountWithManyPointsLoadsThemAll)
     expectNear(samplePath(path, 1.0f, cursor), Float3(4999, 0, 0), 1e-2f);
 }
 
-TEST(PathFiles, FileAboveTheSizeLimitIsRefused)
+TEST(PathFiles, FileAboveTheSizeLimitGivesItsWholeLinesAndSaysSo)
 {
     TempDir dir;
     const std::string name = dir.path() + "/pos_path1.txt";
-    writeFile(name, "1\n1 2 3\n" + std::string(5u * 1024 * 1024, ' '));
-    CameraPath path = pathOf({ Float3(9, 9, 9) });
-    EXPECT_FALSE(loadPathFile(path, name));
-    ASSERT_EQ(path.points.size(), 1u);
+    // Lines of 100 bytes, so the limit falls inside a line, which must not be
+    // read as a shorter number.
+    const std::string line = std::string(70, ' ') + "1.000000 2.000000 3.000001\n";
+    ASSERT_EQ(line.size(), 97u);
+    const int64_t lines = MAX_PATH_FILE_BYTES / 97 + 10;
+    std::string text = std::to_string(lines) + "\n";
+    text.reserve(static_cast<size_t>(lines * 97 + 16));
+    for (int64_t i = 0; i < lines; ++i)
+        text += line;
+    writeFile(name, text);
+    CameraPath path;
+    PathReadReport report;
+    EXPECT_TRUE(loadPathFile(path, name, report));
+    EXPECT_FALSE(report.whole);
+    const int64_t wholeLines = (MAX_PATH_FILE_BYTES - static_cast<int64_t>(std::to_string(lines).size()) - 1) / 97;
+    EXPECT_EQ(int64_t(report.keysRead), std::min<int64_t>(wholeLines, MAX_PATH_KEYS));
+    ASSERT_FALSE(path.points.empty());
+    EXPECT_EQ(path.points.back().z, 3.000001f) << "the last key read is a whole one";
+    EXPECT_NE(report.problem.find("larger than the limit"), std::string::npos) << report.problem;
 }
 
 // --- Timed paths -----------------------------------------------------------------------
@@ -350,7 +368,7 @@ TEST(TimedPaths, FiveNumberRecordsGiveTheirFirstThree)
     expectNear(samplePath(list[0], 1.0f, cursor), Float3(10, 11, 12));
 }
 
-TEST(TimedPaths, TooFewPointsReportEveryKnot)
+TEST(TimedPaths, TooFewKnotsAreOneLineForTheWholeFile)
 {
     TempDir dir;
     const std::string name = dir.path() + "/paths.tms";
@@ -360,23 +378,41 @@ TEST(TimedPaths, TooFewPointsReportEveryKnot)
     testing::internal::CaptureStderr();
     loadTimedPaths(list, name);
     const std::string err = testing::internal::GetCapturedStderr();
-    std::string five;
-    for (int i = 0; i < 5; ++i)
-        five += knotReport();
-    EXPECT_EQ(err, five);
+    EXPECT_EQ(err, name + ": 1 of 2 paths have fewer than 6 knots (the first at line 2); their knots were not applied\n");
+    EXPECT_EQ(countOf(err, knotReport()), 0u) << "no assertion per knot";
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].points.size(), 3u);
     EXPECT_EQ(list[1].points.size(), 4u);
 }
 
-TEST(TimedPaths, MissingFileLeavesTheListAlone)
+TEST(TimedPaths, MissingFileLeavesTheListAloneAndSaysSo)
 {
     TempDir dir;
     std::vector<CameraPath> list(2);
     testing::internal::CaptureStderr();
     loadTimedPaths(list, dir.path() + "/paths.tms");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              dir.path() + "/paths.tms: No such file or directory; no timed paths\n");
     EXPECT_EQ(list.size(), 2u);
+}
+
+TEST(TimedPaths, HugeCountsTakeLittleMemoryAndOneLine)
+{
+    // Two million promised paths in four megabytes of "0" knot counts: the
+    // list is capped, not grown to millions of empty paths.
+    TempDir dir;
+    const std::string name = dir.path() + "/paths.tms";
+    std::string text = "2097144\n";
+    while (text.size() < 4u * 1024 * 1024 - 2)
+        text += "0\n";
+    writeFile(name, text);
+    std::vector<CameraPath> list;
+    testing::internal::CaptureStderr();
+    loadTimedPaths(list, name);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(list.size(), 1024u);
+    EXPECT_EQ(countOf(err, "\n"), 1u) << err;
+    EXPECT_NE(err.find("above the limit of 1024 paths"), std::string::npos) << err;
 }
 
 struct TimedCase {
@@ -462,13 +498,18 @@ TEST(PathSet, DurationsStartWithTheShowTimings)
     EXPECT_FLOAT_EQ(startPositionSum(3, set.pathDurations), 0.1419f);
 }
 
-TEST(PathSet, EmptyFolderGivesEveryScenesDefaultFlightSilently)
+TEST(PathSet, EmptyFolderGivesEveryScenesDefaultFlightWithOneLinePerPair)
 {
     TempDir dir;
     PathSet set;
     testing::internal::CaptureStderr();
     loadAllPaths(set, dir.path());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(countOf(err, "\n"), 11u) << "ten pairs and paths.tms:\n" << err;
+    EXPECT_NE(err.find(dir.path() + "/pos_path4.txt, " + dir.path() +
+                       "/rot_path4.txt: No such file or directory; the scene flies with the default points appended\n"),
+              std::string::npos)
+        << err;
     EXPECT_TRUE(set.pairs[0].position.points.empty());
     for (int n = 1; n <= 10; ++n) {
         const PathPair& pair = set.pairs[n];
@@ -526,7 +567,7 @@ TEST(PathSet, EveryScenesTimedListIsItsOwnCopy)
     PathSet set;
     testing::internal::CaptureStderr();
     loadAllPaths(set, dir.path());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find("paths.tms"), std::string::npos);
     EXPECT_TRUE(set.timedPaths[0].empty());
     for (int n = 1; n <= 10; ++n)
         ASSERT_EQ(set.timedPaths[n].size(), 1u) << n;
@@ -534,7 +575,7 @@ TEST(PathSet, EveryScenesTimedListIsItsOwnCopy)
     EXPECT_EQ(set.timedPaths[4][0].points.size(), 4u);
 }
 
-TEST(PathSet, IllFormedTimedFileReportsOncePerScene)
+TEST(PathSet, IllFormedTimedFileIsReportedOnceForAllScenes)
 {
     TempDir dir;
     writeFile(dir.path() + "/paths.tms", "1\n3\n1 1 1 0 0\n0 0 0\n");
@@ -542,7 +583,10 @@ TEST(PathSet, IllFormedTimedFileReportsOncePerScene)
     testing::internal::CaptureStderr();
     loadAllPaths(set, dir.path());
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(countOf(err, knotReport()), 30u) << "three knots, ten scenes";
+    EXPECT_EQ(countOf(err, knotReport()), 0u);
+    EXPECT_EQ(countOf(err, "paths.tms: 1 of 1 paths have fewer than 6 knots"), 1u) << err;
+    for (int n = 1; n <= 10; ++n)
+        EXPECT_EQ(set.timedPaths[n].size(), 1u) << "every scene still gets the path";
 }
 
 TEST(PathSet, RecordThenReloadRoundTrips)
@@ -585,19 +629,42 @@ TEST(PathSet, RecordingOutsideTheScenesWritesNothing)
     TempDir dir;
     PathSet set;
     loadAllPaths(set, dir.path());
-    for (int scene : { 0, 11, -1, 1000 })
+    for (int scene : { 11, -1, 1000 })
         EXPECT_FALSE(recordKeyPoint(set, scene, Float3(1, 2, 3), Float3(0, 0, 0)));
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename(), ".vortalune.lock") << "only the lock file may appear";
     EXPECT_TRUE(set.pairs[0].position.points.empty());
+}
+
+TEST(PathSet, SceneZeroRecordsIntoItsOwnPair)
+{
+    // The tool started as "vortalune 0" records into pair 0 and its files;
+    // a pair 0 already on disk is read first, so its keys are kept.
+    TempDir dir;
+    writeFile(dir.path() + "/pos_path0.txt", "1\n5 6 7\n");
+    writeFile(dir.path() + "/rot_path0.txt", "1\n1 2 3\n");
+    PathSet set;
+    testing::internal::CaptureStderr();
+    loadAllPaths(set, dir.path());
+    EXPECT_TRUE(set.pairs[0].position.points.empty()) << "start-up does not load pair 0";
+    EXPECT_TRUE(beginEditing(set, 0));
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(recordKeyPoint(set, 0, Float3(1, 2, 3), Float3(4, 5, 6)));
+    EXPECT_EQ(readFile(dir.path() + "/pos_path0.txt"), "2\n5.000000 6.000000 7.000000\n1.000000 2.000000 3.000000\n");
+    EXPECT_EQ(readFile(dir.path() + "/rot_path0.txt"), "2\n1.000000 2.000000 3.000000\n4.000000 5.000000 6.000000\n");
 }
 
 TEST(PathSet, RecordingIntoAnUnwritableFolderKeepsTheKeyInMemory)
 {
     PathSet set;
     loadAllPaths(set, "/nonexistent/folder");
-    const size_t before = set.pairs[4].position.points.size();
+    ASSERT_EQ(set.pairs[4].position.points.size(), 2u) << "the default flight";
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(recordKeyPoint(set, 4, Float3(1, 2, 3), Float3(4, 5, 6)));
-    EXPECT_EQ(set.pairs[4].position.points.size(), before + 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("/nonexistent/folder/.vortalune.lock: No such file or directory"), std::string::npos) << err;
+    EXPECT_NE(err.find("the keys stay in memory"), std::string::npos) << err;
+    EXPECT_EQ(set.pairs[4].position.points.size(), 1u) << "the defaults make way for the author's first key";
     EXPECT_EQ(set.pairs[4].rotation.points.back().y, 5.0f);
 }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 
 namespace {
@@ -41,14 +42,11 @@ std::string dataFolder()
     return std::string(VORTALUNE_SOURCE_DIR) + "/data";
 }
 
-const PathSet& showPaths()
+// A freshly loaded set (sampling moves its cursors, so tests do not share one).
+std::unique_ptr<PathSet> showPaths()
 {
-    static PathSet set;
-    static bool loaded = false;
-    if (!loaded) {
-        loadAllPaths(set, dataFolder());
-        loaded = true;
-    }
+    auto set = std::make_unique<PathSet>();
+    loadAllPaths(*set, dataFolder());
     return set;
 }
 
@@ -95,7 +93,8 @@ TEST(Flights, LoadWithoutReportsAndNoDefaults)
 
 TEST(Flights, KeepTheGridCentreInView)
 {
-    PathSet set = showPaths();
+    const auto owned = showPaths();
+    PathSet& set = *owned;
     for (int n = 1; n <= 10; ++n) {
         double worstV = 0.0, worstH = 0.0;
         for (int k = 0; k <= SAMPLES; ++k) {
@@ -114,7 +113,8 @@ TEST(Flights, KeepTheGridCentreInView)
 
 TEST(Flights, SkyScenesStayInsideTheCube)
 {
-    PathSet set = showPaths();
+    const auto owned = showPaths();
+    PathSet& set = *owned;
     for (int n = 1; n <= 10; ++n) {
         if (!hasSky(n))
             continue;
@@ -132,7 +132,8 @@ TEST(Flights, SkyScenesStayInsideTheCube)
 
 TEST(Flights, AnglesChangeSmoothlyFromKeyToKey)
 {
-    const PathSet& set = showPaths();
+    const auto owned = showPaths();
+    const PathSet& set = *owned;
     for (int n = 1; n <= 10; ++n) {
         const std::vector<Float3>& keys = set.pairs[n].rotation.points;
         for (size_t i = 0; i < keys.size(); ++i) {
@@ -147,7 +148,8 @@ TEST(Flights, AnglesChangeSmoothlyFromKeyToKey)
 
 TEST(Flights, EyeNeverEntersTheBlobs)
 {
-    PathSet set = showPaths();
+    const auto owned = showPaths();
+    PathSet& set = *owned;
     for (int n = 1; n <= 10; ++n) {
         for (int k = 0; k <= SAMPLES; ++k) {
             Float3 eye, angles;
@@ -164,7 +166,8 @@ TEST(Flights, EyeNeverEntersTheBlobs)
 TEST(Flights, ViewMathMatchesGlRotations)
 {
     ASSERT_TRUE(ensureGlWindow());
-    PathSet set = showPaths();
+    const auto owned = showPaths();
+    PathSet& set = *owned;
 
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glDisable(GL_LIGHTING);

@@ -1,0 +1,669 @@
+// path/PairStore.cpp: stamps, read reports, scene locks, backups, side copies,
+// the all-or-nothing pair save and its recovery at start.
+//
+// Sections:
+//   --- Small file helpers ---
+//   --- Stamps and reports ---
+//   --- Locks ---
+//   --- Backups and single files ---
+//   --- Pair saves ---
+//   --- Recovery ---
+#include "path/PairStore.h"
+
+#include "path/CameraPath.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+// --- Small file helpers --------------------------------------------------------------
+
+namespace {
+
+std::string errnoText(int error)
+{
+    return std::strerror(error);
+}
+
+std::string directoryOf(const std::string& name)
+{
+    const size_t slash = name.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : name.substr(0, slash);
+}
+
+std::string baseOf(const std::string& name)
+{
+    const size_t slash = name.rfind('/');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// Writes all of `size` bytes; false with errno set on failure.
+bool writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t put = ::write(fd, data, size);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// Syncs a folder so that renames and removals in it survive a power cut.
+void syncDirectory(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// The file a name finally leads to: symlinks are followed (relative targets
+// against the link's folder), so a save replaces the target and keeps the
+// link. A name that is not a link comes back unchanged. False on a loop.
+bool resolveLinks(const std::string& name, std::string& target)
+{
+    target = name;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st;
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        std::vector<char> buffer(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+        const ssize_t got = ::readlink(target.c_str(), buffer.data(), buffer.size() - 1);
+        if (got < 0)
+            return true;   // gone meanwhile: treat the name as the target
+        const std::string link(buffer.data(), static_cast<size_t>(got));
+        target = !link.empty() && link[0] == '/' ? link : directoryOf(target) + "/" + link;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+bool processRuns(long pid)
+{
+    if (pid <= 0 || pid > INT_MAX)
+        return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+} // namespace
+
+// --- Stamps and reports ----------------------------------------------------------------
+
+bool operator==(const FileStamp& a, const FileStamp& b)
+{
+    if (a.exists != b.exists)
+        return false;
+    if (!a.exists)
+        return true;
+    return a.device == b.device && a.inode == b.inode && a.size == b.size && a.mtimeNs == b.mtimeNs;
+}
+
+namespace {
+
+FileStamp stampFromStat(const struct stat& st)
+{
+    FileStamp stamp;
+    stamp.exists = true;
+    stamp.device = static_cast<uint64_t>(st.st_dev);
+    stamp.inode = static_cast<uint64_t>(st.st_ino);
+    stamp.size = static_cast<int64_t>(st.st_size);
+    stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return stamp;
+}
+
+} // namespace
+
+FileStamp stampOf(const std::string& name)
+{
+    struct stat st;
+    if (::stat(name.c_str(), &st) != 0)
+        return FileStamp();
+    return stampFromStat(st);
+}
+
+std::string readProblem(const PathReadReport& report)
+{
+    if (report.opened && report.whole)
+        return std::string();
+    std::string text;
+    if (report.line > 0)
+        text += "line " + std::to_string(report.line) + ": ";
+    return text + report.problem;
+}
+
+std::string describeRead(const std::string& file, const PathReadReport& report)
+{
+    const std::string problem = readProblem(report);
+    return problem.empty() ? problem : file + ": " + problem;
+}
+
+// --- Locks -------------------------------------------------------------------------------
+
+std::string lockFileName(const std::string& folder)
+{
+    return folder + "/.vortalune.lock";
+}
+
+SceneLock::SceneLock(SceneLock&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), scene_(std::exchange(other.scene_, -1)), folder_(std::move(other.folder_))
+{
+}
+
+SceneLock& SceneLock::operator=(SceneLock&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        fd_ = std::exchange(other.fd_, -1);
+        scene_ = std::exchange(other.scene_, -1);
+        folder_ = std::move(other.folder_);
+    }
+    return *this;
+}
+
+SceneLock::Result SceneLock::acquire(const std::string& folder, int scene, std::string* why)
+{
+    if (holds(folder, scene))
+        return TAKEN;
+    release();
+    const std::string name = lockFileName(folder);
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (why)
+            *why = name + ": " + errnoText(errno);
+        return UNAVAILABLE;
+    }
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = scene;
+    lock.l_len = 1;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EAGAIN || error == EACCES)
+            return BUSY;
+        if (why)
+            *why = name + ": " + errnoText(error);
+        return UNAVAILABLE;
+    }
+    fd_ = fd;
+    scene_ = scene;
+    folder_ = folder;
+    return TAKEN;
+}
+
+void SceneLock::release()
+{
+    if (fd_ >= 0)
+        ::close(fd_);   // closing the description drops its lock
+    fd_ = -1;
+    scene_ = -1;
+    folder_.clear();
+}
+
+bool SceneLock::holds(const std::string& folder, int scene) const
+{
+    return fd_ >= 0 && scene_ == scene && folder_ == folder;
+}
+
+// --- Backups and single files ----------------------------------------------------------
+
+namespace {
+
+// Creates `name` exclusively with `mode` and writes `text`, synced. False with
+// errno's reason in `why`; a partly written file is removed.
+bool createSynced(const std::string& name, const std::string& text, mode_t mode, std::string& why, int* openError = nullptr)
+{
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        if (openError)
+            *openError = errno;
+        why = name + ": " + errnoText(errno);
+        return false;
+    }
+    bool ok = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        why = name + ": " + errnoText(error);
+        ::unlink(name.c_str());
+    }
+    return ok;
+}
+
+// Reads a whole regular file of at most `limit` bytes.
+bool readSmallFile(const std::string& name, std::string& text, int64_t limit, std::string& why)
+{
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        why = name + ": " + errnoText(errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
+        why = name + ": " + (S_ISREG(st.st_mode) ? "too large to copy" : "not a regular file");
+        ::close(fd);
+        return false;
+    }
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            why = name + ": " + errnoText(errno);
+            ::close(fd);
+            return false;
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<size_t>(got));
+        if (static_cast<int64_t>(text.size()) > limit) {
+            why = name + ": too large to copy";
+            ::close(fd);
+            return false;
+        }
+    }
+    ::close(fd);
+    return true;
+}
+
+std::string temporaryNameFor(const std::string& target)
+{
+    return target + "." + std::to_string(static_cast<long>(::getpid())) + ".tmp";
+}
+
+// The mode a replacement gets: the old file's, or the usual one for a new file.
+mode_t modeFor(const struct stat* old)
+{
+    return old ? (old->st_mode & 07777) : 0666;
+}
+
+// Writes `text` into a fresh temporary beside `target`, with the old file's
+// permissions (and owner, when allowed). The temporary's name on success.
+bool writeTemporary(const std::string& target, const struct stat* old, const std::string& text, std::string& temporary,
+                    std::string& why)
+{
+    temporary = temporaryNameFor(target);
+    ::unlink(temporary.c_str());   // our own pid: a leftover of an earlier run with the same pid
+    if (!createSynced(temporary, text, old ? 0600 : modeFor(nullptr), why)) {
+        why = target + ": " + why.substr(why.rfind(": ") + 2) + " (writing " + baseOf(temporary) + ")";
+        return false;
+    }
+    if (old) {
+        // Owner first (it may clear set-id bits), then the exact permissions.
+        if (::geteuid() == 0)
+            (void)::chown(temporary.c_str(), old->st_uid, old->st_gid);
+        if (::chmod(temporary.c_str(), modeFor(old)) != 0) {
+            why = temporary + ": " + errnoText(errno);
+            ::unlink(temporary.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string backupFile(const std::string& file, std::string& why)
+{
+    std::string text;
+    if (!readSmallFile(file, text, MAX_PATH_FILE_BYTES * 4, why))
+        return std::string();
+    struct stat st;
+    const mode_t mode = ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0666;
+    for (int k = 1; k < 1000; ++k) {
+        const std::string name = file + (k == 1 ? ".bak" : ".bak" + std::to_string(k));
+        int openError = 0;
+        if (createSynced(name, text, mode | S_IRUSR | S_IWUSR, why, &openError)) {
+            syncDirectory(directoryOf(name));
+            return name;
+        }
+        if (openError != EEXIST)
+            return std::string();
+    }
+    why = file + ": no free backup name";
+    return std::string();
+}
+
+bool writeFileAtomically(const std::string& filename, const std::string& text, std::string* why)
+{
+    std::string target, reason;
+    if (!resolveLinks(filename, target)) {
+        if (why)
+            *why = filename + ": " + errnoText(errno);
+        return false;
+    }
+    struct stat st;
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        if (why)
+            *why = filename + ": not a regular file";
+        return false;
+    }
+    std::string temporary;
+    if (!writeTemporary(target, exists ? &st : nullptr, text, temporary, reason)) {
+        if (why)
+            *why = reason;
+        return false;
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        if (why)
+            *why = filename + ": " + errnoText(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    syncDirectory(directoryOf(target));
+    return true;
+}
+
+// --- Pair saves --------------------------------------------------------------------------
+
+namespace {
+
+const char* const COMMIT_HEADER = "vortalune pair commit";
+
+std::string commitRecordName(const std::string& folder, int scene)
+{
+    return positionPathName(folder, scene) + ".commit";
+}
+
+std::string sideCopyName(const std::string& folder, const char* prefix, int scene, int k)
+{
+    return folder + "/" + prefix + std::to_string(scene) + ".copy" + std::to_string(k) + ".txt";
+}
+
+// Why a resolved target may not be replaced; empty when it may.
+std::string refusalOf(const std::string& name, const struct stat* st)
+{
+    if (!st)
+        return std::string();
+    if (!S_ISREG(st->st_mode))
+        return name + ": not a regular file; it was not replaced";
+    if ((st->st_mode & 0222) == 0 || ::access(name.c_str(), W_OK) != 0)
+        return name + ": read-only; it was not replaced";
+    return std::string();
+}
+
+struct Target {
+    std::string name;       // the name in the folder
+    std::string resolved;   // where it leads
+    bool        exists = false;
+    struct stat st {};
+};
+
+bool resolveTarget(const std::string& name, Target& target, std::string& why)
+{
+    target.name = name;
+    if (!resolveLinks(name, target.resolved)) {
+        why = name + ": " + errnoText(errno);
+        return false;
+    }
+    target.exists = ::stat(target.resolved.c_str(), &target.st) == 0;
+    return true;
+}
+
+// Steps 4 to 6 for two resolved targets. On failure nothing has replaced
+// anything and `why` holds the file and the reason.
+bool commitPair(const std::string& recordName, Target (&targets)[2], const std::string (&texts)[2], std::string& why)
+{
+    std::string temporaries[2];
+    for (int i = 0; i < 2; ++i) {
+        if (!writeTemporary(targets[i].resolved, targets[i].exists ? &targets[i].st : nullptr, texts[i],
+                            temporaries[i], why)) {
+            for (int j = 0; j < i; ++j)
+                ::unlink(temporaries[j].c_str());
+            return false;
+        }
+    }
+    std::string record = std::string(COMMIT_HEADER) + "\n";
+    for (int i = 0; i < 2; ++i)
+        record += temporaries[i] + "\n" + targets[i].resolved + "\n";
+    std::string recordWhy;
+    const bool recorded = writeFileAtomically(recordName, record, &recordWhy);
+    if (!recorded) {
+        why = recordWhy;
+        for (const std::string& t : temporaries)
+            ::unlink(t.c_str());
+        return false;
+    }
+    // From here the save counts as made: a crash is finished at the next start.
+    bool renamed = true;
+    for (int i = 0; i < 2; ++i) {
+        if (::rename(temporaries[i].c_str(), targets[i].resolved.c_str()) != 0) {
+            why = targets[i].name + ": " + errnoText(errno);
+            renamed = false;
+            break;
+        }
+    }
+    for (const Target& t : targets)
+        syncDirectory(directoryOf(t.resolved));
+    if (!renamed)
+        return false;   // the commit record stays for the next start to finish
+    ::unlink(recordName.c_str());
+    syncDirectory(directoryOf(recordName));
+    return true;
+}
+
+// The side copy's k: the run's own once chosen, else the first k for which
+// neither file exists yet.
+int sideCopyNumber(const std::string& folder, int scene, PairDiskState& state)
+{
+    if (state.sideCopy > 0)
+        return state.sideCopy;
+    for (int k = 1; k < 100000; ++k) {
+        if (!stampOf(sideCopyName(folder, "pos_path", scene, k)).exists &&
+            !stampOf(sideCopyName(folder, "rot_path", scene, k)).exists) {
+            state.sideCopy = k;
+            return k;
+        }
+    }
+    return 0;
+}
+
+PairSaveOutcome saveAside(const std::string& folder, int scene, const std::string (&texts)[2], PairDiskState& state,
+                          const std::string& reason)
+{
+    const int k = sideCopyNumber(folder, scene, state);
+    Target targets[2];
+    std::string why;
+    const char* prefixes[2] = { "pos_path", "rot_path" };
+    bool ok = k > 0;
+    for (int i = 0; ok && i < 2; ++i)
+        ok = resolveTarget(sideCopyName(folder, prefixes[i], scene, k), targets[i], why);
+    const std::string record = sideCopyName(folder, "pos_path", scene, k) + ".commit";
+    if (ok)
+        ok = commitPair(record, targets, texts, why);
+    if (!ok) {
+        std::fprintf(stderr, "%s; the side copy could not be written either (%s); the keys of scene %d are only in memory\n",
+                     reason.c_str(), k > 0 ? why.c_str() : "no free name", scene);
+        return PairSaveOutcome::FAILED;
+    }
+    std::fprintf(stderr, "%s; the keys of scene %d were saved to %s and %s\n", reason.c_str(), scene,
+                 targets[0].name.c_str(), targets[1].name.c_str());
+    return PairSaveOutcome::SAVED_ASIDE;
+}
+
+} // namespace
+
+PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rotation, const std::string& folder,
+                               int scene, PairDiskState& state, const SceneLock* lock)
+{
+    const std::string texts[2] = { formatPathText(position), formatPathText(rotation) };
+    const std::string names[2] = { positionPathName(folder, scene), rotationPathName(folder, scene) };
+
+    // The scene's lock: held by this editor, or taken for this save.
+    SceneLock temporaryLock;
+    if (!lock || !lock->holds(folder, scene)) {
+        std::string why;
+        switch (temporaryLock.acquire(folder, scene, &why)) {
+        case SceneLock::TAKEN:
+            break;
+        case SceneLock::BUSY:
+            return saveAside(folder, scene, texts, state,
+                             names[0] + ", " + names[1] + ": another vortalune is recording scene " +
+                                 std::to_string(scene) + " in this folder; its files were not replaced");
+        case SceneLock::UNAVAILABLE:
+            break;   // no lock file (say, no folder): the save itself tells what is wrong
+        }
+    }
+
+    Target targets[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string why;
+        if (!resolveTarget(names[i], targets[i], why)) {
+            std::fprintf(stderr, "Could not save the camera path files of scene %d (%s); the keys stay in memory\n",
+                         scene, why.c_str());
+            return PairSaveOutcome::FAILED;
+        }
+        const std::string refusal = refusalOf(targets[i].resolved, targets[i].exists ? &targets[i].st : nullptr);
+        if (!refusal.empty())
+            return saveAside(folder, scene, texts, state, refusal);
+        if (stampOf(targets[i].resolved) != state.stamp[i])
+            return saveAside(folder, scene, texts, state,
+                             names[i] + ": changed on disk since it was read; it was not replaced");
+    }
+
+    // Files that were not read whole keep their original beside them.
+    for (int i = 0; i < 2; ++i) {
+        const PathReadReport& read = state.read[i];
+        if (read.whole || !read.opened || state.backedUp[i] || !targets[i].exists || targets[i].st.st_size == 0)
+            continue;
+        std::string why;
+        const std::string backup = backupFile(targets[i].resolved, why);
+        if (backup.empty()) {
+            std::fprintf(stderr, "%s was not read whole and could not be backed up (%s); not saved, the keys stay in memory\n",
+                         names[i].c_str(), why.c_str());
+            return PairSaveOutcome::FAILED;
+        }
+        state.backedUp[i] = true;
+        std::fprintf(stderr, "%s was not read whole (%s); its original was kept as %s before saving over it\n",
+                     names[i].c_str(), readProblem(read).c_str(), backup.c_str());
+    }
+
+    std::string why;
+    if (!commitPair(commitRecordName(folder, scene), targets, texts, why)) {
+        std::fprintf(stderr, "Could not save the camera path files of scene %d (%s); the keys stay in memory\n", scene,
+                     why.c_str());
+        return PairSaveOutcome::FAILED;
+    }
+    for (int i = 0; i < 2; ++i)
+        state.stamp[i] = stampOf(targets[i].resolved);
+    return PairSaveOutcome::SAVED;
+}
+
+// --- Recovery --------------------------------------------------------------------------
+
+namespace {
+
+// "<prefix><digits>.tmp" after `base`: the pid of a temporary of `base`, or -1.
+long temporaryPid(const std::string& name, const std::string& base)
+{
+    if (name.size() <= base.size() + 5 || name.compare(0, base.size(), base) != 0 || name[base.size()] != '.')
+        return -1;
+    if (name.compare(name.size() - 4, 4, ".tmp") != 0)
+        return -1;
+    const std::string digits = name.substr(base.size() + 1, name.size() - base.size() - 5);
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    return std::atol(digits.c_str());
+}
+
+// Finishes the renames of a commit record; false when it cannot be read.
+bool finishCommit(const std::string& recordName, std::string& summary)
+{
+    std::string text, why;
+    if (!readSmallFile(recordName, text, 1 << 16, why))
+        return false;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            return false;   // records are written whole: a line without its end is not one of ours
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (lines.size() != 5 || lines[0] != COMMIT_HEADER)
+        return false;
+    for (int i = 0; i < 2; ++i) {
+        const std::string& temporary = lines[static_cast<size_t>(1 + 2 * i)];
+        const std::string& target = lines[static_cast<size_t>(2 + 2 * i)];
+        if (stampOf(temporary).exists && ::rename(temporary.c_str(), target.c_str()) == 0)
+            syncDirectory(directoryOf(target));
+        summary += (i ? ", " : "") + target;
+    }
+    return true;
+}
+
+} // namespace
+
+int recoverPairFiles(const std::string& folder, int scene)
+{
+    SceneLock lock;
+    if (lock.acquire(folder, scene) != SceneLock::TAKEN)
+        return 0;   // another editor is at work on this scene, or the folder cannot be locked
+
+    int repairs = 0;
+    const std::string record = commitRecordName(folder, scene);
+    if (stampOf(record).exists) {
+        std::string summary;
+        if (finishCommit(record, summary))
+            std::fprintf(stderr, "%s: finished an interrupted save of scene %d (%s)\n", record.c_str(), scene,
+                         summary.c_str());
+        else
+            std::fprintf(stderr, "%s: not a complete commit record; removed, the old files of scene %d stay\n",
+                         record.c_str(), scene);
+        ::unlink(record.c_str());
+        ++repairs;
+    }
+
+    // Temporaries of saves that never committed, from processes that are gone.
+    const std::string bases[3] = { baseOf(positionPathName(folder, scene)), baseOf(rotationPathName(folder, scene)),
+                                   baseOf(record) };
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return repairs;
+    std::vector<std::string> leftovers;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        for (const std::string& base : bases) {
+            const long pid = temporaryPid(name, base);
+            if (pid > 0 && (pid == ::getpid() || !processRuns(pid)))
+                leftovers.push_back(name);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& name : leftovers) {
+        const std::string full = folder + "/" + name;
+        if (::unlink(full.c_str()) == 0) {
+            std::fprintf(stderr, "%s: removed the leftover of an interrupted save; the files it was for are unchanged\n",
+                         full.c_str());
+            ++repairs;
+        }
+    }
+    if (!leftovers.empty())
+        syncDirectory(folder);
+    return repairs;
+}

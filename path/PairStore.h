@@ -1,0 +1,137 @@
+// path/PairStore.h: a scene's two path files on disk, kept safe for the author.
+// Owns the disk side of editing: read reports, stamps, locks, backups, side
+// copies and the all-or-nothing pair save with its recovery. The path format
+// itself (parsing and printing) is path/CameraPath.h's. POSIX calls, no GL.
+//
+// How a pair is saved (the pair is one document):
+//   1. each target is resolved (symlinks are followed and the link is kept);
+//      a target that is not a regular file, or is read-only, is not replaced;
+//   2. a file that changed on disk since this editor read it is not replaced;
+//   3. a file that was not read whole is first copied to "<file>.bak" (or
+//      ".bak2", ".bak3", ... when taken), once per run;
+//   4. both new files are written in full as "<file>.<pid>.tmp" and synced,
+//      with the old file's permissions;
+//   5. "<folder>/pos_path<n>.txt.commit" names the two temporaries and their
+//      targets; once it is on disk the save counts as made;
+//   6. both temporaries are renamed over their targets, then the commit
+//      record is removed.
+// A crash before 5 leaves both old files (and temporaries that the next start
+// removes); after 5 the next start finishes the renames. When steps 1 or 2
+// refuse the pair's own files, or another editor holds the scene's lock, the
+// keys go to a side copy, "pos_path<n>.copy<k>.txt" with its "rot_" twin, so
+// no key is lost; every outcome is one line on stderr.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct CameraPath;
+
+// --- Limits --------------------------------------------------------------------------
+// The most keys a path may hold. The writer prints at most 47 characters per
+// number ("%f" of -FLT_MAX), so a full path in the writer's format stays
+// below MAX_PATH_FILE_BYTES, and whatever the tool saves it reads back whole.
+constexpr int32_t MAX_PATH_KEYS = 262144;
+constexpr int64_t MAX_PATH_LINE_BYTES = 3 * 47 + 3;
+constexpr int64_t MAX_PATH_FILE_BYTES = 16 + int64_t(MAX_PATH_KEYS) * MAX_PATH_LINE_BYTES;
+
+// --- Stamps --------------------------------------------------------------------------
+// Which version of a file was seen: a rename or any write changes it.
+struct FileStamp {
+    bool     exists = false;
+    uint64_t device = 0;
+    uint64_t inode  = 0;
+    int64_t  size   = 0;
+    int64_t  mtimeNs = 0;
+};
+bool operator==(const FileStamp& a, const FileStamp& b);
+inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
+
+// The stamp of the file a name leads to (symlinks followed); !exists when none.
+FileStamp stampOf(const std::string& name);
+
+// --- Read reports --------------------------------------------------------------------
+struct PathReadReport {
+    bool        opened = false;   // the file was there and could be read
+    bool        whole  = false;   // every key the count gives was read, nothing left over
+    int32_t     keysRead = 0;
+    int64_t     countGiven = 0;   // the count on the file's first line
+    int32_t     line = 0;         // 1-based line of the first problem; 0 when none
+    std::string problem;          // why not opened or not whole; empty when whole
+    FileStamp   stamp;            // of the version that was read
+};
+
+// "line 6: 'abc' is not a number; 4 of 16 keys were read", or "No such file
+// or directory". Empty when the file was read whole.
+std::string readProblem(const PathReadReport& report);
+
+// The same behind "<file>: ", as one stderr line says it.
+std::string describeRead(const std::string& file, const PathReadReport& report);
+
+// --- Per-scene state ------------------------------------------------------------------
+enum PairFile { PAIR_POSITION = 0, PAIR_ROTATION = 1 };
+
+// What an editor knows about one scene's two files.
+struct PairDiskState {
+    PathReadReport read[2];            // as last read
+    FileStamp      stamp[2];           // on disk after our last read or save
+    bool           backedUp[2] = {};   // a not-whole file has been copied aside
+    int32_t        defaultPoints = 0;  // playback defaults after the read keys (0 or 2)
+    int32_t        sideCopy = 0;       // k of "pos_path<n>.copy<k>.txt" once keys went aside
+};
+
+// --- Locks ---------------------------------------------------------------------------
+// One editor per scene and folder: an advisory lock on byte <scene> of
+// "<folder>/.vortalune.lock" (an open-file lock, so it is released when the
+// process ends, however it ends). Move-only.
+class SceneLock {
+public:
+    SceneLock() = default;
+    ~SceneLock() { release(); }
+    SceneLock(SceneLock&& other) noexcept;
+    SceneLock& operator=(SceneLock&& other) noexcept;
+    SceneLock(const SceneLock&) = delete;
+    SceneLock& operator=(const SceneLock&) = delete;
+
+    enum Result { TAKEN, BUSY, UNAVAILABLE };
+    // Takes the lock without waiting. UNAVAILABLE (with errno's reason in
+    // `why`) when the lock file cannot be opened, e.g. the folder is missing.
+    Result acquire(const std::string& folder, int scene, std::string* why = nullptr);
+    void   release();
+    bool   holds(const std::string& folder, int scene) const;
+
+private:
+    int         fd_ = -1;
+    int         scene_ = -1;
+    std::string folder_;
+};
+
+std::string lockFileName(const std::string& folder);
+
+// --- Saving ---------------------------------------------------------------------------
+enum class PairSaveOutcome {
+    SAVED,         // the pair's own files now hold the keys
+    SAVED_ASIDE,   // the keys went to the side copy named in the message
+    FAILED,        // nothing changed on disk; the keys are only in memory
+};
+
+// Saves both paths of scene `scene` in `folder` as described at the top. A
+// held `lock` for the scene is used; otherwise the lock is taken for the save.
+// Prints one line on stderr for every refusal, backup and failure.
+PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rotation, const std::string& folder,
+                               int scene, PairDiskState& state, const SceneLock* lock);
+
+// At start: finishes a save whose commit record is on disk and removes the
+// temporaries of saves that never committed (only those of processes that no
+// longer run). Skipped while another process holds the scene's lock. One line
+// per repair. Returns the number of repairs.
+int recoverPairFiles(const std::string& folder, int scene);
+
+// Copies `file` to the first free "<file>.bak", "<file>.bak2", ... and returns
+// that name; empty (with the reason in `why`) on failure.
+std::string backupFile(const std::string& file, std::string& why);
+
+// Writes `text` to `filename` through "<filename>.<pid>.tmp", synced and
+// renamed; the old file stays until the new one is whole. errno-style reason
+// in `why` on failure. Used for single files (timed paths, tools).
+bool writeFileAtomically(const std::string& filename, const std::string& text, std::string* why = nullptr);
