@@ -1,5 +1,6 @@
 // tests/authoring_e2e_test.cpp: the authoring tool driven through the real
 // program with xdotool: recording, clearing, beat marking, quitting.
+#include "path/PairStore.h"
 #include "tools/song/Song.h"
 
 #include "TestSupport.h"
@@ -18,14 +19,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Key names for xdotool, sent to the program's own window one at a time.
-std::string pendingKeys;
+// Key names for xdotool, sent to the program's own window one at a time;
+// "sleep:N" waits N seconds. One list per thread, so two tools can be driven
+// at once.
+thread_local std::string pendingKeys;
 
 void sendPendingKeys(int pid)
 {
     std::istringstream keys(pendingKeys);
     std::string key;
     while (keys >> key) {
+        if (key.rfind("sleep:", 0) == 0) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(std::atof(key.c_str() + 6)));
+            continue;
+        }
         runShell("xdotool search --sync --all --pid " + std::to_string(pid) +
                  " --name '^Vortalune$' key --window %1 " + key + " >/dev/null 2>&1");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -138,4 +145,85 @@ TEST(AuthoringTool, EscapeDuringPlaybackStopsTheSceneAndASecondOneQuits)
     ASSERT_FALSE(r.timedOut) << r.errorOutput;
     EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
     EXPECT_EQ(countBeats(r.errorOutput), 1u) << r.errorOutput;
+}
+
+// --- Keys are never lost, end to end ---------------------------------------------------
+
+TEST(AuthoringToolKeepsKeys, ATypoInTheFlightIsReportedAndBackedUpBeforeSpaceSavesOverIt)
+{
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_TRUE(display && *display);
+    TempDir dir;
+    prepareFolder(dir);
+    const fs::path pos = fs::path(dir.path()) / "data" / "pos_path4.txt";
+    std::string original = readFile(pos);
+    const int count = leadingCount(original);
+    ASSERT_GE(count, 6);
+    // Line 6 holds the fifth key; its first value becomes "abc".
+    size_t at = 0;
+    for (int line = 1; line < 6; ++line)
+        at = original.find('\n', at) + 1;
+    original.replace(at, original.find(' ', at) - at, "abc");
+    std::ofstream(pos, std::ios::binary) << original;
+
+    const ProcessResult r = runTool(dir, "space Escape", "4");
+    ASSERT_FALSE(r.timedOut) << r.errorOutput;
+    EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+    EXPECT_NE(r.errorOutput.find("data/pos_path4.txt: line 6: 'abc' is not a number; 4 of " + std::to_string(count) +
+                                 " keys were read"),
+              std::string::npos)
+        << r.errorOutput;
+    EXPECT_NE(r.errorOutput.find("its original was kept as data/pos_path4.txt.bak"), std::string::npos)
+        << r.errorOutput;
+    EXPECT_EQ(readFile(pos.string() + ".bak"), original);
+    EXPECT_EQ(leadingCount(readFile(pos)), 5);
+}
+
+namespace {
+
+struct TwoInstances {
+    ProcessResult first, second;
+};
+
+// Two tools on scene 6 of one folder: the first is started, then the second;
+// each records one key, the second quits first.
+TwoInstances runTwoInstances(const TempDir& dir)
+{
+    TwoInstances result;
+    std::thread firstRun([&] { result.first = runTool(dir, "sleep:8 space Escape", "6"); });
+    // The second starts once the first holds the scene.
+    const std::string folder = dir.path() + "/data";
+    for (int i = 0; i < 300; ++i) {
+        SceneLock probe;
+        if (probe.acquire(folder, 6) == SceneLock::BUSY)
+            break;
+        probe.release();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    result.second = runTool(dir, "space Escape", "6");
+    firstRun.join();
+    return result;
+}
+
+} // namespace
+
+TEST(AuthoringToolKeepsKeys, ASecondInstanceInTheFolderIsToldAndDoesNotOverwriteTheFirstsKeys)
+{
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_TRUE(display && *display);
+    TempDir dir;
+    prepareFolder(dir);
+    const fs::path pos = fs::path(dir.path()) / "data" / "pos_path6.txt";
+    const int count = leadingCount(readFile(pos));
+
+    const TwoInstances runs = runTwoInstances(dir);
+    ASSERT_FALSE(runs.first.timedOut || runs.second.timedOut);
+    EXPECT_EQ(runs.first.exitCode, 0) << runs.first.errorOutput;
+    EXPECT_EQ(runs.second.exitCode, 0) << runs.second.errorOutput;
+    EXPECT_NE(runs.second.errorOutput.find("another vortalune is recording scene 6 in this folder"), std::string::npos)
+        << runs.second.errorOutput;
+    EXPECT_EQ(runs.first.errorOutput.find("another vortalune"), std::string::npos) << runs.first.errorOutput;
+    EXPECT_EQ(leadingCount(readFile(pos)), count + 1) << "the first instance's key, and only it";
+    EXPECT_EQ(leadingCount(readFile(fs::path(dir.path()) / "data" / "pos_path6.copy1.txt")), count + 1)
+        << "the second instance's key is kept beside";
 }

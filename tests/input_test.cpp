@@ -10,9 +10,15 @@
 #include "path/Camera.h"
 #include "path/PathPlayer.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
 
 namespace {
 
@@ -66,6 +72,14 @@ protected:
 
     Uint8 keys[SDLK_LAST];
 };
+
+std::string readFile(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 } // namespace
 
@@ -223,4 +237,46 @@ TEST_F(Input, TheShowOnlyHearsEscapeBeatAndClose)
     quit.type = SDL_QUIT;
     handleEvent(quit);
     EXPECT_TRUE(quitRequested);
+}
+
+// --- The camera stays finite, and so do the keys ---------------------------------------
+
+TEST_F(Input, SpeedDoublingStopsAtTheCeilingAndWalkingStaysFinite)
+{
+    for (int i = 0; i < 130; ++i)
+        press(SDLK_9);
+    EXPECT_FLOAT_EQ(moveSpeed, MOVE_SPEED_CEILING);
+    press(SDLK_PLUS);
+    EXPECT_FLOAT_EQ(moveSpeed, MOVE_SPEED_CEILING);
+    // An hour of walking forward and up at the top speed.
+    keys[SDLK_w] = keys[SDLK_f] = 1;
+    for (int i = 0; i < 60; ++i)
+        updateFrameWithKeys(60.0f, keys);
+    for (int a = 0; a < 3; ++a)
+        EXPECT_TRUE(std::isfinite(camera.position[a])) << a;
+    press(SDLK_MINUS);
+    EXPECT_FLOAT_EQ(moveSpeed, MOVE_SPEED_CEILING * 0.5f);
+}
+
+TEST_F(Input, APoseThatIsNotFiniteIsNeverRecorded)
+{
+    TempDir dir;
+    const std::string oldFolder = pathPlayer.paths.folder;
+    testing::internal::CaptureStderr();
+    loadAllPaths(pathPlayer.paths, dir.path());
+    clearPair(pathPlayer.paths, 3);
+    press(SDLK_SPACE);   // a sane key at the origin
+    const float inf = std::numeric_limits<float>::infinity();
+    setTarget(camera, Float3(0, 10, 0), Float3(inf, 0, -inf), 0.0f, CAMERA_HOLD, 0.0f);
+    updateCamera(camera, 0.0f);
+    press(SDLK_SPACE);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("The camera's pose is not finite; no key was recorded"), std::string::npos) << err;
+    EXPECT_EQ(pathPlayer.paths.pairs[3].position.points.size(), 1u);
+    EXPECT_EQ(readFile(dir.path() + "/pos_path3.txt"), "1\n0.000000 0.000000 0.000000\n");
+    for (int a = 0; a < 3; ++a)
+        EXPECT_EQ(camera.position[a], 0.0f) << "back on the flight's last key";
+    testing::internal::CaptureStderr();
+    loadAllPaths(pathPlayer.paths, oldFolder);
+    testing::internal::GetCapturedStderr();
 }
