@@ -175,7 +175,7 @@ bool readBoundedFile(const std::string& filename, int64_t limit, std::string& te
         ::close(fd);
         return false;
     }
-    stamp = stampOf(filename);
+    stamp = stampOfOpenFile(fd);
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);

@@ -138,6 +138,14 @@ FileStamp stampOf(const std::string& name)
     return stampFromStat(st);
 }
 
+FileStamp stampOfOpenFile(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return FileStamp();
+    return stampFromStat(st);
+}
+
 std::string readProblem(const PathReadReport& report)
 {
     if (report.opened && report.whole)
@@ -328,23 +336,54 @@ bool writeTemporary(const std::string& target, const struct stat* old, const std
 
 std::string backupFile(const std::string& file, std::string& why)
 {
-    std::string text;
-    if (!readSmallFile(file, text, MAX_PATH_FILE_BYTES * 4, why))
-        return std::string();
+    const int in = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
-    const mode_t mode = ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0666;
-    for (int k = 1; k < 1000; ++k) {
-        const std::string name = file + (k == 1 ? ".bak" : ".bak" + std::to_string(k));
-        int openError = 0;
-        if (createSynced(name, text, mode | S_IRUSR | S_IWUSR, why, &openError)) {
-            syncDirectory(directoryOf(name));
-            return name;
-        }
-        if (openError != EEXIST)
-            return std::string();
+    if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = file + ": " + (in < 0 ? errnoText(errno) : std::string("not a regular file"));
+        if (in >= 0)
+            ::close(in);
+        return std::string();
     }
-    why = file + ": no free backup name";
-    return std::string();
+    std::string name;
+    int out = -1;
+    for (int k = 1; k < 1000 && out < 0; ++k) {
+        name = file + (k == 1 ? ".bak" : ".bak" + std::to_string(k));
+        out = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, (st.st_mode & 0777) | S_IRUSR | S_IWUSR);
+        if (out < 0 && errno != EEXIST)
+            break;
+    }
+    if (out < 0) {
+        why = name + ": " + errnoText(errno);
+        ::close(in);
+        return std::string();
+    }
+    // Copied in pieces: a file of any size costs one buffer.
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        if (!writeAll(out, buffer, static_cast<size_t>(got))) {
+            ok = false;
+            break;
+        }
+    }
+    const int error = errno;
+    ok = ::fsync(out) == 0 && ok;
+    ok = ::close(out) == 0 && ok;
+    ::close(in);
+    if (!ok) {
+        why = name + ": " + errnoText(error);
+        ::unlink(name.c_str());
+        return std::string();
+    }
+    syncDirectory(directoryOf(name));
+    return name;
 }
 
 bool writeFileAtomically(const std::string& filename, const std::string& text, std::string* why)

@@ -50,6 +50,9 @@ inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b
 // The stamp of the file a name leads to (symlinks followed); !exists when none.
 FileStamp stampOf(const std::string& name);
 
+// The stamp of an open file (the version being read).
+FileStamp stampOfOpenFile(int fd);
+
 // --- Read reports --------------------------------------------------------------------
 struct PathReadReport {
     bool        opened = false;   // the file was there and could be read
