@@ -185,6 +185,18 @@ void shutdown()
 
 int runDemo(int argc, char** argv)
 {
+    // The command line is checked before anything else, so a refused one
+    // opens no window and writes nothing.
+    const CommandLine line = parseCommandLine(argc, argv);
+    if (line.request == COMMAND_LINE_HELP) {
+        std::fputs(VORTALUNE_USAGE, stdout);
+        std::fputs(VORTALUNE_HELP, stdout);
+        return 0;
+    }
+    if (line.request == COMMAND_LINE_BAD) {
+        std::fprintf(stderr, "vortalune: %s\n%s", line.reason.c_str(), VORTALUNE_USAGE);
+        return EXIT_USAGE;
+    }
     applyCommandLineMode(argc, appSettings);
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -196,15 +208,14 @@ int runDemo(int argc, char** argv)
     loadAssets();
     startTicks = SDL_GetTicks();
 
-    if (argc < 2) {
+    if (line.request == COMMAND_LINE_SHOW) {
         startPath(pathPlayer, FIRST_SCENE);   // the music plays from its beginning
     } else {
         // The music moves to the start of the chosen scene.
-        const int scene = std::atoi(argv[1]);
         // The tool records into this scene's pair: one editor per scene and folder.
-        beginEditing(pathPlayer.paths, scene);
-        startPath(pathPlayer, scene);
-        seekMusic(0, startPositionSum(scene, pathPlayer.paths.pathDurations));
+        beginEditing(pathPlayer.paths, line.scene);
+        startPath(pathPlayer, line.scene);
+        seekMusic(0, startPositionSum(line.scene, pathPlayer.paths.pathDurations));
     }
 
     runFrameLoop();

@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 
 #include <cstdio>
+#include <cstring>
 
 bool    quitRequested   = false;
 int32_t renderFlags     = 0;
@@ -15,6 +16,68 @@ uint8_t assertCheck(int condition, const char* details, int line, const char* fi
     if (low == 0)
         std::fprintf(stderr, "ASSERT FAILED.  File: %s. Line: %d. Details: %s\n", file, line, details);
     return low;
+}
+
+const char* const VORTALUNE_USAGE =
+    "usage: vortalune [SCENE]\n";
+
+const char* const VORTALUNE_HELP =
+    "  (no argument)  the show: 1024x768 full-screen from the start of the track;\n"
+    "                 it ends with the show or on Escape\n"
+    "  SCENE          the authoring tool: 800x600 windowed; scene SCENE (0..10) plays\n"
+    "                 with the music moved to its start, then the free camera takes over\n"
+    "                 (scene 0 has no flight: straight to the free camera)\n"
+    "  -h, --help     print this and exit\n"
+    "Run it from the project folder: it reads data/ and settings.ini there.\n";
+
+namespace {
+
+bool isHelpOption(const char* text)
+{
+    return std::strcmp(text, "--help") == 0 || std::strcmp(text, "-h") == 0;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(int argc, const char* const* argv)
+{
+    CommandLine line;
+    for (int i = 1; i < argc; ++i) {
+        if (isHelpOption(argv[i])) {
+            line.request = COMMAND_LINE_HELP;
+            return line;
+        }
+    }
+    if (argc < 2)
+        return line;   // the show
+    line.request = COMMAND_LINE_BAD;
+    if (argc > 2) {
+        line.reason = "takes at most one argument (a scene number 0.." + std::to_string(SCENE_ENTRIES - 1) +
+                      "), got " + std::to_string(argc - 1);
+        return line;
+    }
+    const char* text = argv[1];
+    if (text[0] == '-' && !(text[1] >= '0' && text[1] <= '9')) {
+        line.reason = std::string("unknown option '") + text + "'";
+        return line;
+    }
+    // Digits only, and stop counting once past the last scene so a long
+    // number cannot overflow.
+    int scene = 0;
+    bool digits = text[0] != '\0';
+    for (const char* c = text; *c && digits; ++c) {
+        digits = *c >= '0' && *c <= '9';
+        if (digits && scene < SCENE_ENTRIES)
+            scene = scene * 10 + (*c - '0');
+    }
+    if (!digits || scene >= SCENE_ENTRIES) {
+        line.reason = std::string("the scene must be a whole number 0..") + std::to_string(SCENE_ENTRIES - 1) +
+                      ", not '" + text + "'";
+        return line;
+    }
+    line.request = COMMAND_LINE_SCENE;
+    line.scene = scene;
+    return line;
 }
 
 void applyCommandLineMode(int argc, AppSettings& settings)

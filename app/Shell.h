@@ -1,9 +1,11 @@
 // app/Shell.h: the application shell's globals and the pieces of the entry
 // point and frame loop that can run without a window: the consistency check,
-// the display-mode choice, the start-position sum and the frame clock.
+// the command line, the display-mode choice, the start-position sum and the
+// frame clock.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct AppSettings;
 
@@ -26,6 +28,33 @@ extern float   framesPerSecond;   // rate of one sampled frame, shown in the cap
 // stderr when the condition's low byte is 0. Never stops the program.
 // Returns the condition's low byte.
 uint8_t assertCheck(int condition, const char* details, int line, const char* file);
+
+// --- Command line --------------------------------------------------------------------
+// The program takes nothing (the show), one scene number 0..10 (the authoring
+// tool from that scene), or --help / -h. Everything else is refused before any
+// window opens.
+constexpr int EXIT_USAGE = 2;   // exit code of a refused command line
+
+enum CommandLineRequest {
+    COMMAND_LINE_SHOW,    // no argument
+    COMMAND_LINE_SCENE,   // one scene number; CommandLine::scene holds it
+    COMMAND_LINE_HELP,    // --help or -h anywhere: usage and help on stdout, exit 0
+    COMMAND_LINE_BAD,     // CommandLine::reason says why: reason and usage on stderr, exit EXIT_USAGE
+};
+
+struct CommandLine {
+    CommandLineRequest request = COMMAND_LINE_SHOW;
+    int                scene   = 0;    // 0 .. SCENE_ENTRIES - 1 with COMMAND_LINE_SCENE
+    std::string        reason;         // one line, without the program's name; empty unless BAD
+};
+
+extern const char* const VORTALUNE_USAGE;   // the "usage:" line, ends with a newline
+extern const char* const VORTALUNE_HELP;    // what follows it for --help: the arguments, lines ending with newlines
+
+// Reads argv[1 .. argc - 1]. A scene is a whole number written with digits
+// only (no sign, no spaces, nothing after it) from 0 to 10; more than one
+// argument is refused.
+CommandLine parseCommandLine(int argc, const char* const* argv);
 
 // --- Display mode ----------------------------------------------------------------------
 // Resets the settings to their defaults and writes the mode of the command line:

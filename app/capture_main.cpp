@@ -72,9 +72,30 @@ const char* const USAGE =
     "                         [--every K] [--out DIR] [--seed S]\n"
     "                         [--video FILE.mp4] [--contact-sheet FILE.png]\n";
 
+const char* const HELP =
+    "Plays the show on a virtual music clock and writes what it renders; run it\n"
+    "from the project folder (it reads data/). Frame k sits at track fraction\n"
+    "k / (fps x track seconds).\n"
+    "  --fps N              frames per second of the clock, 1..1000 (60)\n"
+    "  --size WxH           window size, each side 1..8192 (1024x768)\n"
+    "  --scene N            only scene N (1..10)\n"
+    "  --from F --to F      only the frames whose fraction is in [F, T), 0..1\n"
+    "  --every K            every K-th frame (1)\n"
+    "  --out DIR            PNG frames, frames.txt and audio.wav into DIR (capture)\n"
+    "  --seed S             random seed, 0..2147483647 (1)\n"
+    "  --video FILE.mp4     an MP4 through ffmpeg instead of PNG frames\n"
+    "  --contact-sheet FILE.png  the first frame, the middle of each scene, the last\n"
+    "  -h, --help           print this and exit\n";
+
+bool isHelpOption(const std::string& a)
+{
+    return a == "--help" || a == "-h";
+}
+
+// Whole numbers are written with digits only: no sign, no spaces.
 bool parseInt(const char* text, long low, long high, int& value)
 {
-    if (!text || !*text)
+    if (!text || !(*text >= '0' && *text <= '9'))
         return false;
     char* end = nullptr;
     errno = 0;
@@ -87,7 +108,7 @@ bool parseInt(const char* text, long low, long high, int& value)
 
 bool parseFraction(const char* text, double& value)
 {
-    if (!text || !*text)
+    if (!text || !((*text >= '0' && *text <= '9') || *text == '.'))
         return false;
     char* end = nullptr;
     const double v = std::strtod(text, &end);
@@ -186,12 +207,22 @@ std::string parseOptions(int argc, char** argv, CaptureOptions& o)
             error = "unknown option " + a;
         if (!error.empty())
             return error;
-        if (a == "--out")
+        if (a == "--out" || a == "--video" || a == "--contact-sheet") {
+            // An empty name would quietly mean "not given" or the working
+            // folder; a leading '-' is an option swallowed as a name (and
+            // ffmpeg would read it as one of its own).
+            if (!*v)
+                return a + ": the name is empty";
+            if (*v == '-')
+                return a + " " + v + ": a name must not start with '-'";
+        }
+        if (a == "--out") {
             o.out = v;
-        else if (a == "--video")
+        } else if (a == "--video") {
             o.video = v;
-        else if (a == "--contact-sheet")
+        } else if (a == "--contact-sheet") {
             o.contactSheet = v;
+        }
     }
     o.rangeGiven = fromGiven || toGiven;
     if (o.scene != 0 && o.rangeGiven)
@@ -392,11 +423,18 @@ struct VirtualClock {
     }
 };
 
+// The progress line on stderr, rewritten in place. Each count is shown once:
+// frames rendered without finishing one (the contact sheet's run-out, the
+// frames skipped by --every) print nothing, so the line stops once the last
+// frame is done.
 class Progress {
 public:
     explicit Progress(long total) : total_(total), start_(std::chrono::steady_clock::now()) {}
     void show(long done)
     {
+        if (done == shown_)
+            return;
+        shown_ = done;
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         const double rate = seconds > 0.0 ? done / seconds : 0.0;
@@ -408,6 +446,7 @@ public:
 
 private:
     long total_;
+    long shown_ = -1;
     std::chrono::steady_clock::time_point start_;
 };
 
@@ -579,7 +618,8 @@ int run(const CaptureOptions& o)
                 }
             }
             if (k >= tailStart) {
-                written += lastFrameIndex < 0;   // the last cell counts once
+                // Candidates for the last cell: the latest one wins, and the
+                // cell counts as done once the run-out is over.
                 lastFrame = std::move(frame);
                 lastFrameIndex = k;
             }
@@ -601,6 +641,10 @@ int run(const CaptureOptions& o)
                          pathPlayer.pathIndex);
             ++written;
         }
+        progress.show(written);
+    }
+    if (sheetMode && lastFrameIndex >= 0) {
+        ++written;   // the last cell
         progress.show(written);
     }
     progress.finish();
@@ -646,6 +690,12 @@ int run(const CaptureOptions& o)
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i) {
+        if (isHelpOption(argv[i])) {
+            std::printf("%s%s", USAGE, HELP);
+            return 0;
+        }
+    }
     CaptureOptions options;
     const std::string error = parseOptions(argc, argv, options);
     if (!error.empty()) {

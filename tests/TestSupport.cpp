@@ -33,6 +33,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     int errPipe[2];
     if (pipe(errPipe) != 0)
         return result;
+    int outPipe[2] = { -1, -1 };
+    if (options.captureOutput && pipe(outPipe) != 0) {
+        close(errPipe[0]);
+        close(errPipe[1]);
+        return result;
+    }
 
     const pid_t pid = fork();
     if (pid < 0)
@@ -45,6 +51,11 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         if (devNull >= 0) {
             dup2(devNull, 0);
             dup2(devNull, 1);
+        }
+        if (outPipe[1] >= 0) {
+            dup2(outPipe[1], 1);
+            close(outPipe[0]);
+            close(outPipe[1]);
         }
         if (chdir(options.workDir.c_str()) != 0)
             _exit(126);
@@ -77,15 +88,25 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     }
     close(errPipe[1]);
     fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
+    if (outPipe[0] >= 0) {
+        close(outPipe[1]);
+        fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
+    }
+    // Drains both pipes so a chatty child never blocks on a full one.
+    auto drain = [&](char* buffer, size_t size) {
+        ssize_t got;
+        while ((got = read(errPipe[0], buffer, size)) > 0)
+            result.errorOutput.append(buffer, static_cast<size_t>(got));
+        while (outPipe[0] >= 0 && (got = read(outPipe[0], buffer, size)) > 0)
+            result.output.append(buffer, static_cast<size_t>(got));
+    };
 
     const auto start = std::chrono::steady_clock::now();
     bool called = options.whileRunning == nullptr;
     int status = 0;
     char buffer[4096];
     for (;;) {
-        ssize_t got;
-        while ((got = read(errPipe[0], buffer, sizeof buffer)) > 0)
-            result.errorOutput.append(buffer, static_cast<size_t>(got));
+        drain(buffer, sizeof buffer);
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid)
             break;
@@ -102,10 +123,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ssize_t got;
-    while ((got = read(errPipe[0], buffer, sizeof buffer)) > 0)
-        result.errorOutput.append(buffer, static_cast<size_t>(got));
+    drain(buffer, sizeof buffer);
     close(errPipe[0]);
+    if (outPipe[0] >= 0)
+        close(outPipe[0]);
     if (!result.timedOut && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     return result;

@@ -22,6 +22,7 @@ struct ProcessResult {
     int         exitCode = -1;   // -1 when killed or not started
     bool        timedOut = false;
     std::string errorOutput;     // what the child wrote on stderr
+    std::string output;          // what it wrote on stdout, with ProcessOptions::captureOutput
 };
 
 // Runs argv in `workDir` with extra environment entries ("NAME=value"; an entry
@@ -34,6 +35,7 @@ struct ProcessOptions {
     double                   timeoutSeconds = 60.0;
     double                   delaySeconds = 0.0;
     void (*whileRunning)(int pid) = nullptr;
+    bool captureOutput = false;   // keep stdout in ProcessResult::output (else it goes to /dev/null)
 };
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
 

@@ -119,6 +119,19 @@ std::set<std::string> listFolder(const std::string& dir)
     return names;
 }
 
+// The counts of the progress lines ("\rframes N / TOTAL ...") in order.
+std::vector<long> progressCounts(const std::string& errors, long& total)
+{
+    std::vector<long> counts;
+    total = -1;
+    for (size_t at = errors.find("\rframes "); at != std::string::npos; at = errors.find("\rframes ", at + 1)) {
+        long done = -1;
+        if (std::sscanf(errors.c_str() + at, "\rframes %ld / %ld", &done, &total) == 2)
+            counts.push_back(done);
+    }
+    return counts;
+}
+
 uint32_t readLe32(const std::vector<uint8_t>& b, size_t at)
 {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
@@ -238,6 +251,16 @@ TEST_F(CaptureEndToEnd, ContactSheetHasTwelveLabelledCellsOnlyTheOpeningBlack)
     const ProcessResult r =
         runCapture({ "--fps", "10", "--size", "160x120", "--contact-sheet", sheet }, data());
     ASSERT_EQ(r.exitCode, 0) << r.errorOutput;
+
+    // The progress line counts each cell once and stops at the last one, even
+    // though the run-out before the show's last frame renders several frames.
+    long total = 0;
+    const std::vector<long> counts = progressCounts(r.errorOutput, total);
+    EXPECT_EQ(total, 12);
+    ASSERT_FALSE(counts.empty()) << r.errorOutput;
+    EXPECT_EQ(counts.back(), 12) << r.errorOutput;
+    for (size_t i = 1; i < counts.size(); ++i)
+        EXPECT_GT(counts[i], counts[i - 1]) << "progress line " << i << " repeats or goes back: " << r.errorOutput;
 
     // Four columns by three rows of 160x120 cells, a 24-pixel label strip under
     // each, 8-pixel gaps.

@@ -54,7 +54,7 @@ TEST(EndToEnd, ShowWithoutAssetsOpensRunsAndEndsByItself)
     EXPECT_EQ(r.errorOutput.find("Couldn't"), std::string::npos) << r.errorOutput;
 }
 
-TEST(EndToEnd, AuthoringToolPastLastSceneWaitsForEscape)
+TEST(EndToEnd, AuthoringToolInSceneZeroWaitsForEscape)
 {
     ASSERT_TRUE(haveDisplay());
     TempDir dir;
@@ -64,15 +64,16 @@ TEST(EndToEnd, AuthoringToolPastLastSceneWaitsForEscape)
     options.delaySeconds = 1.5;
     options.timeoutSeconds = 60.0;
 
-    // Without a key it keeps running: killed by the timeout.
+    // Scene 0 has no flight: the free camera takes over at once. Without a key
+    // it keeps running: killed by the timeout.
     options.timeoutSeconds = 3.0;
-    const ProcessResult idle = runOnDisplay({ VORTALUNE_BINARY, "11" }, options);
+    const ProcessResult idle = runOnDisplay({ VORTALUNE_BINARY, "0" }, options);
     EXPECT_TRUE(idle.timedOut) << "the free camera must not end by itself; exit " << idle.exitCode << ": "
                                << idle.errorOutput;
 
     options.timeoutSeconds = 60.0;
     options.whileRunning = sendEscape;
-    const ProcessResult r = runOnDisplay({ VORTALUNE_BINARY, "11" }, options);
+    const ProcessResult r = runOnDisplay({ VORTALUNE_BINARY, "0" }, options);
     EXPECT_FALSE(r.timedOut) << "Escape did not end the program";
     EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
 }

@@ -204,12 +204,12 @@ TEST(IsomeshScene, RejectsBadScenesAndTimes)
     options.workDir = dir.path();
     for (const char* scene : { "0", "11", "-1", "x", "3x", "" }) {
         const ProcessResult r = runProcess({ ISOMESH, "--scene", scene, "--time", "1", "x.ply" }, options);
-        EXPECT_EQ(r.exitCode, 1) << scene;
+        EXPECT_EQ(r.exitCode, 2) << scene;
         EXPECT_NE(r.errorOutput.find("is not a number 1..10"), std::string::npos) << r.errorOutput;
     }
     for (const char* time : { "-1", "nan", "inf", "3601", "1s" }) {
         const ProcessResult r = runProcess({ ISOMESH, "--scene", "3", "--time", time, "x.ply" }, options);
-        EXPECT_EQ(r.exitCode, 1) << time;
+        EXPECT_EQ(r.exitCode, 2) << time;
         EXPECT_NE(r.errorOutput.find("seconds 0..3600"), std::string::npos) << r.errorOutput;
     }
     ProcessResult r = runProcess({ ISOMESH, "--scene", "3", "x.ply" }, options);

@@ -201,7 +201,7 @@ TEST(IsomeshTool, RejectsBadInputWithoutCrashing)
     EXPECT_NE(r.errorOutput.find("bad.txt: line 2: ball needs 8 numbers"), std::string::npos) << r.errorOutput;
 
     r = runProcess({ ISOMESH, "good.txt", "ten", "x.ply" }, options);
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.errorOutput.find("LEVEL 'ten'"), std::string::npos) << r.errorOutput;
 
     r = runProcess({ ISOMESH, "good.txt" }, options);

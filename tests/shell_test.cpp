@@ -1,11 +1,13 @@
-// tests/shell_test.cpp: consistency check, command-line mode, start position,
-// frame clock.
+// tests/shell_test.cpp: consistency check, command line and its mode, start
+// position, frame clock.
 #include "app/Settings.h"
 #include "app/Shell.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 TEST(Shell, AssertCheckPrintsOnlyOnZeroLowByte)
 {
@@ -24,6 +26,82 @@ TEST(Shell, AssertCheckPrintsOnlyOnZeroLowByte)
     EXPECT_EQ(assertCheck(0x100, "high bits only", 3, "y"), 0);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Line: 3."), std::string::npos);
 }
+
+namespace {
+
+// parseCommandLine over "vortalune" and `args`.
+CommandLine parseArguments(const std::vector<std::string>& args)
+{
+    std::vector<const char*> argv = { "vortalune" };
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    return parseCommandLine(static_cast<int>(argv.size()) - 1, argv.data());
+}
+
+} // namespace
+
+TEST(Shell, CommandLineTakesNothingOrOneSceneNumber)
+{
+    const CommandLine show = parseArguments({});
+    EXPECT_EQ(show.request, COMMAND_LINE_SHOW);
+    EXPECT_TRUE(show.reason.empty());
+
+    for (int scene = 0; scene < SCENE_ENTRIES; ++scene) {
+        const CommandLine line = parseArguments({ std::to_string(scene) });
+        EXPECT_EQ(line.request, COMMAND_LINE_SCENE) << scene << ": " << line.reason;
+        EXPECT_EQ(line.scene, scene);
+        EXPECT_TRUE(line.reason.empty());
+    }
+    const CommandLine padded = parseArguments({ "007" });   // leading zeros are still digits only
+    EXPECT_EQ(padded.request, COMMAND_LINE_SCENE);
+    EXPECT_EQ(padded.scene, 7);
+}
+
+TEST(Shell, CommandLineHelpWinsWherever)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             { "--help" }, { "-h" }, { "3", "--help" }, { "text", "-h" }, { "--help", "99" } }) {
+        const CommandLine line = parseArguments(args);
+        EXPECT_EQ(line.request, COMMAND_LINE_HELP) << args[0];
+        EXPECT_TRUE(line.reason.empty());
+    }
+    EXPECT_EQ(std::string(VORTALUNE_USAGE), "usage: vortalune [SCENE]\n");
+    EXPECT_NE(std::string(VORTALUNE_HELP).find("--help"), std::string::npos);
+    EXPECT_EQ(std::string(VORTALUNE_HELP).back(), '\n');
+}
+
+struct RefusedLine {
+    std::vector<std::string> args;
+    const char*              reason;   // expected part of the one-line reason
+};
+
+class ShellRefusedCommandLine : public ::testing::TestWithParam<RefusedLine> {};
+
+TEST_P(ShellRefusedCommandLine, IsBadWithOneLineReason)
+{
+    const CommandLine line = parseArguments(GetParam().args);
+    EXPECT_EQ(line.request, COMMAND_LINE_BAD);
+    EXPECT_NE(line.reason.find(GetParam().reason), std::string::npos) << line.reason;
+    EXPECT_EQ(line.reason.find('\n'), std::string::npos) << "one line: " << line.reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shell, ShellRefusedCommandLine,
+    ::testing::Values(RefusedLine{ { "text" }, "whole number 0..10, not 'text'" },
+                      RefusedLine{ { "-1" }, "not '-1'" },
+                      RefusedLine{ { "11" }, "not '11'" },
+                      RefusedLine{ { "99999999999" }, "not '99999999999'" },
+                      RefusedLine{ { "99999999999999999999999999" }, "not '99999999999999999999999999'" },
+                      RefusedLine{ { "4x" }, "not '4x'" },
+                      RefusedLine{ { "" }, "not ''" },
+                      RefusedLine{ { " 4" }, "not ' 4'" },
+                      RefusedLine{ { "+4" }, "not '+4'" },
+                      RefusedLine{ { "4.0" }, "not '4.0'" },
+                      RefusedLine{ { "--fullscreen" }, "unknown option '--fullscreen'" },
+                      RefusedLine{ { "-" }, "unknown option '-'" },
+                      RefusedLine{ { "3", "4" }, "at most one argument" },
+                      RefusedLine{ { "3", "" }, "at most one argument" }));
 
 TEST(Shell, CommandLineChoosesShowOrAuthoringMode)
 {

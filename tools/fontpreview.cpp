@@ -3,6 +3,7 @@
 // looking at the font as the audience sees it.
 //
 //   fontpreview <data-dir> <out.png>
+//   fontpreview --help
 //
 // Needs a display (Xvfb will do). The top half is the caption as the show
 // draws it (colour 0.3, 0.2, 0.8 over black), at 12 x 16 pixels per glyph
@@ -12,6 +13,7 @@
 #include "app/Font.h"
 #include "gfx/PngFile.h"
 #include "gfx/Texture.h"
+#include "tools/ToolArgs.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -24,6 +26,14 @@ namespace {
 
 constexpr int WIDTH = 1024;
 constexpr int HEIGHT = 768;
+const char* const USAGE =
+    "usage: fontpreview <data-dir> <out.png>\n";
+const char* const HELP =
+    "  draws the caption line with the font of <data-dir> (font.png, font_mask.png,\n"
+    "  vortalune.png) at the show's two sizes and saves the window as <out.png>;\n"
+    "  needs a display (Xvfb will do)\n"
+    "  -h, --help   print this and exit\n";
+
 constexpr const char* CAPTION = "\"Mirrow\" Demo by: Quindle (quindle.example).    FPS: 60.00";
 
 void texturedQuad(uint32_t name, float x0, float y0, float x1, float y1)
@@ -46,9 +56,14 @@ void texturedQuad(uint32_t name, float x0, float y0, float x1, float y1)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: fontpreview <data-dir> <out.png>\n");
-        return 2;
+    if (wantsHelp(argc, argv))
+        return printHelp(USAGE, HELP);
+    if (argc != 3)
+        return refuseCommandLine("fontpreview", "needs two arguments, the data folder and the PNG to write", USAGE);
+    for (const std::string& problem :
+         { fileArgumentProblem("the data folder", argv[1]), fileArgumentProblem("the PNG file name", argv[2]) }) {
+        if (!problem.empty())
+            return refuseCommandLine("fontpreview", problem, USAGE);
     }
     const std::string dir = argv[1];
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {

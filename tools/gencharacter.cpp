@@ -1,16 +1,24 @@
 // tools/gencharacter.cpp: writes the demo's character, "ovrin.mdl" (with its
 // texture and group files when the model uses them), and its skin
 // "ovrin_tex.png" into the given folder. Deterministic.
-// Usage: gencharacter <data-dir>
+// Usage: gencharacter <data-dir>   (or --help)
 #include "gfx/PngFile.h"
 #include "model/OvrinCharacter.h"
 #include "model/hl.h"
+#include "tools/ToolArgs.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
+
+const char* const USAGE =
+    "usage: gencharacter <data-dir>\n";
+const char* const HELP =
+    "  writes the character model ovrin.mdl (with its texture and group files\n"
+    "  when it uses them) and its skin ovrin_tex.png into <data-dir>\n"
+    "  -h, --help   print this and exit\n";
 
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
 {
@@ -25,10 +33,13 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: gencharacter <data-dir>\n");
-        return 2;
-    }
+    if (wantsHelp(argc, argv))
+        return printHelp(USAGE, HELP);
+    if (argc != 2)
+        return refuseCommandLine("gencharacter", "needs exactly one argument, the data folder", USAGE);
+    const std::string problem = fileArgumentProblem("the data folder", argv[1]);
+    if (!problem.empty())
+        return refuseCommandLine("gencharacter", problem, USAGE);
     const std::string dir = argv[1];
     const std::string modelPath = dir + "/ovrin.mdl";
     const StudioFiles files = writeStudioModel(buildOvrinModel());

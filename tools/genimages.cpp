@@ -1,6 +1,7 @@
 // tools/genimages.cpp: writes the demo's images into a data folder.
 //
 //   genimages <data-dir>
+//   genimages --help
 //
 // Everything is computed from fixed numbers: the same build writes the same
 // bytes on every run (no clock, no random seed, no system state but the
@@ -25,6 +26,7 @@
 //   --- Tiles ---
 //   --- Entry ---
 #include "gfx/PngFile.h"
+#include "tools/ToolArgs.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -764,12 +766,26 @@ bool makeSprite(const std::string& dir)
 
 // --- Entry --------------------------------------------------------------------------
 
+namespace {
+
+const char* const USAGE =
+    "usage: genimages <data-dir>\n";
+const char* const HELP =
+    "  writes the demo's images (font, title card, credits, sky, pastel, bumpy,\n"
+    "  sprite) into <data-dir>, made when missing; the same bytes on every run\n"
+    "  -h, --help   print this and exit\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: genimages <data-dir>\n");
-        return 2;
-    }
+    if (wantsHelp(argc, argv))
+        return printHelp(USAGE, HELP);
+    if (argc != 2)
+        return refuseCommandLine("genimages", "needs exactly one argument, the data folder", USAGE);
+    const std::string problem = fileArgumentProblem("the data folder", argv[1]);
+    if (!problem.empty())
+        return refuseCommandLine("genimages", problem, USAGE);
     const std::string dir = argv[1];
     std::error_code ignored;
     std::filesystem::create_directories(dir, ignored);   // a missing folder is made; a bad one fails on writing

@@ -2,7 +2,7 @@
 // "pos_path10.txt", "rot_path1.txt" .. "rot_path10.txt" and "paths.tms", into
 // a folder (default "data").
 //
-// Usage: genpaths [folder]
+// Usage: genpaths [folder]   (or --help)
 //
 // The files are committed and then edited with the authoring tool, so this is
 // run by hand to start the flights afresh, never by the build.
@@ -21,6 +21,7 @@
 // with the sky cube the eye must stay inside the cube. It prints one line per
 // scene and exits 1 if a check fails.
 #include "path/CameraPath.h"
+#include "tools/ToolArgs.h"
 
 #include <cmath>
 #include <cstdio>
@@ -302,10 +303,27 @@ bool buildScene(int scene, const std::string& folder, CameraPath& positionOut)
     return ok;
 }
 
+const char* const USAGE =
+    "usage: genpaths [folder]\n";
+const char* const HELP =
+    "  writes the show's camera flights pos_path1.txt .. pos_path10.txt,\n"
+    "  rot_path1.txt .. rot_path10.txt and paths.tms into folder (default data),\n"
+    "  replacing the recorded ones, and checks each flight\n"
+    "  -h, --help   print this and exit\n";
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (wantsHelp(argc, argv))
+        return printHelp(USAGE, HELP);
+    if (argc > 2)
+        return refuseCommandLine("genpaths", "takes at most one argument, the folder", USAGE);
+    if (argc == 2) {
+        const std::string problem = fileArgumentProblem("the folder", argv[1]);
+        if (!problem.empty())
+            return refuseCommandLine("genpaths", problem, USAGE);
+    }
     const std::string folder = argc > 1 ? argv[1] : "data";
     bool ok = true;
     std::vector<CameraPath> timed;

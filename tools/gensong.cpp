@@ -5,13 +5,16 @@
 //                                seconds A to B of the track as a WAV file, for listening
 //                                (only one instrument, by its name, when given)
 //   gensong --plan               only the tempo map and the scene boundaries
+//   gensong --help               the usage
 //
 // Always prints the tempo map, every scene boundary and the bar line it lands
 // on. Fails (exit 1) when a boundary misses its bar line by more than 2 ms,
 // when the track clips or when it falls silent for over a second before the
-// last chord.
+// last chord. A refused command line (exit 2) writes nothing.
+#include "tools/ToolArgs.h"
 #include "tools/song/Song.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -46,37 +49,103 @@ bool printPlan(const song::Song& s)
     return ok;
 }
 
-int usage()
+const char* const USAGE =
+    "usage: gensong OUT.ogg\n"
+    "       gensong --wav OUT.wav FROM TO [INSTRUMENT]\n"
+    "       gensong --plan\n";
+const char* const HELP =
+    "  OUT.ogg      render the whole track, check it and encode it (Vorbis)\n"
+    "  --wav        seconds FROM to TO of the track as a WAV file, only INSTRUMENT\n"
+    "               when given (kick, snare, closed hat, open hat, shaker, crash,\n"
+    "               impact, riser, bass, pad, pluck, lead, bell)\n"
+    "  --plan       print the tempo map and the scene boundaries only\n"
+    "  -h, --help   print this and exit\n";
+
+int refuse(const std::string& reason)
 {
-    std::fprintf(stderr, "usage: gensong OUT.ogg | gensong --wav OUT.wav FROM TO [INSTRUMENT] | gensong --plan\n");
-    return 2;
+    return refuseCommandLine("gensong", reason, USAGE);
+}
+
+// Index into song::INSTRUMENT_NAMES, or -1.
+int instrumentIndex(const char* name)
+{
+    for (size_t i = 0; i < std::size(song::INSTRUMENT_NAMES); ++i)
+        if (std::strcmp(song::INSTRUMENT_NAMES[i], name) == 0)
+            return int(i);
+    return -1;
+}
+
+std::string instrumentList()
+{
+    std::string list;
+    for (const char* name : song::INSTRUMENT_NAMES)
+        list += (list.empty() ? "" : ", ") + std::string(name);
+    return list;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (wantsHelp(argc, argv))
+        return printHelp(USAGE, HELP);
     if (argc < 2)
-        return usage();
+        return refuse("nothing to do: give OUT.ogg, --wav or --plan");
+
+    // The whole command line is checked before the song is built.
+    const bool plan = std::strcmp(argv[1], "--plan") == 0;
+    const bool wav = std::strcmp(argv[1], "--wav") == 0;
+    double from = 0.0, to = 0.0;
+    int solo = -1;
+    if (plan) {
+        if (argc > 2)
+            return refuse(std::string("--plan takes nothing after it, not '") + argv[2] + "'");
+    } else if (wav) {
+        if (argc < 5 || argc > 6)
+            return refuse("--wav needs OUT.wav FROM TO and at most an INSTRUMENT");
+        const std::string problem = fileArgumentProblem("the WAV file name", argv[2]);
+        if (!problem.empty())
+            return refuse(problem);
+        if (!parseFiniteNumber(argv[3], from))
+            return refuse(std::string("FROM '") + argv[3] + "' is not a finite number of seconds");
+        if (!parseFiniteNumber(argv[4], to))
+            return refuse(std::string("TO '") + argv[4] + "' is not a finite number of seconds");
+        if (!(from < to))
+            return refuse(std::string("FROM ") + argv[3] + " must come before TO " + argv[4]);
+        if (argc == 6) {
+            solo = instrumentIndex(argv[5]);
+            if (solo < 0)
+                return refuse(std::string("unknown instrument '") + argv[5] + "' (one of: " + instrumentList() + ")");
+        }
+    } else {
+        const std::string problem = fileArgumentProblem("the Ogg file name", argv[1]);
+        if (!problem.empty())
+            return refuse(problem);
+        if (argc > 2)
+            return refuse(std::string("unexpected argument '") + argv[2] + "' after OUT.ogg");
+    }
+
     song::Song s = song::buildDemoSong();
     const bool planOk = printPlan(s);
-    if (std::strcmp(argv[1], "--plan") == 0)
+    if (plan)
         return planOk ? 0 : 1;
 
-    if (std::strcmp(argv[1], "--wav") == 0) {
-        if (argc < 5)
-            return usage();
-        if (argc > 5) {   // solo one instrument
+    if (wav) {
+        if (solo >= 0) {   // solo one instrument
             std::vector<song::Note> kept;
             for (const song::Note& n : s.notes)
-                if (std::strcmp(song::INSTRUMENT_NAMES[size_t(n.instrument)], argv[5]) == 0)
+                if (int(n.instrument) == solo)
                     kept.push_back(n);
             s.notes = kept;
         }
-        const double from = std::max(0.0, std::atof(argv[3]));
-        const double to = std::min(s.length, std::atof(argv[4]));
-        if (to <= from)
-            return usage();
+        from = std::max(0.0, from);
+        to = std::min(s.length, to);
+        if (to <= from) {
+            char range[64];
+            std::snprintf(range, sizeof range, "0..%.3f s", s.length);
+            return refuse(std::string("FROM ") + argv[3] + " to TO " + argv[4] + " leaves nothing of the track (" +
+                          range + ")");
+        }
         const auto first = int64_t(from * RATE);
         const auto pcm = song::renderSong(s, RATE, first, int64_t(to * RATE) - first);
         const auto pcm16 = song::toPcm16(pcm);
