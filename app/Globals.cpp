@@ -16,10 +16,14 @@
 
 AppSettings appSettings = loadStartupSettings();
 
-// The path player loads every path file before the isosurface is built.
+// The path player loads every path file before the isosurface is built. What
+// the files' reading has to say is kept until the program has read its
+// command line (printDeferredStartupMessages).
 PathPlayer pathPlayer = [] {
     PathPlayer player;
+    PathMessageHold hold;
     constructPathPlayer(player);
+    player.paths.startupMessages = hold.take();
     return player;
 }();
 

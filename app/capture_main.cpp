@@ -702,5 +702,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vortalune-capture: %s\n%s", error.c_str(), USAGE);
         return EXIT_BAD_OPTIONS;
     }
+    printStartupMessages(pathPlayer.paths);   // what reading the path files found
     return run(options);
 }
