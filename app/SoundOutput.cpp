@@ -506,7 +506,7 @@ bool decodeOggFile(const char* path, std::vector<int16_t>& stereo, std::string& 
     const ogg_int64_t stated = ov_pcm_total(&vf, -1);
     if (stated == 0) {
         ov_clear(&vf);
-        error = "it holds no audio";
+        error = extent.closed ? "it holds no audio" : "the file is cut before its first page of audio";
         return false;
     }
     if (stated > 0 && uint64_t(stated) > maxFrames) {
