@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -80,6 +81,9 @@ TEST(EndToEnd, AuthoringToolPastLastSceneWaitsForEscape)
 TEST(EndToEnd, NoVideoDeviceExitsWithCode1)
 {
     TempDir dir;
+    // With a settings file the start-up failure is the program's only line.
+    std::filesystem::copy_file(std::filesystem::path(VORTALUNE_SOURCE_DIR) / "settings.ini",
+                               std::filesystem::path(dir.path()) / "settings.ini");
     ProcessOptions options;
     options.workDir = dir.path();
     // A video driver that does not exist: SDL cannot start video at all (with
