@@ -237,7 +237,6 @@ std::string maskRefusal(const SDL_Surface* surface)
     return "the decoded image has no usable pixels";
 }
 
-
 // Byte offset of a channel inside one pixel, from its mask shift.
 int channelByte(uint32_t shift, int bytesPerPixel)
 {
@@ -302,7 +301,7 @@ std::vector<uint8_t> maskAlpha(const SDL_Surface* mask)
 // whole mipmap chain when `mipmaps` is set (level 0 alone if GLU fails),
 // level 0 otherwise. Leaves texture 0 bound. `width` and `height` come back
 // as the size of level 0 as uploaded: GLU scales an image whose sides are not
-// powers of two to a size that is before it builds the chain.
+// powers of two to sides that are before it builds the chain.
 void uploadWithParameters(uint32_t name, int& width, int& height, GLenum format, int mipmaps,
                           const uint8_t* pixels)
 {
@@ -466,13 +465,15 @@ int TextureTable::loadPngWithMask(const char* colourPath, const char* maskPath, 
         reportFailure(colourPath, reason, slot);
         return 0;
     }
-    SurfaceHandle mask(loadImageSurface(maskPath, reason));
-    if (!mask.get()) {
+    // The same file as colour and mask (the sprite) is read and reported once.
+    const bool sameFile = std::strcmp(colourPath, maskPath) == 0;
+    SurfaceHandle mask(sameFile ? nullptr : loadImageSurface(maskPath, reason));
+    if (!sameFile && !mask.get()) {
         reportFailure(maskPath, reason, slot);
         return 0;
     }
     const SDL_Surface* c = colour.get();
-    const SDL_Surface* m = mask.get();
+    const SDL_Surface* m = sameFile ? c : mask.get();
     if (c->w != m->w || c->h != m->h) {
         char text[160];
         std::snprintf(text, sizeof text, "a mask of %d x %d pixels for a colour image of %d x %d", m->w, m->h, c->w,
@@ -496,10 +497,10 @@ int TextureTable::loadPngWithMask(const char* colourPath, const char* maskPath, 
 
     int width = c->w;
     int height = c->h;
-    std::vector<uint8_t> pixels = packSurface(c, 4);
-    colour.reset();
     const std::vector<uint8_t> alpha = maskAlpha(m);
     mask.reset();
+    std::vector<uint8_t> pixels = packSurface(c, 4);
+    colour.reset();
     const size_t count = static_cast<size_t>(width) * height;
     for (size_t i = 0; i < count; ++i)
         pixels[4 * i + 3] = alpha[i];

@@ -634,6 +634,11 @@ TEST_F(ImageFileLimits, DamagedAncillaryChunkLoadsTheSamePixelsWithOneLine)
     EXPECT_EQ(err.find("libpng"), std::string::npos) << err;
     EXPECT_EQ(texImage(3, GL_RGB), pixels);
 
+    // Used as its own mask (as the sprite is), the file is read and reported once.
+    const std::string pair = stderrOf(
+        [&] { EXPECT_EQ(table.loadPngWithMask(file("text_chunk.png").c_str(), file("text_chunk.png").c_str(), 6, 0), 6); });
+    EXPECT_EQ(lineCount(pair), 1u) << pair;
+
     // A clean file says nothing and gives the same pixels.
     EXPECT_EQ(stderrOf([&] { EXPECT_EQ(table.loadPng(file("clean.png").c_str(), 4, 0), 4); }), "");
     EXPECT_EQ(texImage(4, GL_RGB), pixels);
