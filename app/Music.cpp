@@ -60,6 +60,8 @@ void loadTrack(const char* path, int slot)
     yield.keepGoing = keepDecoding;
     musicClock.sample = loadSoundSample(slot, path, &error, &note, yield);
     musicClock.lengthSamples = static_cast<float>(sampleLength(musicClock.sample));
+    if (error == "stopped")
+        error = "the window was closed while it decoded";
     if (!musicClock.sample)
         std::fprintf(stderr, "The music track %s could not be loaded (%s): the show has no clock and ends at once.\n",
                      path ? path : "(none)", error.c_str());
