@@ -3,6 +3,8 @@
 
 #include "app/SoundOutput.h"
 
+#include <SDL.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -35,14 +37,36 @@ void initSound()
                      reason.c_str(), soundDeviceName(device));
 }
 
+namespace {
+
+// Between decoded pieces of the track: the window's events keep flowing, and
+// closing the window stops the load (the frame loop then sees the close and quits).
+bool keepDecoding(void* /*context*/)
+{
+    if (!SDL_WasInit(SDL_INIT_VIDEO))
+        return true;
+    SDL_PumpEvents();
+    SDL_Event event;
+    return SDL_PeepEvents(&event, 1, SDL_PEEKEVENT, SDL_QUITMASK) <= 0;
+}
+
+} // namespace
+
 void loadTrack(const char* path, int slot)
 {
     std::string error;
-    musicClock.sample = loadSoundSample(slot, path, &error);
+    std::string note;
+    DecodeYield yield;
+    yield.keepGoing = keepDecoding;
+    musicClock.sample = loadSoundSample(slot, path, &error, &note, yield);
     musicClock.lengthSamples = static_cast<float>(sampleLength(musicClock.sample));
+    if (error == "stopped")
+        error = "the window was closed while it decoded";
     if (!musicClock.sample)
         std::fprintf(stderr, "The music track %s could not be loaded (%s): the show has no clock and ends at once.\n",
                      path ? path : "(none)", error.c_str());
+    else if (!note.empty())
+        std::fprintf(stderr, "The music track %s is damaged: %s.\n", path, note.c_str());
 }
 
 void playTrack(int /*slot*/)

@@ -22,8 +22,13 @@ constexpr const char* MUSIC_TRACK_FILE = "data/vortalune.ogg";
 void initSound();
 
 // Decodes the whole track at `path` into sample slot `slot`; its length is known
-// from then on. A missing or undecodable file leaves the sample empty and the
-// length 0, and prints one line naming the file.
+// from then on. A missing, oversized or undecodable file (or one without audio)
+// leaves the sample empty and the length 0, and prints one line naming the file
+// and the reason. A damaged file that still decodes prints one line saying what
+// was done: pages that do not decode play as silence of their length and a
+// short decode is padded to the length the stream states, so the scenes keep
+// their times (app/SoundOutput.h). Closing the window while the track decodes
+// stops the load.
 void loadTrack(const char* path, int slot);
 
 // Plays the loaded track once, without looping, on the first free channel

@@ -1,7 +1,15 @@
 // app/Settings.cpp: the eight-line "settings.ini" reader and writer.
 #include "app/Settings.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 DisplayMode modeForWidth(int32_t width)
 {
@@ -23,60 +31,164 @@ void setDefaults(AppSettings& settings)
 
 namespace {
 
-// One value per line. A line that does not parse leaves the field at its
-// default; reading goes on with the next value so one bad line costs one value.
-bool readInt(FILE* file, int32_t& out)
+// A settings file holds eight short numbers; anything larger is not one.
+constexpr size_t SETTINGS_MAX_BYTES = 4096;
+constexpr int    SETTINGS_VALUES = 8;
+
+// Reads the whole file into `text` (NUL-terminated, NUL bytes inside turned
+// into '?', so they stop no scan). False with `reason` when it cannot be read,
+// is not a regular file or is over SETTINGS_MAX_BYTES.
+bool readSettingsText(const char* path, std::string& text, std::string& reason)
 {
-    int value = 0;
-    const int got = std::fscanf(file, "%d", &value);
-    if (got == 1) {
-        out = value;
-        return true;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
     }
-    if (got == 0) {
-        // Skip the unreadable token so the next line can still be read.
-        std::fscanf(file, "%*s");
+    struct stat info;
+    bool ok = true;
+    if (fstat(fd, &info) != 0) {
+        reason = std::strerror(errno);
+        ok = false;
+    } else if (!S_ISREG(info.st_mode)) {
+        reason = S_ISDIR(info.st_mode) ? "a directory, not a file" : "not a regular file";
+        ok = false;
+    } else if (static_cast<uint64_t>(info.st_size) > SETTINGS_MAX_BYTES) {
+        reason = std::to_string(static_cast<long long>(info.st_size)) + " bytes, over the limit of " +
+                 std::to_string(SETTINGS_MAX_BYTES);
+        ok = false;
     }
-    return false;
+    char buffer[SETTINGS_MAX_BYTES + 1];
+    size_t done = 0;
+    while (ok && done <= SETTINGS_MAX_BYTES) {
+        const ssize_t got = read(fd, buffer + done, sizeof buffer - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            reason = std::strerror(errno);
+            ok = false;
+        }
+        if (got <= 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    close(fd);
+    if (ok && done > SETTINGS_MAX_BYTES) {
+        reason = "over the limit of " + std::to_string(SETTINGS_MAX_BYTES) + " bytes";
+        ok = false;
+    }
+    if (!ok)
+        return false;
+    text.assign(buffer, done);
+    for (char& c : text)
+        if (c == '\0')
+            c = '?';
+    return true;
 }
 
-bool readFloat(FILE* file, float& out)
-{
-    float value = 0.0f;
-    const int got = std::fscanf(file, "%f", &value);
-    if (got == 1) {
-        out = value;
-        return true;
-    }
-    if (got == 0)
-        std::fscanf(file, "%*s");
-    return false;
-}
+// Walks the file's values as fscanf would: whitespace between values, one
+// value per format. A value that does not parse leaves its field at the
+// default and its token is skipped, so one bad line costs one value.
+class ValueReader {
+public:
+    explicit ValueReader(const std::string& text) : text_(text) {}
 
-void readFlag(FILE* file, bool& out)
-{
-    int32_t value = 0;
-    if (readInt(file, value))
-        out = (value == 1);
-}
+    bool readInt(int32_t& out)
+    {
+        ++values_;
+        int value = 0;
+        int used = 0;
+        const int got = std::sscanf(text_.c_str() + at_, "%d%n", &value, &used);
+        if (got == 1) {
+            at_ += static_cast<size_t>(used);
+            out = value;
+            return true;
+        }
+        return fail(got);
+    }
+
+    bool readFloat(float& out)
+    {
+        ++values_;
+        float value = 0.0f;
+        int used = 0;
+        const int got = std::sscanf(text_.c_str() + at_, "%f%n", &value, &used);
+        if (got == 1) {
+            at_ += static_cast<size_t>(used);
+            out = value;
+            return true;
+        }
+        return fail(got);
+    }
+
+    void readFlag(bool& out)
+    {
+        int32_t value = 0;
+        if (readInt(value))
+            out = (value == 1);
+    }
+
+    int problems() const { return problems_; }
+    int firstValue() const { return firstValue_; }   // 1-based, of the first problem
+    int firstLine() const { return firstLine_; }     // its line in the file
+
+private:
+    // `got` 0: a token that is no number, skipped; EOF: the file has ended.
+    bool fail(int got)
+    {
+        ++problems_;
+        if (problems_ == 1) {
+            firstValue_ = values_;
+            size_t from = at_;
+            while (from < text_.size() && std::isspace(static_cast<unsigned char>(text_[from])))
+                ++from;
+            firstLine_ = 1 + static_cast<int>(std::count(text_.begin(), text_.begin() + from, '\n'));
+        }
+        if (got == 0) {
+            int skipped = 0;
+            std::sscanf(text_.c_str() + at_, " %*s%n", &skipped);
+            at_ += static_cast<size_t>(skipped);
+        }
+        return false;
+    }
+
+    const std::string& text_;
+    size_t at_ = 0;
+    int    values_ = 0;   // values looked at so far
+    int    problems_ = 0;
+    int    firstValue_ = 0;
+    int    firstLine_ = 0;
+};
 
 } // namespace
 
 bool loadSettings(AppSettings& settings, const char* path)
 {
     setDefaults(settings);
-    FILE* file = std::fopen(path, "r");
-    if (!file)
+    std::string text;
+    std::string reason;
+    if (!readSettingsText(path, text, reason)) {
+        std::fprintf(stderr,
+                     "The settings file %s could not be read (%s): the defaults are used and the free camera "
+                     "cannot turn.\n",
+                     path, reason.c_str());
         return false;
+    }
 
-    readFlag(file, settings.optionFlag1);
-    readFlag(file, settings.optionFlag2);
-    readFlag(file, settings.optionFlag3);
-    readInt(file, settings.screenWidth);
-    readInt(file, settings.screenHeight);
-    readFlag(file, settings.fullscreen);
-    readFloat(file, settings.musicVolume);
-    readFloat(file, settings.soundVolume);
+    ValueReader reader(text);
+    reader.readFlag(settings.optionFlag1);
+    reader.readFlag(settings.optionFlag2);
+    reader.readFlag(settings.optionFlag3);
+    reader.readInt(settings.screenWidth);
+    reader.readInt(settings.screenHeight);
+    reader.readFlag(settings.fullscreen);
+    reader.readFloat(settings.musicVolume);
+    reader.readFloat(settings.soundVolume);
+    if (reader.problems() > 0)
+        std::fprintf(stderr,
+                     "The settings file %s has %d of its %d values missing or unreadable (the first is value %d, "
+                     "line %d): those keep their defaults.\n",
+                     path, reader.problems(), SETTINGS_VALUES, reader.firstValue(), reader.firstLine());
 
     const DisplayMode mode = modeForWidth(settings.screenWidth);
     settings.screenWidth = mode.width;
@@ -85,8 +197,6 @@ bool loadSettings(AppSettings& settings, const char* path)
     settings.centerY = settings.screenHeight / 2;
     settings.inverseWidth = static_cast<float>(1.0 / settings.screenWidth);
     settings.lookRate = 0.3f;
-
-    std::fclose(file);
     return true;
 }
 

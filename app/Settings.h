@@ -46,9 +46,12 @@ DisplayMode modeForWidth(int32_t width);          // the table row, or 800 x 600
 // Every field but lookRate and freeRoamAllowed gets its default.
 void setDefaults(AppSettings& settings);
 
-// Reads "settings.ini" (or `path`) from the working directory. A missing file
-// gives the defaults and leaves lookRate alone; values missing from a short or
-// garbled file keep their defaults. Returns true when the file was read.
+// Reads "settings.ini" (or `path`) from the working directory. A missing or
+// unreadable file, a directory, or a file over 4 KiB gives the defaults and
+// leaves lookRate alone; values missing from a short or garbled file keep their
+// defaults. Either prints one line naming the file and the reason (for a short
+// or garbled file: how many values, and the first one's line). Returns true
+// when the file was read.
 bool loadSettings(AppSettings& settings, const char* path = SETTINGS_FILE);
 
 // Writes the eight lines; returns false (writing nothing) when the file cannot be created.

@@ -475,11 +475,14 @@ int run(const CaptureOptions& o)
     // The track first: its length sets the clock, its samples the WAV file.
     std::vector<int16_t> pcm;
     std::string error;
-    if (!decodeOggFile(MUSIC_TRACK_FILE, pcm, error)) {
+    std::string note;
+    if (!decodeOggFile(MUSIC_TRACK_FILE, pcm, error, &note)) {
         std::fprintf(stderr, "vortalune-capture: the music track %s could not be loaded (%s)\n", MUSIC_TRACK_FILE,
                      error.c_str());
         return 1;
     }
+    if (!note.empty())
+        std::fprintf(stderr, "vortalune-capture: the music track %s is damaged: %s.\n", MUSIC_TRACK_FILE, note.c_str());
     const size_t trackFrames = pcm.size() / SOUND_OUT_CHANNELS;
     if (trackFrames == 0) {
         std::fprintf(stderr, "vortalune-capture: the music track %s is empty\n", MUSIC_TRACK_FILE);

@@ -46,6 +46,43 @@ static void BM_Sound_DecodeOgg10s(benchmark::State& state)
 }
 BENCHMARK(BM_Sound_DecodeOgg10s)->Unit(benchmark::kMillisecond);
 
+// The ten-second track with 50 MB of junk after it: the junk is found to lie
+// past the stream's last page and is not scanned by the decoder.
+static void BM_Sound_DecodeOgg10sWith50MBJunk(benchmark::State& state)
+{
+    const std::string path = "/tmp/vortalune-bench-junk-" + std::to_string(getpid()) + ".ogg";
+    {
+        FILE* out = std::fopen(path.c_str(), "wb");
+        FILE* in = std::fopen(tenSecondOgg().c_str(), "rb");
+        if (!out || !in) {
+            state.SkipWithError("cannot write the track");
+            return;
+        }
+        char buffer[65536];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+            std::fwrite(buffer, 1, got, out);
+        uint32_t value = 1u;
+        for (size_t written = 0; written < 50000000; written += sizeof buffer) {
+            for (char& c : buffer) {
+                value = value * 1664525u + 1013904223u;
+                c = char(value >> 24);
+            }
+            std::fwrite(buffer, 1, sizeof buffer, out);
+        }
+        std::fclose(in);
+        std::fclose(out);
+    }
+    std::vector<int16_t> stereo;
+    std::string error, note;
+    for (auto _ : state) {
+        decodeOggFile(path.c_str(), stereo, error, &note);
+        benchmark::DoNotOptimize(stereo.data());
+    }
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_Sound_DecodeOgg10sWith50MBJunk)->Unit(benchmark::kMillisecond);
+
 static void BM_Music_PositionPoll(benchmark::State& state)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);

@@ -1,9 +1,18 @@
-// gfx/PngFile.cpp: PNG writing with libpng.
+// gfx/PngFile.cpp: PNG writing and checking with libpng.
+//
+// Sections:
+//   --- Writing ---
+//   --- Checking ---
 #include "gfx/PngFile.h"
 
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
+
+// --- Writing ---------------------------------------------------------------------
 
 namespace {
 
@@ -71,4 +80,112 @@ bool writePalettedPng(const char* path, int width, int height, const uint8_t* in
     if (!paletteRgb || paletteSize < 1 || paletteSize > 256)
         return false;
     return writeRows(path, width, height, PNG_COLOR_TYPE_PALETTE, 1, indices, paletteRgb, paletteSize);
+}
+
+// --- Checking ---------------------------------------------------------------------
+
+namespace {
+
+// What the libpng callbacks share with checkPngFile. It lives in the caller's
+// frame, so nothing in it is lost or left half-destroyed by libpng's longjmp.
+struct CheckContext {
+    FILE*                file = nullptr;
+    std::string          error;     // the first error: why the check failed
+    std::string          warning;   // the first warning
+    std::vector<uint8_t> row;       // one decoded row, reused for every row and pass
+};
+
+void checkErrorFn(png_structp png, png_const_charp message)
+{
+    CheckContext* context = static_cast<CheckContext*>(png_get_error_ptr(png));
+    if (context->error.empty())
+        context->error = message ? message : "unknown libpng error";
+    png_longjmp(png, 1);
+}
+
+void checkWarningFn(png_structp png, png_const_charp message)
+{
+    CheckContext* context = static_cast<CheckContext*>(png_get_error_ptr(png));
+    if (context->warning.empty())
+        context->warning = message ? message : "unknown libpng warning";
+}
+
+void checkReadFn(png_structp png, png_bytep data, png_size_t length)
+{
+    CheckContext* context = static_cast<CheckContext*>(png_get_io_ptr(png));
+    if (std::fread(data, 1, length, context->file) != length)
+        png_error(png, std::ferror(context->file) ? "read error" : "the file ends too early");
+}
+
+// Bytes per pixel of the decoded image at 8 bits a channel, as SDL_image
+// makes it: paletted and grey images stay one byte (an index or a grey level),
+// grey with alpha becomes RGBA.
+int decodedBytesPerPixel(int colourType)
+{
+    switch (colourType) {
+    case PNG_COLOR_TYPE_RGB:        return 3;
+    case PNG_COLOR_TYPE_RGB_ALPHA:  return 4;
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return 4;
+    default:                        return 1;
+    }
+}
+
+// The part of the check that libpng may leave by longjmp: only plain values
+// and the context (in the caller's frame) are touched after the setjmp.
+bool readAllRows(png_structp png, png_infop info, CheckContext* context, PngCheck* out)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_info(png, info);
+    out->width = png_get_image_width(png, info);
+    out->height = png_get_image_height(png, info);
+    out->bytesPerPixel = decodedBytesPerPixel(png_get_color_type(png, info));
+    const uint64_t decoded = uint64_t(out->width) * out->height * uint64_t(out->bytesPerPixel);
+    if (out->width > IMAGE_MAX_SIDE || out->height > IMAGE_MAX_SIDE || decoded > IMAGE_MAX_DECODED_BYTES) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%u x %u pixels, over the limit of %u a side and %u MiB decoded",
+                      out->width, out->height, IMAGE_MAX_SIDE, unsigned(IMAGE_MAX_DECODED_BYTES >> 20));
+        context->error = text;
+        return false;
+    }
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    context->row.resize(png_get_rowbytes(png, info));
+    for (int pass = 0; pass < passes; ++pass)
+        for (uint32_t y = 0; y < out->height; ++y)
+            png_read_row(png, context->row.data(), nullptr);
+    png_read_end(png, nullptr);
+    return true;
+}
+
+} // namespace
+
+bool checkPngFile(const char* path, PngCheck& out, std::string& reason)
+{
+    out = PngCheck();
+    if (!path) {
+        reason = "no file name";
+        return false;
+    }
+    CheckContext context;
+    context.file = std::fopen(path, "rb");
+    if (!context.file) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context, checkErrorFn, checkWarningFn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    bool ok = false;
+    if (png && info) {
+        png_set_read_fn(png, &context, checkReadFn);
+        ok = readAllRows(png, info, &context, &out);
+    } else {
+        context.error = "out of memory";
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(context.file);
+    out.warning = context.warning;
+    if (!ok)
+        reason = context.error.empty() ? "not a readable PNG file" : context.error;
+    return ok;
 }

@@ -1,9 +1,18 @@
 // gfx/PngFile.h: writing 8-bit PNG files with libpng, for the asset generators
-// and the tests' fixtures. No SDL, no GL. Reading goes through SDL_image
-// (gfx/Texture.h).
+// and the tests' fixtures, and checking a PNG file before it is decoded. No
+// SDL, no GL. The pixels the program uses are read through SDL_image
+// (gfx/Texture.h); checkPngFile runs first, so a damaged or oversized file is
+// refused with a reason that the caller can print with the file's name.
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+// --- Limits of a readable image -------------------------------------------------
+constexpr uint32_t IMAGE_MAX_SIDE = 8192;                          // pixels, each of width and height
+constexpr uint64_t IMAGE_MAX_DECODED_BYTES = uint64_t(256) << 20;  // width x height x bytes per pixel
+
+// --- Writing ----------------------------------------------------------------------
 
 // Writes width x height pixels of `channels` bytes each (1 grey, 2 grey + alpha,
 // 3 RGB, 4 RGBA), rows top first and tightly packed. The output depends only on
@@ -15,3 +24,21 @@ bool writePng(const char* path, int width, int height, int channels, const uint8
 // triples (1..256). Indices must be below paletteSize.
 bool writePalettedPng(const char* path, int width, int height, const uint8_t* indices,
                       const uint8_t* paletteRgb, int paletteSize);
+
+// --- Checking ---------------------------------------------------------------------
+
+struct PngCheck {
+    uint32_t    width = 0;
+    uint32_t    height = 0;
+    int         bytesPerPixel = 0;   // once decoded at 8 bits a channel: 1 paletted or grey, 3 RGB, 4 with alpha
+    std::string warning;             // libpng's first warning (a damaged ancillary chunk), empty when none
+};
+
+// Reads the PNG file at `path` with libpng without keeping its pixels. The
+// header comes first: an image wider or taller than IMAGE_MAX_SIDE, or larger
+// than IMAGE_MAX_DECODED_BYTES decoded, is refused before anything of its size
+// is allocated. Then every row is decoded into one reused row buffer, and the
+// chunks after the image are read, so CRC errors, damaged compressed data and
+// a cut file are found here. Returns false with the reason in `reason` (the
+// library's words, such as "IDAT: CRC error", or ours); libpng prints nothing.
+bool checkPngFile(const char* path, PngCheck& out, std::string& reason);

@@ -39,14 +39,20 @@ public:
     // any other format GL_RGB and 3. Returns slot, or 0 for a slot outside
     // 0..9 or a negative size.
     int      createEmpty(int width, int height, uint32_t format, int slot);
-    // PNG (any file IMG_Load reads) of 3 or 4 bytes per pixel into the slot,
-    // mipmapped when `mipmaps` is non-zero. Returns slot, or 0 with the slot
-    // unchanged for a missing or unreadable file, a paletted or grey image,
-    // an image larger than the driver's textures, or a slot outside 0..9.
+    // PNG (or BMP) of 3 or 4 bytes per pixel into the slot, mipmapped when
+    // `mipmaps` is non-zero. Returns slot, or 0 with the slot unchanged for a
+    // missing, damaged or unreadable file, an image over IMAGE_MAX_SIDE a side
+    // or IMAGE_MAX_DECODED_BYTES decoded (gfx/PngFile.h; refused from its
+    // header), a paletted or grey image, an image larger than the driver's
+    // textures, or a slot outside 0..9. A failed load prints one line naming
+    // the file and the reason. widths/heights record level 0 as uploaded:
+    // with mipmaps, a side that is not a power of two is scaled to one.
     int      loadPng(const char* path, int slot, int mipmaps);
-    // One RGBA texture: RGB from the colour image, alpha from the mask's first
-    // (red) channel. Both need the same size and 3 or 4 bytes per pixel;
-    // otherwise returns 0 with the slot unchanged.
+    // One RGBA texture: RGB from the colour image (3 or 4 bytes per pixel),
+    // alpha from the mask: byte 0 of each mask pixel for a grey or paletted
+    // mask (one byte per pixel), the red channel for an RGB or RGBA mask. Both
+    // need the same size; otherwise, and for every failure of loadPng, returns
+    // 0 with the slot unchanged and one line naming the file.
     int      loadPngWithMask(const char* colourPath, const char* maskPath, int slot, int mipmaps);
     // Framebuffer rectangle with lower-left (x, y) into level 0 at (0, 0); the
     // slot stays bound. Nothing happens for a slot outside 0..9.

@@ -106,7 +106,9 @@ int loadCharacter(ActorScene& scene, int a, int kind, const Float3& position, co
     slot = new StudioModel;
     // Kept whatever open returns: a model that failed to open is empty, draws
     // nothing and has an all-zero box.
-    slot->open(path, textureTable.nameOf(CHARACTER_SKIN_SLOT));
+    if (!slot->open(path, textureTable.nameOf(CHARACTER_SKIN_SLOT)))
+        std::fprintf(stderr, "The character model %s could not be loaded (%s): the character is left out.\n", path,
+                     slot->failure.c_str());
 
     Actor& actor = scene.actors[a];
     actor = makeStartActor(static_cast<float>(appSettings.centerX), static_cast<float>(appSettings.centerY));

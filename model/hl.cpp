@@ -12,10 +12,14 @@
 //   --- Skinning and drawing ---
 #include "model/hl.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace studio;
 
@@ -102,27 +106,59 @@ bool replaceExtension(const char* path, const char* suffix, char* out, size_t ou
 
 // --- File images and names ---------------------------------------------------------
 
-uint8_t* loadStudioFileFromDisk(const char* path, size_t* size, void* /*context*/)
+uint8_t* readStudioFile(const char* path, size_t* size, size_t maxBytes, std::string* reason)
 {
     *size = 0;
-    FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return nullptr;
+    std::string why;
     uint8_t* buffer = nullptr;
-    long length = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0)
-        length = std::ftell(file);
-    if (length > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
-        buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)));
-        if (buffer && std::fread(buffer, 1, static_cast<size_t>(length), file) != static_cast<size_t>(length)) {
-            std::free(buffer);
-            buffer = nullptr;
+    const int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    struct stat info;
+    if (!path) {
+        why = "no file name";
+    } else if (fd < 0) {
+        why = std::strerror(errno);
+    } else if (fstat(fd, &info) != 0) {
+        why = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        why = S_ISDIR(info.st_mode) ? "a directory, not a file" : "not a regular file";
+    } else if (info.st_size <= 0) {
+        why = "the file is empty";
+    } else if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+        char text[128];
+        std::snprintf(text, sizeof text, "%.1f MiB, over the limit of %.1f MiB",
+                      static_cast<double>(info.st_size) / (1 << 20), static_cast<double>(maxBytes) / (1 << 20));
+        why = text;
+    } else {
+        const size_t length = static_cast<size_t>(info.st_size);
+        buffer = static_cast<uint8_t*>(std::malloc(length));
+        size_t done = 0;
+        while (buffer && done < length) {
+            const ssize_t got = read(fd, buffer + done, length - done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                why = got < 0 ? std::strerror(errno) : "the file got shorter while it was read";
+                std::free(buffer);
+                buffer = nullptr;
+                break;
+            }
+            done += static_cast<size_t>(got);
         }
+        if (!buffer && why.empty())
+            why = "out of memory";
+        if (buffer)
+            *size = length;
     }
-    std::fclose(file);
-    if (buffer)
-        *size = static_cast<size_t>(length);
+    if (fd >= 0)
+        close(fd);
+    if (!buffer && reason)
+        *reason = why;
     return buffer;
+}
+
+uint8_t* loadStudioFileFromDisk(const char* path, size_t* size, void* /*context*/)
+{
+    return readStudioFile(path, size, MAX_STUDIO_FILE_BYTES, nullptr);
 }
 
 bool studioTextureFileName(const char* path, char* out, size_t outSize)
@@ -155,6 +191,7 @@ int StudioModel::open(const char* path, uint32_t texture)
 {
     // Reopening drops the old images first, so nothing leaks.
     release();
+    failure.clear();
     skinTexture = static_cast<int32_t>(texture);
     currentSubModel = nullptr;
     size_t size = 0;
@@ -163,19 +200,50 @@ int StudioModel::open(const char* path, uint32_t texture)
     return readCompanionFiles(path);
 }
 
+size_t StudioModel::imageBytes() const
+{
+    size_t total = headerSize + (ownsTextureImage ? textureImageSize : 0);
+    for (const size_t groupSize : groupImageSizes)
+        total += groupSize;
+    return total;
+}
+
 uint8_t* StudioModel::readModelFile(const char* path, size_t* size)
 {
     *size = 0;
-    if (!path || !fileSource.load)
+    if (!path || !fileSource.load) {
+        failure = "no file name";
         return nullptr;
+    }
+    // The model's images together stay within MAX_STUDIO_MODEL_BYTES.
+    const size_t held = imageBytes();
+    const size_t room = held < MAX_STUDIO_MODEL_BYTES ? MAX_STUDIO_MODEL_BYTES - held : 0;
+    const size_t limit = room < MAX_STUDIO_FILE_BYTES ? room : MAX_STUDIO_FILE_BYTES;
+    // Companion files are named in the reason; the caller names the main file.
+    const std::string prefix = header ? std::string(path) + ": " : std::string();
     size_t length = 0;
-    uint8_t* buffer = fileSource.load(path, &length, fileSource.context);
-    if (!buffer)
+    std::string why;
+    uint8_t* buffer = nullptr;
+    if (fileSource.load == loadStudioFileFromDisk) {
+        buffer = readStudioFile(path, &length, limit, &why);
+    } else {
+        buffer = fileSource.load(path, &length, fileSource.context);
+        why = "cannot be read";
+        if (buffer && length > limit) {
+            std::free(buffer);
+            buffer = nullptr;
+            why = "over the size limit";
+        }
+    }
+    if (!buffer) {
+        failure = prefix + why;
         return nullptr;
+    }
     const bool model = length >= 4 && hasMagic(buffer, "IDST");
     const bool group = length >= 4 && hasMagic(buffer, "IDSQ");
     if ((!model && !group) || (group && !header)) {
         std::free(buffer);
+        failure = prefix + (group ? "a sequence-group file, not a model" : "not a studio model file (no IDST mark)");
         return nullptr;
     }
     if (!header) {
@@ -188,9 +256,13 @@ uint8_t* StudioModel::readModelFile(const char* path, size_t* size)
 
 int StudioModel::readCompanionFiles(const char* path)
 {
-    if (!header)
+    if (!header) {
+        if (failure.empty())
+            failure = "no model file read";
         return 0;
+    }
     if (headerSize < static_cast<size_t>(HEADER_SIZE)) {
+        failure = "the file is shorter than a model header";
         cleanUp();
         return 0;
     }
@@ -201,7 +273,11 @@ int StudioModel::readCompanionFiles(const char* path)
         ownsTextureImage = 0;
     } else {
         size_t size = 0;
-        uint8_t* image = studioTextureFileName(path, name, sizeof name) ? readModelFile(name, &size) : nullptr;
+        uint8_t* image = nullptr;
+        if (!studioTextureFileName(path, name, sizeof name))
+            failure = "the path is too long for the texture file's name";
+        else
+            image = readModelFile(name, &size);
         if (!image) {
             cleanUp();
             return 0;
@@ -213,12 +289,17 @@ int StudioModel::readCompanionFiles(const char* path)
 
     const int32_t groups = readInt(header + HEADER_GROUP_COUNT);
     if (groups > MAX_SEQUENCE_GROUPS) {
+        failure = "more sequence groups than the 32 a model may have";
         cleanUp();
         return 0;
     }
     for (int g = 1; g < groups; ++g) {
         size_t size = 0;
-        uint8_t* image = studioGroupFileName(path, g, name, sizeof name) ? readModelFile(name, &size) : nullptr;
+        uint8_t* image = nullptr;
+        if (!studioGroupFileName(path, g, name, sizeof name))
+            failure = "the path is too long for the sequence-group files' names";
+        else
+            image = readModelFile(name, &size);
         if (!image) {
             cleanUp();
             return 0;
@@ -227,7 +308,8 @@ int StudioModel::readCompanionFiles(const char* path)
         groupImageSizes[g] = size;
     }
 
-    if (!validate()) {
+    if (const char* damage = validate()) {
+        failure = damage;
         cleanUp();
         return 0;
     }
@@ -341,14 +423,20 @@ bool checkCommands(const uint8_t* image, size_t imageSize, int64_t at, int verti
     }
 }
 
+// What validate reports, by the part of the file that does not fit.
+constexpr const char* BAD_BONES     = "bad header, bone or controller records";
+constexpr const char* BAD_SEQUENCES = "bad sequence or animation records";
+constexpr const char* BAD_TEXTURES  = "bad texture records or skin table";
+constexpr const char* BAD_BODY      = "bad body part, mesh or vertex records";
+
 } // namespace
 
-bool StudioModel::validate() const
+const char* StudioModel::validate() const
 {
     const uint8_t* h = header;
     const size_t size = headerSize;
     if (!h || size < static_cast<size_t>(HEADER_SIZE) || !hasMagic(h, "IDST"))
-        return false;
+        return BAD_BONES;
 
     // Bones.
     int64_t budget = MAX_CHECKED_ITEMS;
@@ -357,25 +445,25 @@ bool StudioModel::validate() const
     const int32_t controllers = readInt(h + HEADER_CONTROLLER_COUNT);
     const int32_t controllerOffset = readInt(h + HEADER_CONTROLLER_OFFSET);
     if (bones < 0 || bones > MAX_BONES || !fits(boneOffset, bones, BONE_SIZE, size))
-        return false;
+        return BAD_BONES;
     if (controllers < 0 || controllers > MAX_BONE_CONTROLLERS ||
         !fits(controllerOffset, controllers, CONTROLLER_SIZE, size))
-        return false;
+        return BAD_BONES;
     for (int i = 0; i < bones; ++i) {
         const uint8_t* bone = h + boneOffset + i * BONE_SIZE;
         const int32_t parent = readInt(bone + BONE_PARENT);
         if (parent < -1 || parent >= i)
-            return false;
+            return BAD_BONES;
         for (int c = 0; c < 6; ++c) {
             const int32_t controller = readInt(bone + BONE_CONTROLLERS + 4 * c);
             if (controller < -1 || controller >= controllers)
-                return false;
+                return BAD_BONES;
         }
     }
     for (int j = 0; j < controllers; ++j) {
         const int32_t channel = readInt(h + controllerOffset + j * CONTROLLER_SIZE + CONTROLLER_CHANNEL);
         if (channel < 0 || channel > MOUTH_CHANNEL)
-            return false;
+            return BAD_BONES;
     }
 
     // Sequence groups and sequences with their animation blocks and run chains.
@@ -384,12 +472,12 @@ bool StudioModel::validate() const
     const int32_t groups = readInt(h + HEADER_GROUP_COUNT);
     const int32_t groupOffset = readInt(h + HEADER_GROUP_OFFSET);
     if (sequences < 1 || !fits(sequenceOffset, sequences, SEQUENCE_SIZE, size))
-        return false;
+        return BAD_SEQUENCES;
     if (groups < 1 || groups > MAX_SEQUENCE_GROUPS || !fits(groupOffset, groups, GROUP_SIZE, size))
-        return false;
+        return BAD_SEQUENCES;
     for (int s = 0; s < sequences; ++s) {
         if (--budget < 0)
-            return false;
+            return BAD_SEQUENCES;
         const uint8_t* seq = h + sequenceOffset + static_cast<int64_t>(s) * SEQUENCE_SIZE;
         const int32_t frames = readInt(seq + SEQUENCE_FRAME_COUNT);
         const int32_t motionType = readInt(seq + SEQUENCE_MOTION_TYPE);
@@ -398,25 +486,25 @@ bool StudioModel::validate() const
         const int32_t animOffset = readInt(seq + SEQUENCE_ANIM_OFFSET);
         const int32_t group = readInt(seq + SEQUENCE_GROUP);
         if (frames < 1 || (blends != 1 && blends != 2 && blends != 4))
-            return false;
+            return BAD_SEQUENCES;
         if ((motionType & CHANNEL_TRANSLATIONS) && (motionBone < 0 || motionBone >= bones))
-            return false;
+            return BAD_SEQUENCES;
         if (group < 0 || group >= groups)
-            return false;
+            return BAD_SEQUENCES;
         const uint8_t* image = group == 0 ? h : groupImages[group];
         const size_t imageSize = group == 0 ? size : groupImageSizes[group];
         int64_t block = animOffset;
         if (group == 0)
             block += readInt(h + groupOffset + GROUP_DATA_OFFSET);
         if (!image || !fits(block, static_cast<int64_t>(bones) * blends, BONE_ANIM_SIZE, imageSize))
-            return false;
+            return BAD_SEQUENCES;
         budget -= bones * blends * 6;
         for (int b = 0; b < bones * blends; ++b) {
             const int64_t record = block + static_cast<int64_t>(b) * BONE_ANIM_SIZE;
             for (int c = 0; c < 6; ++c) {
                 const uint16_t offset = readUShort(image + record + 2 * c);
                 if (offset != 0 && !checkRunChain(image, imageSize, record + offset, frames, budget))
-                    return false;
+                    return BAD_SEQUENCES;
             }
         }
     }
@@ -425,42 +513,42 @@ bool StudioModel::validate() const
     const uint8_t* t = textureImage;
     const size_t tSize = textureImageSize;
     if (!t || tSize < static_cast<size_t>(HEADER_SIZE) || !hasMagic(t, "IDST"))
-        return false;
+        return BAD_TEXTURES;
     const int32_t textures = readInt(t + HEADER_TEXTURE_COUNT);
     const int32_t textureOffset = readInt(t + HEADER_TEXTURE_OFFSET);
     const int32_t skinRefs = readInt(t + HEADER_SKIN_REF_COUNT);
     const int32_t families = readInt(t + HEADER_SKIN_FAMILY_COUNT);
     const int32_t skinOffset = readInt(t + HEADER_SKIN_OFFSET);
     if (textures < 0 || !fits(textureOffset, textures, TEXTURE_SIZE, tSize))
-        return false;
+        return BAD_TEXTURES;
     for (int i = 0; i < textures; ++i) {
         const uint8_t* texture = t + textureOffset + static_cast<int64_t>(i) * TEXTURE_SIZE;
         if (readInt(texture + TEXTURE_WIDTH) <= 0 || readInt(texture + TEXTURE_HEIGHT) <= 0)
-            return false;
+            return BAD_TEXTURES;
     }
     if (skinRefs < 0 || families < 0 || !fits(skinOffset, static_cast<int64_t>(skinRefs) * families, 2, tSize))
-        return false;
+        return BAD_TEXTURES;
     budget -= static_cast<int64_t>(skinRefs) * families + textures;
     if (budget < 0)
-        return false;
+        return BAD_TEXTURES;
     for (int64_t i = 0; i < static_cast<int64_t>(skinRefs) * families; ++i) {
         const int entry = readShort(t + skinOffset + 2 * i);
         if (entry < 0 || entry >= textures)
-            return false;
+            return BAD_TEXTURES;
     }
 
     // Body parts, sub-models, meshes and their command streams.
     const int32_t parts = readInt(h + HEADER_BODY_PART_COUNT);
     const int32_t partOffset = readInt(h + HEADER_BODY_PART_OFFSET);
     if (parts < 0 || !fits(partOffset, parts, BODY_PART_SIZE, size))
-        return false;
+        return BAD_BODY;
     for (int p = 0; p < parts; ++p) {
         const uint8_t* part = h + partOffset + static_cast<int64_t>(p) * BODY_PART_SIZE;
         const int32_t subModels = readInt(part + BODY_PART_SUBMODEL_COUNT);
         const int32_t base = readInt(part + BODY_PART_BASE);
         const int32_t subModelOffset = readInt(part + BODY_PART_SUBMODEL_OFFSET);
         if (subModels < 1 || base < 1 || !fits(subModelOffset, subModels, SUBMODEL_SIZE, size))
-            return false;
+            return BAD_BODY;
         for (int m = 0; m < subModels; ++m) {
             const uint8_t* sub = h + subModelOffset + static_cast<int64_t>(m) * SUBMODEL_SIZE;
             const int32_t meshes = readInt(sub + SUBMODEL_MESH_COUNT);
@@ -472,34 +560,34 @@ bool StudioModel::validate() const
             const int32_t normalBones = readInt(sub + SUBMODEL_NORMAL_BONES);
             const int32_t normalData = readInt(sub + SUBMODEL_NORMALS);
             if (vertices < 0 || vertices > MAX_SKIN_VERTICES || normals < 0 || normals > MAX_SKIN_VERTICES)
-                return false;
+                return BAD_BODY;
             if (!fits(vertexBones, vertices, 1, size) || !fits(vertexData, vertices, 12, size) ||
                 !fits(normalBones, normals, 1, size) || !fits(normalData, normals, 12, size))
-                return false;
+                return BAD_BODY;
             budget -= vertices + normals + meshes + 1;
             if (budget < 0)
-                return false;
+                return BAD_BODY;
             for (int v = 0; v < vertices; ++v)
                 if (h[vertexBones + v] >= bones)
-                    return false;
+                    return BAD_BODY;
             for (int n = 0; n < normals; ++n)
                 if (h[normalBones + n] >= bones)
-                    return false;
+                    return BAD_BODY;
             if (meshes < 0 || !fits(meshOffset, meshes, MESH_SIZE, size))
-                return false;
+                return BAD_BODY;
             if (meshes > 0 && families < 1)
-                return false;   // drawing needs skin row 0
+                return BAD_BODY;   // drawing needs skin row 0
             for (int k = 0; k < meshes; ++k) {
                 const uint8_t* mesh = h + meshOffset + static_cast<int64_t>(k) * MESH_SIZE;
                 const int32_t skinRef = readInt(mesh + MESH_SKIN_REF);
                 if (skinRef < 0 || skinRef >= skinRefs)
-                    return false;
+                    return BAD_BODY;
                 if (!checkCommands(h, size, readInt(mesh + MESH_COMMAND_OFFSET), vertices, normals, budget))
-                    return false;
+                    return BAD_BODY;
             }
         }
     }
-    return true;
+    return nullptr;
 }
 
 // --- Controllers -----------------------------------------------------------------

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // --- Capacities ------------------------------------------------------------------
 
@@ -24,6 +25,14 @@ constexpr int MAX_BONE_CONTROLLERS = 4;      // bone-controller records per mode
 constexpr int MAX_SKIN_VERTICES    = 2048;   // vertices, and normals, per sub-model
 constexpr int MAX_SEQUENCE_GROUPS  = 32;     // group 0 (main file) + files 01..31
 constexpr int MAX_POSE_BLOCKS      = 4;      // blend count 1, 2 or 4
+
+// File sizes read from disk. The character's file is under 100 KB. The checks
+// of a loaded model walk at most 2^23 items (run headers, vertices, command
+// vertices, skin entries) of two bytes or more, and the fixed capacities above
+// bound the rest, so a model over 16 MiB could not be checked whole anyway; a
+// file is refused from its size before anything of that size is allocated.
+constexpr size_t MAX_STUDIO_FILE_BYTES  = size_t(16) << 20;   // one file
+constexpr size_t MAX_STUDIO_MODEL_BYTES = size_t(32) << 20;   // all images of one model together
 
 // --- File layout -----------------------------------------------------------------
 // All integers are 32-bit little-endian, floats IEEE 32-bit, offsets count from
@@ -136,8 +145,14 @@ struct StudioFileSource {
     void*    context = nullptr;
 };
 
-// Reads a whole file with stdio ("rb").
+// Reads a whole regular file of at most MAX_STUDIO_FILE_BYTES.
 uint8_t* loadStudioFileFromDisk(const char* path, size_t* size, void* context);
+
+// The same with a reason and a size bound of the caller's: null with `reason`
+// (strerror text, "not a regular file", "... over the limit ...") when the
+// file cannot be read, is a directory or other non-regular file, or holds
+// more than `maxBytes` (checked from its size before reading).
+uint8_t* readStudioFile(const char* path, size_t* size, size_t maxBytes, std::string* reason);
 
 // --- Drawing sink ----------------------------------------------------------------
 
@@ -188,6 +203,7 @@ public:
     size_t   groupImageSizes[MAX_SEQUENCE_GROUPS] = {};
 
     StudioFileSource fileSource;                   // defaults to the disk
+    std::string failure;                           // why the last open failed; empty after a success
 
     StudioModel();
     ~StudioModel();
@@ -195,7 +211,7 @@ public:
     StudioModel& operator=(const StudioModel&) = delete;
 
     // Loading (model/hl.cpp)
-    int      open(const char* path, uint32_t texture);   // 1 loaded, 0 failed (nothing kept)
+    int      open(const char* path, uint32_t texture);   // 1 loaded, 0 failed (nothing kept, `failure` says why)
     uint8_t* readModelFile(const char* path, size_t* size);   // image or null; first image becomes header
     int      readCompanionFiles(const char* path);            // 1 ok, 0 failed (cleaned up)
     void     release();                                        // frees every image
@@ -221,7 +237,8 @@ public:
 
 private:
     void     cleanUp();
-    bool     validate() const;
+    const char* validate() const;                // null when every record fits, else what does not
+    size_t   imageBytes() const;                 // bytes of all images held
     void     computeControllerAdjust();
     void     computePose(int block, const uint8_t* image, size_t imageSize, size_t blockOffset,
                          const uint8_t* sequenceRecord);

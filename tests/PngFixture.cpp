@@ -23,6 +23,69 @@ void writeFixturePalettedPng(const std::string& path, int width, int height, con
     ASSERT_TRUE(writePalettedPng(path.c_str(), width, height, indices.data(), palette, 4)) << path;
 }
 
+void writeBlankPng(const std::string& path, uint32_t width, uint32_t height)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<uint8_t> row(static_cast<size_t>(width) * 3, 0);
+    volatile bool ok = false;
+    if (png && info && !setjmp(png_jmpbuf(png))) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_filter(png, 0, PNG_FILTER_NONE);
+        png_set_compression_level(png, 1);
+        png_write_info(png, info);
+        for (uint32_t y = 0; y < height; ++y)
+            png_write_row(png, row.data());
+        png_write_end(png, info);
+        ok = true;
+    }
+    png_destroy_write_struct(&png, &info);
+    ASSERT_EQ(std::fclose(file), 0);
+    ASSERT_TRUE(ok) << path;
+}
+
+namespace {
+
+uint32_t pngCrc(const uint8_t* data, size_t size)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void putBigEndian(uint8_t* at, uint32_t value)
+{
+    at[0] = uint8_t(value >> 24);
+    at[1] = uint8_t(value >> 16);
+    at[2] = uint8_t(value >> 8);
+    at[3] = uint8_t(value);
+}
+
+} // namespace
+
+void writePngClaimingSize(const std::string& path, uint32_t width, uint32_t height)
+{
+    const uint8_t pixel[3] = { 0, 0, 0 };
+    ASSERT_TRUE(writePng(path.c_str(), 1, 1, 3, pixel)) << path;
+    std::vector<uint8_t> bytes = readFileBytes(path);
+    // Signature (8), IHDR length (4) and type (4), then width and height;
+    // the checksum covers the type and the 13 data bytes.
+    ASSERT_GT(bytes.size(), 33u);
+    putBigEndian(&bytes[16], width);
+    putBigEndian(&bytes[20], height);
+    putBigEndian(&bytes[29], pngCrc(&bytes[12], 17));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
 PngInfo readPng(const std::string& path)
 {
     PngInfo info;

@@ -22,6 +22,15 @@ struct PngInfo {
     std::vector<uint8_t> rgb;   // decoded to 8-bit RGB, rows top first
 };
 
+// A black RGB PNG of any size, written a row at a time: a 16000 x 16000 image
+// costs one row of memory and makes a file of about 3 MB (and 1.5 s).
+void writeBlankPng(const std::string& path, uint32_t width, uint32_t height);
+
+// A one-pixel RGB PNG whose header claims width x height (its IHDR checksum
+// made to match): a decoder that trusts the header allocates the claimed size
+// before it finds the data short. Instant at any size.
+void writePngClaimingSize(const std::string& path, uint32_t width, uint32_t height);
+
 // Reads a PNG file's header and its pixels as RGB.
 PngInfo readPng(const std::string& path);
 

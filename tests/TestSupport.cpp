@@ -7,7 +7,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -138,4 +140,16 @@ int runShell(const std::string& command)
     if (status == -1 || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+bool capAddressSpace(uint64_t extraBytes)
+{
+    std::ifstream statm("/proc/self/statm");
+    uint64_t pages = 0;
+    if (!(statm >> pages))
+        return false;
+    const uint64_t mapped = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    rlimit limit;
+    limit.rlim_cur = limit.rlim_max = mapped + extraBytes;
+    return setrlimit(RLIMIT_AS, &limit) == 0;
 }

@@ -1,6 +1,7 @@
 // tests/TestSupport.h: temporary folders and child processes for the tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ struct ProcessOptions {
     bool captureOutput = false;   // keep stdout in ProcessResult::output (else it goes to /dev/null)
 };
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
+
+// Caps this process's address space at what it maps now plus `extraBytes`.
+// Meant for a death-test child: an allocation of a size the code under test
+// should have refused then fails in the child, not in the test process.
+bool capAddressSpace(uint64_t extraBytes);
 
 // Runs a shell command line, returns its exit status (or -1).
 int runShell(const std::string& command);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -81,6 +82,9 @@ TEST(EndToEnd, AuthoringToolInSceneZeroWaitsForEscape)
 TEST(EndToEnd, NoVideoDeviceExitsWithCode1)
 {
     TempDir dir;
+    // With a settings file the start-up failure is the program's only line.
+    std::filesystem::copy_file(std::filesystem::path(VORTALUNE_SOURCE_DIR) / "settings.ini",
+                               std::filesystem::path(dir.path()) / "settings.ini");
     ProcessOptions options;
     options.workDir = dir.path();
     // A video driver that does not exist: SDL cannot start video at all (with

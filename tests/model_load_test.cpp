@@ -9,7 +9,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace studio;
 
@@ -416,4 +420,115 @@ TEST(StudioLoad, RandomlyDamagedCharacterNeverReadsOutOfBounds)
     }
     // Many edits land in vertex data or texels, where any value is valid.
     EXPECT_GT(loaded, 0);
+}
+
+// --- Hostile model files ---------------------------------------------------------
+// What a user's data folder may hold instead of a model: every refusal says
+// why, and a file's size is known before anything of that size is allocated.
+
+namespace {
+
+// In a death-test child: opens `path` with the address space capped at 256 MiB
+// above what the process maps, prints why it failed and exits 0 when the open
+// was refused. A 3 GiB file could not be read whole under the cap, so the
+// refusal must come from the file's size.
+void openOversizedUnderCap(const std::string& path)
+{
+    if (!capAddressSpace(uint64_t(256) << 20))
+        _exit(3);
+    StudioModel m;
+    const int opened = m.open(path.c_str(), 0);
+    std::fprintf(stderr, "open: %s\n", m.failure.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(path).parent_path(), ignored);   // the child's own folder
+    _exit(opened == 0 && nothingAllocated(m) ? 0 : 1);
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    if (!bytes.empty())
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+} // namespace
+
+TEST(ModelFileLimits, SparseThreeGigabyteFileIsRefusedFromItsSizeUnderAMemoryCap)
+{
+    TempDir dir;
+    const std::string path = dir.path() + "/ovrin.mdl";
+    ASSERT_EQ(runShell("truncate -s 3G '" + path + "'"), 0);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(openOversizedUnderCap(path), testing::ExitedWithCode(0), "open: 3072.0 MiB, over the limit of 16.0 MiB");
+
+    // Just over the limit is refused too; at the limit the size is no reason.
+    ASSERT_EQ(runShell("truncate -s " + std::to_string(MAX_STUDIO_FILE_BYTES + 1) + " '" + path + "'"), 0);
+    StudioModel m;
+    EXPECT_EQ(m.open(path.c_str(), 0), 0);
+    EXPECT_NE(m.failure.find("over the limit"), std::string::npos) << m.failure;
+    ASSERT_EQ(runShell("truncate -s " + std::to_string(MAX_STUDIO_FILE_BYTES) + " '" + path + "'"), 0);
+    EXPECT_EQ(m.open(path.c_str(), 0), 0);
+    EXPECT_NE(m.failure.find("no IDST"), std::string::npos) << m.failure;
+    EXPECT_TRUE(nothingAllocated(m));
+}
+
+TEST(ModelFileLimits, DirectoryEmptyOrForeignFileIsRefusedWithItsReason)
+{
+    TempDir dir;
+    const std::string folder = dir.path() + "/ovrin.mdl";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    writeFile(dir.path() + "/empty.mdl", {});
+    writeFile(dir.path() + "/text.mdl", { 'h', 'e', 'l', 'l', 'o', ' ', 'm', 'o', 'd', 'e', 'l' });
+    std::vector<uint8_t> group = characterFile();
+    std::memcpy(group.data(), "IDSQ", 4);
+    writeFile(dir.path() + "/group.mdl", group);
+    std::vector<uint8_t> shortHeader(characterFile().begin(), characterFile().begin() + 100);
+    writeFile(dir.path() + "/short.mdl", shortHeader);
+
+    struct Case {
+        const char* name;
+        const char* reason;
+    };
+    const Case cases[] = {
+        { "ovrin.mdl", "a directory" },   { "empty.mdl", "empty" },
+        { "text.mdl", "no IDST" },        { "group.mdl", "sequence-group file" },
+        { "short.mdl", "shorter than a model header" }, { "none.mdl", "No such file" },
+    };
+    for (const Case& c : cases) {
+        StudioModel m;
+        EXPECT_EQ(m.open((dir.path() + "/" + c.name).c_str(), 0), 0) << c.name;
+        EXPECT_NE(m.failure.find(c.reason), std::string::npos) << c.name << ": " << m.failure;
+        EXPECT_TRUE(nothingAllocated(m)) << c.name;
+    }
+}
+
+TEST(ModelFileLimits, DamagedRecordsAndMissingCompanionsSayWhich)
+{
+    // A bone whose parent comes after it.
+    std::vector<uint8_t> bytes = characterFile();
+    int32_t boneOffset = 0;
+    std::memcpy(&boneOffset, bytes.data() + HEADER_BONE_OFFSET, 4);
+    const int32_t badParent = 5;
+    std::memcpy(bytes.data() + boneOffset + BONE_PARENT, &badParent, 4);
+    LoadedStudio damaged(bytes);
+    EXPECT_EQ(damaged.opened, 0);
+    EXPECT_EQ(damaged.model.failure, "bad header, bone or controller records");
+
+    // A missing texture file is named in the reason.
+    StudioModelDesc desc = tinyModelDesc();
+    desc.separateTextureFile = true;
+    LoadedStudio withoutTextures(writeStudioModel(desc).model);
+    EXPECT_EQ(withoutTextures.opened, 0);
+    EXPECT_NE(withoutTextures.model.failure.find("T.mdl: "), std::string::npos) << withoutTextures.model.failure;
+
+    // A successful open clears the reason of the last failure.
+    LoadedStudio good(characterFile());
+    ASSERT_EQ(good.opened, 1);
+    EXPECT_TRUE(good.model.failure.empty());
+    EXPECT_EQ(good.model.open(nullptr, 0), 0);
+    EXPECT_EQ(good.model.failure, "no file name");
+    EXPECT_EQ(good.model.open("m/model.mdl", 0), 1);
+    EXPECT_TRUE(good.model.failure.empty()) << good.model.failure;
 }

@@ -56,5 +56,5 @@ TEST(MusicEndToEnd, BeatKeyPrintsTheRunningTrackPosition)
     EXPECT_GT(position, 0.0) << "the track plays from the start";
     EXPECT_LT(position, 1.0);
     EXPECT_NE(r.errorOutput.find("silent"), std::string::npos) << r.errorOutput;
-    EXPECT_EQ(r.errorOutput.find("could not be loaded"), std::string::npos) << r.errorOutput;
+    EXPECT_EQ(r.errorOutput.find("The music track"), std::string::npos) << r.errorOutput;
 }

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <fstream>
 #include <regex>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -353,4 +354,194 @@ TEST_F(MusicClockTest, BeatKeyPrintsOneLineWithSixDecimals)
     handleKeyDown(key);
     const std::string line = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(std::regex_match(line, std::regex("Beat at: 0\\.[0-9]{6}\n"))) << line;
+}
+
+// --- Damaged and hostile tracks ------------------------------------------------------
+// The show's clock is the fraction of the track, so a track that decodes short
+// moves every scene: damage must keep the track's length, be bounded, and be
+// reported in one line naming the file.
+
+namespace {
+
+using TrackDamage = SoundTest;
+
+std::string fileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFileBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// `count` bytes of a fixed pseudo-random sequence.
+std::string junk(size_t count)
+{
+    std::string bytes(count, '\0');
+    uint32_t state = 12345u;
+    for (char& c : bytes) {
+        state = state * 1664525u + 1013904223u;
+        c = char(state >> 24);
+    }
+    return bytes;
+}
+
+// What loadTrack prints for `path`.
+std::string loadTrackStderr(const std::string& path)
+{
+    testing::internal::CaptureStderr();
+    loadTrack(path.c_str(), 0);
+    return testing::internal::GetCapturedStderr();
+}
+
+size_t lines(const std::string& text)
+{
+    return size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
+} // namespace
+
+TEST_F(TrackDamage, CutInsideItsHeadersIsRefusedWithOneLine)
+{
+    const std::string whole = writeTones(dir, "whole.ogg", 2 * 44100, 44100, { 440.0, 660.0 });
+    const std::string cut = dir.path() + "/cut.ogg";
+    writeFileBytes(cut, fileBytes(whole).substr(0, 100));   // the first page holds 58 bytes: cut in the second
+    std::vector<int16_t> stereo;
+    std::string error;
+    EXPECT_FALSE(decodeOggFile(cut.c_str(), stereo, error));
+    EXPECT_EQ(error, "the file is cut inside its Vorbis headers");
+
+    initSound();
+    const std::string err = loadTrackStderr(cut);
+    EXPECT_EQ(lines(err), 1u) << err;
+    EXPECT_NE(err.find("The music track " + cut + " could not be loaded (the file is cut inside its Vorbis headers)"),
+              std::string::npos) << err;
+    EXPECT_EQ(musicClock.sample, nullptr);
+}
+
+TEST_F(TrackDamage, FlippedBytesPlayAsSilenceInPlaceAndTheLengthStays)
+{
+    const size_t frames = 20 * 44100;
+    const std::string clean = writeTones(dir, "clean.ogg", frames, 44100, { 330.0, 495.0 });
+    std::string bytes = fileBytes(clean);
+    // Forty bytes spread over the middle third: each spoils one page's checksum.
+    for (size_t k = 0; k < 40; ++k)
+        bytes[bytes.size() / 3 + k * (bytes.size() / 3 / 40)] ^= char(0xFF);
+    const std::string damaged = dir.path() + "/damaged.ogg";
+    writeFileBytes(damaged, bytes);
+
+    std::vector<int16_t> good, bad;
+    std::string error, goodNote, badNote;
+    ASSERT_TRUE(decodeOggFile(clean.c_str(), good, error, &goodNote)) << error;
+    EXPECT_EQ(goodNote, "");
+    ASSERT_TRUE(decodeOggFile(damaged.c_str(), bad, error, &badNote)) << error;
+    ASSERT_EQ(good.size(), frames * 2);
+    EXPECT_EQ(bad.size(), good.size()) << "the stated length is kept";
+    EXPECT_NE(badNote.find("could not be decoded and play as silence in place"), std::string::npos) << badNote;
+
+    // Before the first damaged page and after the last, every sample is where
+    // it belongs: the first and the last four seconds equal the clean decode.
+    const size_t edge = 4 * 44100 * 2;
+    EXPECT_TRUE(std::equal(bad.begin(), bad.begin() + long(edge), good.begin()));
+    EXPECT_TRUE(std::equal(bad.end() - long(edge), bad.end(), good.end() - long(edge)));
+    // The damage itself is silence, not sound from elsewhere.
+    const size_t silent = size_t(std::count(bad.begin(), bad.end(), int16_t(0)));
+    EXPECT_GT(silent, size_t(std::count(good.begin(), good.end(), int16_t(0))) + 44100u);
+
+    initSound();
+    EXPECT_EQ(loadTrackStderr(clean), "") << "a clean track says nothing";
+    const std::string err = loadTrackStderr(damaged);
+    EXPECT_EQ(lines(err), 1u) << err;
+    EXPECT_NE(err.find("The music track " + damaged + " is damaged: "), std::string::npos) << err;
+    EXPECT_EQ(musicClock.lengthSamples, float(frames));
+}
+
+TEST_F(TrackDamage, JunkAfterTheStreamIsIgnoredWithOneLine)
+{
+    const size_t frames = 2 * 44100;
+    const std::string clean = writeTones(dir, "clean.ogg", frames, 44100, { 220.0, 330.0 });
+    const std::string withJunk = dir.path() + "/junk.ogg";
+    writeFileBytes(withJunk, fileBytes(clean) + junk(50000000));
+
+    std::vector<int16_t> stereo;
+    std::string error, note;
+    ASSERT_TRUE(decodeOggFile(withJunk.c_str(), stereo, error, &note)) << error;
+    EXPECT_EQ(stereo.size(), frames * 2);
+    EXPECT_EQ(note, "50.0 MB after the end of its stream are ignored");
+
+    initSound();
+    const std::string err = loadTrackStderr(withJunk);
+    EXPECT_EQ(lines(err), 1u) << err;
+    EXPECT_NE(err.find("The music track " + withJunk + " is damaged: 50.0 MB after the end"), std::string::npos)
+        << err;
+    EXPECT_EQ(musicClock.lengthSamples, float(frames));
+
+    // A stream that has not ended by the file limit is refused, whatever follows.
+    const std::string cutThenJunk = dir.path() + "/cut_junk.ogg";
+    const std::string head = fileBytes(clean);
+    writeFileBytes(cutThenJunk, head.substr(0, head.size() / 2) + junk(size_t(SOUND_MAX_FILE_BYTES)));
+    EXPECT_FALSE(decodeOggFile(cutThenJunk.c_str(), stereo, error));
+    EXPECT_NE(error.find("has not ended within the limit of 32 MiB"), std::string::npos) << error;
+}
+
+TEST_F(TrackDamage, CutTrackPlaysWhatItHoldsWithOneLine)
+{
+    const std::string clean = writeTones(dir, "clean.ogg", 4 * 44100, 44100, { 220.0, 330.0 });
+    const std::string cut = dir.path() + "/cut.ogg";
+    const std::string bytes = fileBytes(clean);
+    writeFileBytes(cut, bytes.substr(0, bytes.size() * 3 / 4));
+    std::vector<int16_t> stereo;
+    std::string error, note;
+    ASSERT_TRUE(decodeOggFile(cut.c_str(), stereo, error, &note)) << error;
+    EXPECT_GT(stereo.size(), 0u);
+    EXPECT_LT(stereo.size(), size_t(4 * 44100 * 2));
+    EXPECT_NE(note.find("ends without its last page"), std::string::npos) << note;
+}
+
+TEST_F(TrackDamage, TrackWithoutAudioIsRefusedWithOneLine)
+{
+    const std::string empty = dir.path() + "/silent.ogg";
+    std::string error;
+    ASSERT_TRUE(song::writeOggVorbis(empty, nullptr, 0, 2, 44100, OGG_QUALITY, error)) << error;
+    std::vector<int16_t> stereo;
+    EXPECT_FALSE(decodeOggFile(empty.c_str(), stereo, error));
+    EXPECT_EQ(error, "it holds no audio");
+
+    initSound();
+    const std::string err = loadTrackStderr(empty);
+    EXPECT_EQ(lines(err), 1u) << err;
+    EXPECT_NE(err.find("The music track " + empty + " could not be loaded (it holds no audio)"), std::string::npos)
+        << err;
+    EXPECT_EQ(musicClock.sample, nullptr);
+    playTrack(0);
+    EXPECT_EQ(musicPosition(0), -1.0f) << "no clock: the show ends at once";
+}
+
+TEST_F(TrackDamage, DirectoryIsRefusedAndAStopRequestEndsTheDecode)
+{
+    const std::string folder = dir.path() + "/vortalune.ogg";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    std::vector<int16_t> stereo;
+    std::string error;
+    EXPECT_FALSE(decodeOggFile(folder.c_str(), stereo, error));
+    EXPECT_EQ(error, "a directory, not a file");
+
+    // The decode asks between pieces whether to go on.
+    const std::string track = writeTones(dir, "track.ogg", 5 * 44100, 44100, { 440.0 });
+    int asked = 0;
+    DecodeYield counting;
+    counting.context = &asked;
+    counting.keepGoing = [](void* context) {
+        ++*static_cast<int*>(context);
+        return true;
+    };
+    ASSERT_TRUE(decodeOggFile(track.c_str(), stereo, error, nullptr, counting)) << error;
+    EXPECT_GT(asked, 5) << "about every 0.2 s of audio";
+    DecodeYield stop;
+    stop.keepGoing = [](void*) { return false; };
+    EXPECT_FALSE(decodeOggFile(track.c_str(), stereo, error, nullptr, stop));
+    EXPECT_EQ(error, "stopped");
+    EXPECT_TRUE(stereo.empty());
 }

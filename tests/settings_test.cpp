@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -125,4 +127,76 @@ TEST(Settings, DefaultsLeaveLookRateAndFreeRoam)
     EXPECT_TRUE(s.freeRoamAllowed);
     EXPECT_FLOAT_EQ(s.musicVolume, 1.0f);
     EXPECT_EQ(s.centerX, 320);
+}
+
+// --- One line for a settings file that cannot be used whole ----------------------
+
+namespace {
+
+// Loads `path` and returns what loading printed.
+std::string loadStderr(const std::string& path, AppSettings& settings, bool& read)
+{
+    testing::internal::CaptureStderr();
+    read = loadSettings(settings, path.c_str());
+    return testing::internal::GetCapturedStderr();
+}
+
+size_t lineCount(const std::string& text)
+{
+    return size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
+} // namespace
+
+TEST(Settings, MissingDirectoryOrOversizedFileGivesOneLineAndTheDefaults)
+{
+    TempDir dir;
+    const std::string missing = dir.path() + "/settings.ini";
+    const std::string folder = dir.path() + "/folder.ini";
+    const std::string huge = dir.path() + "/huge.ini";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    std::ofstream(huge) << "1\n1\n1\n1024\n768\n1\n0.5\n0.5\n" << std::string(8000, ' ');
+
+    struct Case {
+        const std::string& path;
+        const char*        reason;
+    };
+    for (const Case& c : { Case{ missing, "No such file" }, Case{ folder, "a directory" },
+                           Case{ huge, "over the limit of 4096" } }) {
+        AppSettings s;
+        s.lookRate = 0.0f;
+        bool read = true;
+        const std::string err = loadStderr(c.path, s, read);
+        EXPECT_FALSE(read) << c.path;
+        EXPECT_EQ(lineCount(err), 1u) << err;
+        EXPECT_NE(err.find("The settings file " + c.path + " could not be read ("), std::string::npos) << err;
+        EXPECT_NE(err.find(c.reason), std::string::npos) << err;
+        EXPECT_EQ(s.screenWidth, 640) << "defaults";
+        EXPECT_FLOAT_EQ(s.lookRate, 0.0f) << "the free camera cannot turn";
+    }
+}
+
+TEST(Settings, GarbledFileNamesItsFirstBadValueInOneLine)
+{
+    TempDir dir;
+    const std::string path = dir.path() + "/settings.ini";
+    std::ofstream(path) << "1\n1\n1\nwide\n768\n0\nloud\n";   // value 4 unreadable, 7 unreadable, 8 missing
+    AppSettings s;
+    bool read = false;
+    const std::string err = loadStderr(path, s, read);
+    EXPECT_TRUE(read);
+    EXPECT_EQ(err, "The settings file " + path +
+                       " has 3 of its 8 values missing or unreadable (the first is value 4, line 4): those keep "
+                       "their defaults.\n");
+    EXPECT_EQ(s.screenWidth, 640);
+    EXPECT_FLOAT_EQ(s.lookRate, 0.3f) << "the file was read";
+
+    std::ofstream(path, std::ios::trunc) << "";
+    EXPECT_NE(loadStderr(path, s, read).find("has 8 of its 8 values missing"), std::string::npos);
+
+    // A whole file says nothing.
+    std::ofstream(path, std::ios::trunc) << "0\n1\n1\n1024\n600\n2\n0.5\n0.25\n";
+    EXPECT_EQ(loadStderr(path, s, read), "");
+    EXPECT_EQ(s.screenWidth, 1024);
+    EXPECT_FLOAT_EQ(s.soundVolume, 0.25f);
 }

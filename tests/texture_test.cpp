@@ -5,12 +5,17 @@
 #include "PngFixture.h"
 #include "TestSupport.h"
 
+#include "gfx/PngFile.h"
 #include "gfx/Texture.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -339,17 +344,79 @@ TEST_F(TextureTableTest, MaskOfOtherSizeIsRefusedAndTheSlotKept)
     EXPECT_EQ(texImage(7, GL_RGBA), before);
 }
 
-TEST_F(TextureTableTest, MaskRefusesImagesWithFewerThanThreeBytesPerPixel)
+TEST_F(TextureTableTest, GreyOrPalettedMaskGivesItsByteAsAlpha)
+{
+    // A one-byte mask pixel is read at the mask's own stride: its byte (a grey
+    // level, or a palette index) is the alpha.
+    const std::vector<uint8_t> colour = pattern(4, 4, 3);
+    writeFixturePng(file("colour.png"), 4, 4, 3, colour);
+    std::vector<uint8_t> grey(16), indices(16);
+    for (size_t i = 0; i < 16; ++i) {
+        grey[i] = static_cast<uint8_t>(10 + i * 13);
+        indices[i] = static_cast<uint8_t>((i * 3) % 4);
+    }
+    writeFixturePng(file("grey.png"), 4, 4, 1, grey);
+    writeFixturePalettedPng(file("palette.png"), 4, 4, indices);
+
+    struct Case {
+        const char* mask;
+        const std::vector<uint8_t>& alpha;
+    };
+    for (const Case& c : { Case{ "grey.png", grey }, Case{ "palette.png", indices } }) {
+        ASSERT_EQ(table.loadPngWithMask(file("colour.png").c_str(), file(c.mask).c_str(), 7, 0), 7) << c.mask;
+        EXPECT_EQ(table.components[7], 4);
+        EXPECT_EQ(table.widths[7], 4);
+        const std::vector<uint8_t> texels = texImage(7, GL_RGBA);
+        ASSERT_EQ(texels.size(), 16u * 4u);
+        for (size_t i = 0; i < 16; ++i) {
+            for (int k = 0; k < 3; ++k)
+                EXPECT_EQ(texels[4 * i + k], colour[3 * i + k]) << c.mask << ", pixel " << i;
+            EXPECT_EQ(texels[4 * i + 3], c.alpha[i]) << c.mask << ", pixel " << i;
+        }
+    }
+}
+
+TEST_F(TextureTableTest, ColourImageOfOneBytePerPixelIsRefusedWithOneLine)
 {
     writeFixturePng(file("colour.png"), 4, 4, 3, pattern(4, 4, 3));
     writeFixturePng(file("grey.png"), 4, 4, 1, std::vector<uint8_t>(16, 90));
     writeFixturePalettedPng(file("palette.png"), 4, 4, std::vector<uint8_t>(16, 2));
-    EXPECT_EQ(table.loadPngWithMask(file("colour.png").c_str(), file("grey.png").c_str(), 7, 0), 0);
-    EXPECT_EQ(table.loadPngWithMask(file("grey.png").c_str(), file("colour.png").c_str(), 7, 0), 0);
-    EXPECT_EQ(table.loadPngWithMask(file("colour.png").c_str(), file("palette.png").c_str(), 7, 0), 0);
-    EXPECT_EQ(table.loadPngWithMask(file("palette.png").c_str(), file("palette.png").c_str(), 7, 0), 0);
+    for (const char* name : { "grey.png", "palette.png" }) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(table.loadPngWithMask(file(name).c_str(), file("colour.png").c_str(), 7, 0), 0) << name;
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_NE(err.find(file(name)), std::string::npos) << err;
+        EXPECT_NE(err.find("paletted or grey"), std::string::npos) << err;
+    }
     EXPECT_EQ(table.components[7], 0);
     EXPECT_EQ(table.widths[7], 0);
+}
+
+TEST_F(TextureTableTest, MipmappedLoadRecordsTheSizeGluUploaded)
+{
+    // GLU scales a side that is not a power of two before it builds the
+    // chain; the table records level 0 as it is in GL, not the file's size.
+    const std::vector<uint8_t> rgb = pattern(6, 5, 3);
+    writeFixturePng(file("odd.png"), 6, 5, 3, rgb);
+    writeFixturePng(file("odd4.png"), 6, 5, 4, pattern(6, 5, 4));
+    ASSERT_EQ(table.loadPng(file("odd.png").c_str(), 4, 1), 4);
+    const GLint width = levelParameter(4, 0, GL_TEXTURE_WIDTH);
+    const GLint height = levelParameter(4, 0, GL_TEXTURE_HEIGHT);
+    EXPECT_EQ(width & (width - 1), 0) << width;
+    EXPECT_EQ(height & (height - 1), 0) << height;
+    EXPECT_EQ(table.widths[4], width);
+    EXPECT_EQ(table.heights[4], height);
+
+    ASSERT_EQ(table.loadPngWithMask(file("odd4.png").c_str(), file("odd4.png").c_str(), 6, 1), 6);
+    EXPECT_EQ(table.widths[6], levelParameter(6, 0, GL_TEXTURE_WIDTH));
+    EXPECT_EQ(table.heights[6], levelParameter(6, 0, GL_TEXTURE_HEIGHT));
+
+    // Without mipmaps the image goes up at its own size.
+    ASSERT_EQ(table.loadPng(file("odd.png").c_str(), 3, 0), 3);
+    EXPECT_EQ(table.widths[3], 6);
+    EXPECT_EQ(levelParameter(3, 0, GL_TEXTURE_WIDTH), 6);
+    EXPECT_EQ(texImage(3, GL_RGB), rgb);
 }
 
 TEST_F(TextureTableTest, MipmappedLoadBuildsTheWholeChain)
@@ -422,6 +489,159 @@ TEST_F(TextureTableTest, CopyFromFramebufferCopiesADrawnRectangle)
             EXPECT_EQ(t[1], 0);
         }
     glClear(GL_COLOR_BUFFER_BIT);
+}
+
+// --- Hostile image files ------------------------------------------------------------
+
+namespace {
+
+// The table's tests, for files a user's data folder may hold by mistake.
+class ImageFileLimits : public TextureTableTest {
+protected:
+    // Runs `load` with stderr captured; returns what it printed.
+    template <typename F>
+    std::string stderrOf(F load)
+    {
+        testing::internal::CaptureStderr();
+        load();
+        return testing::internal::GetCapturedStderr();
+    }
+};
+
+size_t lineCount(const std::string& text)
+{
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Offset of the first chunk of `type` in a PNG file's bytes (its length field).
+size_t chunkOffset(const std::vector<uint8_t>& bytes, const char* type)
+{
+    for (size_t at = 8; at + 8 <= bytes.size();) {
+        const uint32_t length = uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 |
+                                uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+        if (std::equal(type, type + 4, bytes.begin() + static_cast<long>(at) + 4))
+            return at;
+        at += 12 + length;
+    }
+    return 0;
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// In a death-test child: loads `path` with the address space capped at 256 MiB
+// above what the process maps, and exits 0 when the load was refused. The
+// image's 768 MB of pixels could not be allocated under the cap, so the
+// refusal must come from the header, before decoding.
+void loadOversizedUnderCap(const std::string& path)
+{
+    if (!capAddressSpace(uint64_t(256) << 20))
+        _exit(3);
+    TextureTable table;   // never generated: a refused load touches no GL
+    const int slot = table.loadPng(path.c_str(), SLOT_TITLE, 0);
+    // The child made its own folder (it ran the test from its start) and
+    // leaves without destructors: remove the folder here.
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(path).parent_path(), ignored);
+    _exit(slot == 0 ? 0 : 1);
+}
+
+} // namespace
+
+TEST_F(ImageFileLimits, OversizedPngIsRefusedFromItsHeaderUnderAMemoryCap)
+{
+    const std::string path = file("vortalune.png");
+    writePngClaimingSize(path, 16000, 16000);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(loadOversizedUnderCap(path), testing::ExitedWithCode(0),
+                "The image [^\n]*vortalune.png could not be loaded \\(16000 x 16000 pixels, over the limit");
+
+    // Either side alone over the limit is refused, in this process too, with one line.
+    writeBlankPng(file("wide.png"), IMAGE_MAX_SIDE + 1, 1);
+    const std::string err = stderrOf([&] { EXPECT_EQ(table.loadPng(file("wide.png").c_str(), 2, 0), 0); });
+    EXPECT_EQ(lineCount(err), 1u) << err;
+    EXPECT_NE(err.find(file("wide.png")), std::string::npos) << err;
+    EXPECT_EQ(table.widths[2], 0);
+}
+
+TEST_F(ImageFileLimits, DamagedPngGivesOneLineNamingItAndNoBareLibpngLine)
+{
+    writeFixturePng(file("whole.png"), 64, 64, 3, pattern(64, 64, 3));
+    const std::vector<uint8_t> whole = readFileBytes(file("whole.png"));
+    const size_t idat = chunkOffset(whole, "IDAT");
+    ASSERT_GT(idat, 0u);
+
+    const size_t idatLength = size_t(whole[idat]) << 24 | size_t(whole[idat + 1]) << 16 |
+                              size_t(whole[idat + 2]) << 8 | whole[idat + 3];
+    std::vector<uint8_t> crc = whole;
+    crc[idat + 8 + idatLength] ^= 0x5A;   // the stored checksum no longer matches the data
+    writeBytes(file("crc.png"), crc);
+    writeBytes(file("cut.png"), std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(idat + 40)));
+    writeBytes(file("signature.png"), std::vector<uint8_t>(whole.begin(), whole.begin() + 8));
+    writeBytes(file("text.png"), std::vector<uint8_t>{ 'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e' });
+    writeBytes(file("empty.png"), {});
+    ASSERT_EQ(mkdir(file("folder.png").c_str(), 0755), 0);
+
+    struct Case {
+        const char* name;
+        const char* reason;   // part of the reason the line must give
+    };
+    const Case cases[] = {
+        { "crc.png", "IDAT: CRC error" },        { "cut.png", "ends too early" },
+        { "signature.png", "ends too early" },   { "text.png", "not a PNG image" },
+        { "empty.png", "empty" },                { "folder.png", "not a regular file" },
+        { "missing.png", "No such file" },
+    };
+    writeFixturePng(file("small.png"), 2, 2, 3, pattern(2, 2, 3));
+    ASSERT_EQ(table.loadPng(file("small.png").c_str(), 2, 0), 2);
+    for (const Case& c : cases) {
+        const std::string err = stderrOf([&] { EXPECT_EQ(table.loadPng(file(c.name).c_str(), 2, 0), 0) << c.name; });
+        EXPECT_EQ(lineCount(err), 1u) << c.name << ": " << err;
+        EXPECT_NE(err.find("The image " + file(c.name) + " could not be loaded"), std::string::npos) << err;
+        EXPECT_NE(err.find(c.reason), std::string::npos) << c.name << ": " << err;
+        EXPECT_EQ(err.find("libpng"), std::string::npos) << err;
+        EXPECT_EQ(table.widths[2], 2) << "the slot keeps its image";
+    }
+
+    // A damaged mask is named, not the colour image beside it.
+    const std::string err = stderrOf(
+        [&] { EXPECT_EQ(table.loadPngWithMask(file("whole.png").c_str(), file("crc.png").c_str(), 7, 0), 0); });
+    EXPECT_EQ(lineCount(err), 1u) << err;
+    EXPECT_NE(err.find(file("crc.png")), std::string::npos) << err;
+    EXPECT_EQ(err.find(file("whole.png")), std::string::npos) << err;
+    EXPECT_EQ(err.find("libpng"), std::string::npos) << err;
+}
+
+TEST_F(ImageFileLimits, DamagedAncillaryChunkLoadsTheSamePixelsWithOneLine)
+{
+    // A text chunk with a wrong CRC: libpng only warns and drops the chunk.
+    const std::vector<uint8_t> pixels = pattern(8, 4, 3);
+    writeFixturePng(file("clean.png"), 8, 4, 3, pixels);
+    std::vector<uint8_t> bytes = readFileBytes(file("clean.png"));
+    const size_t idat = chunkOffset(bytes, "IDAT");
+    ASSERT_GT(idat, 0u);
+    const std::vector<uint8_t> text = { 0, 0, 0, 4, 't', 'E', 'X', 't', 'a', 0, 'b', 'c', 1, 2, 3, 4 };
+    bytes.insert(bytes.begin() + static_cast<long>(idat), text.begin(), text.end());
+    writeBytes(file("text_chunk.png"), bytes);
+
+    const std::string err = stderrOf([&] { EXPECT_EQ(table.loadPng(file("text_chunk.png").c_str(), 3, 0), 3); });
+    EXPECT_EQ(lineCount(err), 1u) << err;
+    EXPECT_NE(err.find(file("text_chunk.png")), std::string::npos) << err;
+    EXPECT_NE(err.find("CRC error"), std::string::npos) << err;
+    EXPECT_EQ(err.find("libpng"), std::string::npos) << err;
+    EXPECT_EQ(texImage(3, GL_RGB), pixels);
+
+    // Used as its own mask (as the sprite is), the file is read and reported once.
+    const std::string pair = stderrOf(
+        [&] { EXPECT_EQ(table.loadPngWithMask(file("text_chunk.png").c_str(), file("text_chunk.png").c_str(), 6, 0), 6); });
+    EXPECT_EQ(lineCount(pair), 1u) << pair;
+
+    // A clean file says nothing and gives the same pixels.
+    EXPECT_EQ(stderrOf([&] { EXPECT_EQ(table.loadPng(file("clean.png").c_str(), 4, 0), 4); }), "");
+    EXPECT_EQ(texImage(4, GL_RGB), pixels);
 }
 
 TEST(TextureTableGlobal, StartsEmptyAndUngenerated)
