@@ -198,7 +198,7 @@ int runDemo(int argc, char** argv)
         return EXIT_USAGE;
     }
     applyCommandLineMode(argc, appSettings);
-    printStartupMessages(pathPlayer.paths);   // what reading the path files found
+    printStartupMessages();   // what reading settings.ini and the path files found
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     quitRequested = false;

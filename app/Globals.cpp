@@ -10,23 +10,27 @@
 // Globals that only need zeroing (flags, texture table, music clock, font lists)
 // are constant-initialised in their own units and need no place here.
 #include "app/Settings.h"
+#include "app/Shell.h"
 #include "iso/IsoSurface.h"
 #include "model/Actors.h"
 #include "path/PathPlayer.h"
 
+// First: what the files below report is held until the program has read its
+// command line (printStartupMessages), so --help prints nothing else.
+static MessageHold startupHold;
+
 AppSettings appSettings = loadStartupSettings();
 
-// The path player loads every path file before the isosurface is built. What
-// the files' reading has to say is kept until the program has read its
-// command line (printDeferredStartupMessages).
+// The path player loads every path file before the isosurface is built.
 PathPlayer pathPlayer = [] {
     PathPlayer player;
-    PathMessageHold hold;
     constructPathPlayer(player);
-    player.paths.startupMessages = hold.take();
     return player;
 }();
 
 IsoSurface isoSurface;
 
 ActorScene actorScene(static_cast<float>(appSettings.centerX), static_cast<float>(appSettings.centerY));
+
+// Last: the end of the hold.
+std::vector<std::string> startupMessages = startupHold.finish();

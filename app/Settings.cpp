@@ -1,6 +1,8 @@
 // app/Settings.cpp: the eight-line "settings.ini" reader and writer.
 #include "app/Settings.h"
 
+#include "app/Shell.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -168,10 +170,9 @@ bool loadSettings(AppSettings& settings, const char* path)
     std::string text;
     std::string reason;
     if (!readSettingsText(path, text, reason)) {
-        std::fprintf(stderr,
-                     "The settings file %s could not be read (%s): the defaults are used and the free camera "
-                     "cannot turn.\n",
-                     path, reason.c_str());
+        reportLine("The settings file %s could not be read (%s): the defaults are used and the free camera "
+                   "cannot turn.\n",
+                   path, reason.c_str());
         return false;
     }
 
@@ -185,10 +186,9 @@ bool loadSettings(AppSettings& settings, const char* path)
     reader.readFloat(settings.musicVolume);
     reader.readFloat(settings.soundVolume);
     if (reader.problems() > 0)
-        std::fprintf(stderr,
-                     "The settings file %s has %d of its %d values missing or unreadable (the first is value %d, "
-                     "line %d): those keep their defaults.\n",
-                     path, reader.problems(), SETTINGS_VALUES, reader.firstValue(), reader.firstLine());
+        reportLine("The settings file %s has %d of its %d values missing or unreadable (the first is value %d, "
+                   "line %d): those keep their defaults.\n",
+                   path, reader.problems(), SETTINGS_VALUES, reader.firstValue(), reader.firstLine());
 
     const DisplayMode mode = modeForWidth(settings.screenWidth);
     settings.screenWidth = mode.width;

@@ -3,12 +3,61 @@
 
 #include "app/Settings.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 bool    quitRequested   = false;
 int32_t renderFlags     = 0;
 float   framesPerSecond = 0.0f;
+
+// --- Report lines ------------------------------------------------------------------------
+
+namespace {
+
+// The innermost live hold, or null: lines go to stderr. (A function-local
+// static: holds are made during static construction of other units.)
+MessageHold*& currentHold()
+{
+    static MessageHold* hold = nullptr;
+    return hold;
+}
+
+} // namespace
+
+void reportLine(const char* format, ...)
+{
+    char line[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (MessageHold* hold = currentHold()) {
+        hold->lines_.emplace_back(line);
+        return;
+    }
+    std::fputs(line, stderr);
+}
+
+MessageHold::MessageHold() : outer_(currentHold()), active_(true)
+{
+    currentHold() = this;
+}
+
+std::vector<std::string> MessageHold::finish()
+{
+    if (active_ && currentHold() == this)
+        currentHold() = outer_;
+    active_ = false;
+    return std::move(lines_);
+}
+
+void printStartupMessages()
+{
+    for (const std::string& line : startupMessages)
+        std::fputs(line.c_str(), stderr);
+    startupMessages.clear();
+}
 
 uint8_t assertCheck(int condition, const char* details, int line, const char* file)
 {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+#include <string>
 
 struct AppSettings;
 
@@ -55,6 +57,38 @@ extern const char* const VORTALUNE_HELP;    // what follows it for --help: the a
 // only (no sign, no spaces, nothing after it) from 0 to 10; more than one
 // argument is refused.
 CommandLine parseCommandLine(int argc, const char* const* argv);
+
+// --- Report lines --------------------------------------------------------------------
+// Every one-line report of a file or asset problem goes through reportLine:
+// straight to stderr, or into the innermost live MessageHold. Static
+// construction (app/Globals.cpp) reads "settings.ini" and every path file
+// before the command line is read, so what it has to say is held in
+// startupMessages, and the programs print it once they run (not for --help
+// or a refused command line).
+void reportLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+class MessageHold {
+public:
+    MessageHold();
+    ~MessageHold() { finish(); }
+    MessageHold(const MessageHold&) = delete;
+    MessageHold& operator=(const MessageHold&) = delete;
+
+    // Ends the hold (later lines go where they went before it) and returns
+    // the lines held, each ending in '\n'.
+    std::vector<std::string> finish();
+
+private:
+    friend void reportLine(const char* format, ...);
+    std::vector<std::string> lines_;
+    MessageHold*             outer_ = nullptr;
+    bool                     active_ = false;
+};
+
+extern std::vector<std::string> startupMessages;   // what static construction reported
+
+// Prints startupMessages on stderr, once.
+void printStartupMessages();
 
 // --- Display mode ----------------------------------------------------------------------
 // Resets the settings to their defaults and writes the mode of the command line:

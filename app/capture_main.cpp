@@ -705,6 +705,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vortalune-capture: %s\n%s", error.c_str(), USAGE);
         return EXIT_BAD_OPTIONS;
     }
-    printStartupMessages(pathPlayer.paths);   // what reading the path files found
+    printStartupMessages();   // what reading settings.ini and the path files found
     return run(options);
 }

@@ -535,11 +535,11 @@ bool readTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
     bool truncated = false;
     FileStamp stamp;
     if (!readBoundedFile(filename, MAX_TIMED_PATHS_BYTES, text, truncated, stamp, why)) {
-        pathMessage("%s: %s; no timed paths\n", filename.c_str(), why.c_str());
+        reportLine("%s: %s; no timed paths\n", filename.c_str(), why.c_str());
         return false;
     }
     if (truncated) {
-        pathMessage("%s: larger than the limit of %lld bytes; not read\n", filename.c_str(),
+        reportLine("%s: larger than the limit of %lld bytes; not read\n", filename.c_str(),
                      static_cast<long long>(MAX_TIMED_PATHS_BYTES));
         return false;
     }
@@ -547,7 +547,7 @@ bool readTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
     parseTimedPaths(text, list, report);
     const std::string line = describeTimed(filename, report);
     if (!line.empty())
-        pathMessage("%s\n", line.c_str());
+        reportLine("%s\n", line.c_str());
     return true;
 }
 
@@ -613,14 +613,14 @@ bool readScenePair(PathSet& set, int scene, const char* consequence)
     }
     // Two files missing for the same reason are one line for the pair.
     if (!disk.read[0].opened && !disk.read[1].opened && disk.read[0].problem == disk.read[1].problem) {
-        pathMessage("%s, %s: %s%s\n", names[0].c_str(), names[1].c_str(), disk.read[0].problem.c_str(),
+        reportLine("%s, %s: %s%s\n", names[0].c_str(), names[1].c_str(), disk.read[0].problem.c_str(),
                      consequence);
         return false;
     }
     for (int i = 0; i < 2; ++i) {
         const std::string line = describeRead(names[i], disk.read[i]);
         if (!line.empty())
-            pathMessage("%s%s\n", line.c_str(), disk.read[i].opened ? "" : consequence);
+            reportLine("%s%s\n", line.c_str(), disk.read[i].opened ? "" : consequence);
     }
     return opened;
 }
@@ -652,13 +652,6 @@ void loadAllPaths(PathSet& set, const std::string& folder)
             set.timedPaths[n] = timed;
 }
 
-void printStartupMessages(PathSet& set)
-{
-    for (const std::string& line : set.startupMessages)
-        std::fputs(line.c_str(), stderr);
-    set.startupMessages.clear();
-}
-
 bool beginEditing(PathSet& set, int scene)
 {
     if (!validEditScene(scene))
@@ -674,13 +667,13 @@ bool beginEditing(PathSet& set, int scene)
     case SceneLock::TAKEN:
         return true;
     case SceneLock::BUSY:
-        pathMessage(
+        reportLine(
                      "%s, %s: another vortalune is recording scene %d in this folder; keys recorded here are saved "
                      "to a side copy\n",
                      positionPathName(set.folder, scene).c_str(), rotationPathName(set.folder, scene).c_str(), scene);
         return false;
     case SceneLock::UNAVAILABLE:
-        pathMessage("%s; keys of scene %d are saved without a lock\n", why.c_str(), scene);
+        reportLine("%s; keys of scene %d are saved without a lock\n", why.c_str(), scene);
         return false;
     }
     return false;
@@ -720,7 +713,7 @@ bool recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float
     PathPair& pair = set.pairs[scene];
     keepAuthoredKeysOnly(set, scene);
     if (pair.position.points.size() >= size_t(MAX_PATH_KEYS) || pair.rotation.points.size() >= size_t(MAX_PATH_KEYS)) {
-        pathMessage("Scene %d's flight holds the most keys a path file may hold (%d); the key was not recorded\n",
+        reportLine("Scene %d's flight holds the most keys a path file may hold (%d); the key was not recorded\n",
                      scene, static_cast<int>(MAX_PATH_KEYS));
         return false;
     }

@@ -62,7 +62,6 @@ struct PathSet {
     std::string             folder = "data";            // where the pair files are read and written
     PairDiskState           disk[SCENE_ENTRIES];         // what was read from each pair's files, and saved
     SceneLock               editLock;                    // held for the scene the tool records into
-    std::vector<std::string> startupMessages;            // lines of the start-up load, printed by the program
 };
 
 // --- Building and sampling -----------------------------------------------------
@@ -144,9 +143,6 @@ bool saveTimedPaths(const std::vector<CameraPath>& list, const std::string& file
 // of "<folder>/paths.tms". Every file that was not read whole is one line on
 // stderr. Durations are not touched.
 void loadAllPaths(PathSet& set, const std::string& folder = "data");
-
-// Prints (once) the lines that a start-up load held back: see PathMessageHold.
-void printStartupMessages(PathSet& set);
 
 // The editor starts work on scene n (0..10): takes the scene's lock in the
 // folder (false, with one line, when another editor holds it: saves then go

@@ -2,7 +2,6 @@
 // the all-or-nothing pair save and its recovery at start.
 //
 // Sections:
-//   --- Messages ---
 //   --- Small file helpers ---
 //   --- Stamps and reports ---
 //   --- Locks ---
@@ -11,12 +10,12 @@
 //   --- Recovery ---
 #include "path/PairStore.h"
 
+#include "app/Shell.h"
 #include "path/CameraPath.h"
 
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,48 +25,6 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
-
-// --- Messages --------------------------------------------------------------------------
-
-namespace {
-
-// The innermost live hold, or null: lines go to stderr.
-PathMessageHold*& currentHold()
-{
-    static PathMessageHold* hold = nullptr;
-    return hold;
-}
-
-} // namespace
-
-void pathMessage(const char* format, ...)
-{
-    char line[2048];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (PathMessageHold* hold = currentHold()) {
-        hold->lines_.emplace_back(line);
-        return;
-    }
-    std::fputs(line, stderr);
-}
-
-PathMessageHold::PathMessageHold() : outer_(currentHold())
-{
-    currentHold() = this;
-}
-
-PathMessageHold::~PathMessageHold()
-{
-    currentHold() = outer_;
-}
-
-std::vector<std::string> PathMessageHold::take()
-{
-    return std::move(lines_);
-}
 
 // --- Small file helpers --------------------------------------------------------------
 
@@ -579,11 +536,11 @@ PairSaveOutcome saveAside(const std::string& folder, int scene, const std::strin
     if (ok)
         ok = commitPair(record, targets, texts, why);
     if (!ok) {
-        pathMessage("%s; the side copy could not be written either (%s); the keys of scene %d are only in memory\n",
+        reportLine("%s; the side copy could not be written either (%s); the keys of scene %d are only in memory\n",
                      reason.c_str(), k > 0 ? why.c_str() : "no free name", scene);
         return PairSaveOutcome::FAILED;
     }
-    pathMessage("%s; the keys of scene %d were saved to %s and %s\n", reason.c_str(), scene,
+    reportLine("%s; the keys of scene %d were saved to %s and %s\n", reason.c_str(), scene,
                  targets[0].name.c_str(), targets[1].name.c_str());
     return PairSaveOutcome::SAVED_ASIDE;
 }
@@ -616,7 +573,7 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
     for (int i = 0; i < 2; ++i) {
         std::string why;
         if (!resolveTarget(names[i], targets[i], why)) {
-            pathMessage("Could not save the camera path files of scene %d (%s); the keys stay in memory\n",
+            reportLine("Could not save the camera path files of scene %d (%s); the keys stay in memory\n",
                          scene, why.c_str());
             return PairSaveOutcome::FAILED;
         }
@@ -636,18 +593,18 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
         std::string why;
         const std::string backup = backupFile(targets[i].resolved, why);
         if (backup.empty()) {
-            pathMessage("%s was not read whole and could not be backed up (%s); not saved, the keys stay in memory\n",
+            reportLine("%s was not read whole and could not be backed up (%s); not saved, the keys stay in memory\n",
                          names[i].c_str(), why.c_str());
             return PairSaveOutcome::FAILED;
         }
         state.backedUp[i] = true;
-        pathMessage("%s was not read whole (%s); its original was kept as %s before saving over it\n",
+        reportLine("%s was not read whole (%s); its original was kept as %s before saving over it\n",
                      names[i].c_str(), readProblem(read).c_str(), backup.c_str());
     }
 
     std::string why;
     if (!commitPair(commitRecordName(folder, scene), targets, texts, why)) {
-        pathMessage("Could not save the camera path files of scene %d (%s); the keys stay in memory\n", scene,
+        reportLine("Could not save the camera path files of scene %d (%s); the keys stay in memory\n", scene,
                      why.c_str());
         return PairSaveOutcome::FAILED;
     }
@@ -713,10 +670,10 @@ int recoverPairFiles(const std::string& folder, int scene)
     if (stampOf(record).exists) {
         std::string summary;
         if (finishCommit(record, summary))
-            pathMessage("%s: finished an interrupted save of scene %d (%s)\n", record.c_str(), scene,
+            reportLine("%s: finished an interrupted save of scene %d (%s)\n", record.c_str(), scene,
                          summary.c_str());
         else
-            pathMessage("%s: not a complete commit record; removed, the old files of scene %d stay\n",
+            reportLine("%s: not a complete commit record; removed, the old files of scene %d stay\n",
                          record.c_str(), scene);
         ::unlink(record.c_str());
         ++repairs;
@@ -741,7 +698,7 @@ int recoverPairFiles(const std::string& folder, int scene)
     for (const std::string& name : leftovers) {
         const std::string full = folder + "/" + name;
         if (::unlink(full.c_str()) == 0) {
-            pathMessage("%s: removed the leftover of an interrupted save; the files it was for are unchanged\n",
+            reportLine("%s: removed the leftover of an interrupted save; the files it was for are unchanged\n",
                          full.c_str());
             ++repairs;
         }

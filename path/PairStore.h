@@ -24,32 +24,8 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 struct CameraPath;
-
-// --- Messages -------------------------------------------------------------------------
-// Every line the path files give (load reports, repairs, saves) goes through
-// pathMessage: straight to stderr, or, while a PathMessageHold lives, into the
-// hold. Start-up loading runs in static construction, before the command line
-// is read, so its lines are held and the program prints them once it runs
-// (not for --help or a refused command line).
-void pathMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-class PathMessageHold {
-public:
-    PathMessageHold();
-    ~PathMessageHold();
-    PathMessageHold(const PathMessageHold&) = delete;
-    PathMessageHold& operator=(const PathMessageHold&) = delete;
-
-    std::vector<std::string> take();   // the lines held so far, each ending in '\n'
-
-private:
-    friend void pathMessage(const char* format, ...);
-    std::vector<std::string>  lines_;
-    PathMessageHold*          outer_;
-};
 
 // --- Limits --------------------------------------------------------------------------
 // The most keys a path may hold. The writer prints at most 47 characters per
