@@ -76,6 +76,13 @@ struct RefusedLine {
     const char*              reason;   // expected part of the one-line reason
 };
 
+// The arguments, quoted, so the test names say what was refused.
+void PrintTo(const RefusedLine& line, std::ostream* os)
+{
+    for (const std::string& a : line.args)
+        *os << "'" << a << "' ";
+}
+
 class ShellRefusedCommandLine : public ::testing::TestWithParam<RefusedLine> {};
 
 TEST_P(ShellRefusedCommandLine, IsBadWithOneLineReason)
@@ -101,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedLine{ { "--fullscreen" }, "unknown option '--fullscreen'" },
                       RefusedLine{ { "-" }, "unknown option '-'" },
                       RefusedLine{ { "3", "4" }, "at most one argument" },
-                      RefusedLine{ { "3", "" }, "at most one argument" }));
+                      RefusedLine{ { "3", "" }, "at most one argument" }),
+    [](const ::testing::TestParamInfo<RefusedLine>& info) { return "Case" + std::to_string(info.index); });
 
 TEST(Shell, CommandLineChoosesShowOrAuthoringMode)
 {
