@@ -32,7 +32,11 @@ IsoMesher::IsoMesher(SourceField* field_) : field(field_)
     spare.gradient = Float3();
     cellMin = GridPoint{ 0, 0, 0 };
     cellMax = GridPoint{ GRID_SIZE, GRID_SIZE, GRID_SIZE };
+    cubeMin = cellMin;
     blockStart.assign(BLOCK_COUNT + 1, 0u);
+    nearVisited.assign(NEAR_FACE_CUBES, 0);
+    nearSlots.assign(NEAR_FACE_EDGES, NearSlot());
+    blockClass.assign(BLOCK_COUNT, BLOCK_OUTSIDE);
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     wideRows = __builtin_cpu_supports("avx");
@@ -560,6 +564,19 @@ void beginPass(IsoMesher& mesher)
     const int32_t hi = clampRange(mesher.field->gridMax);
     mesher.cellMin = GridPoint{ lo, lo, lo };
     mesher.cellMax = GridPoint{ hi, hi, hi };
+    // Closed surfaces: at the lattice's near faces the cubes from -1 are
+    // visited too (their corners at -1 read 0), as the cubes in layer 63 read
+    // 0 at 64.
+    const int32_t low = mesher.completeSurface && lo == 0 ? -1 : lo;
+    mesher.cubeMin = GridPoint{ low, low, low };
+    // The near-face marks hold pass stamps. Refilled every 32,768 passes with a
+    // stamp half a cycle away, so no old mark is ever taken for this pass's.
+    if ((mesher.stamp & 0x7FFF) == 0) {
+        const uint16_t far = static_cast<uint16_t>(mesher.stamp ^ 0x8000);
+        std::fill(mesher.nearVisited.begin(), mesher.nearVisited.end(), far);
+        for (NearSlot& slot : mesher.nearSlots)
+            slot.stamp = far;
+    }
     IsoMesh& mesh = mesher.meshes[mesher.current];
     mesh.vertices.clear();
     mesh.indices.clear();
@@ -578,8 +595,8 @@ inline bool withinInclusive(const IsoMesher& m, const GridPoint& q)
 
 inline bool withinCubes(const IsoMesher& m, const GridPoint& q)
 {
-    return q.x >= m.cellMin.x && q.x < m.cellMax.x && q.y >= m.cellMin.y && q.y < m.cellMax.y &&
-           q.z >= m.cellMin.z && q.z < m.cellMax.z;
+    return q.x >= m.cubeMin.x && q.x < m.cellMax.x && q.y >= m.cubeMin.y && q.y < m.cellMax.y &&
+           q.z >= m.cubeMin.z && q.z < m.cellMax.z;
 }
 
 // Truncation towards zero of a reference coordinate. Coordinates far outside
@@ -678,25 +695,87 @@ constexpr CrossedFaceTable CROSSED_FACES = buildCrossedFaceTable();
 static_assert(CROSSED_FACES.masks[0] == 0 && CROSSED_FACES.masks[255] == 0);
 static_assert(CROSSED_FACES.masks[1] == 0x2A, "corner 0 alone: the -x, -y and -z faces");
 
-// Appends the vertex of cube edge e (corner a inside xor corner b inside).
-void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, const float v[8],
-                   GridCell* const corner[8], float isoLevel)
+} // namespace
+
+// --- Near faces ------------------------------------------------------------------------------
+
+namespace {
+
+// The near-face cube of lowest corner q (some coordinate -1, all in -1..63).
+inline int nearCubeIndex(const GridPoint& q)
 {
-    const int a = EDGES[e].a;
-    const int b = EDGES[e].b;
-    const int axis = EDGE_AXIS[e];
-    const GridPoint A{ q.x + CORNER_OFFSETS[a].x, q.y + CORNER_OFFSETS[a].y, q.z + CORNER_OFFSETS[a].z };
-    const GridPoint B{ q.x + CORNER_OFFSETS[b].x, q.y + CORNER_OFFSETS[b].y, q.z + CORNER_OFFSETS[b].z };
-    const float vA = v[a];
-    const float vB = v[b];
+    if (q.x < 0)
+        return (q.y + 1) + 65 * (q.z + 1);
+    if (q.y < 0)
+        return 65 * 65 + q.x + 64 * (q.z + 1);
+    return 65 * 65 + 64 * 65 + q.x + 64 * q.y;
+}
+
+// The near-face slot of the edge from A (A[axis] == -1, the other two
+// coordinates in 0..63) along `axis`, or null for any other A.
+inline NearSlot* nearSlotOf(IsoMesher& mesher, const GridPoint& A, int axis)
+{
+    int32_t u, v;
+    switch (axis) {
+    case 0: if (A.x != -1) return nullptr; u = A.y; v = A.z; break;
+    case 1: if (A.y != -1) return nullptr; u = A.x; v = A.z; break;
+    default: if (A.z != -1) return nullptr; u = A.x; v = A.y; break;
+    }
+    if (static_cast<uint32_t>(u) >= uint32_t(GRID_SIZE) || static_cast<uint32_t>(v) >= uint32_t(GRID_SIZE))
+        return nullptr;
+    NearSlot& slot = mesher.nearSlots[size_t(axis * GRID_SIZE * GRID_SIZE + u + GRID_SIZE * v)];
+    if (slot.stamp != mesher.stamp) {
+        slot.stamp = mesher.stamp;
+        slot.vertex = NO_VERTEX;
+    }
+    return &slot;
+}
+
+// Marks the cube visited; false when it already was this pass. The cube's own
+// cell for cubes in the lattice, the near-face marks for those from -1.
+inline bool visitCube(IsoMesher& mesher, const GridPoint& q)
+{
+    if (inLattice(q.x, q.y, q.z)) {
+        GridCell& cell = cellAtIndex(mesher, cellIndex(q.x, q.y, q.z));
+        if (cell.visited)
+            return false;
+        cell.visited = true;
+        return true;
+    }
+    uint16_t& mark = mesher.nearVisited[size_t(nearCubeIndex(q))];
+    if (mark == mesher.stamp)
+        return false;
+    mark = mesher.stamp;
+    return true;
+}
+
+inline bool cubeVisited(IsoMesher& mesher, const GridPoint& q)
+{
+    if (inLattice(q.x, q.y, q.z))
+        return cellAtIndex(mesher, cellIndex(q.x, q.y, q.z)).visited;
+    return mesher.nearVisited[size_t(nearCubeIndex(q))] == mesher.stamp;
+}
+
+} // namespace
+
+uint16_t nearEdgeVertex(const IsoMesher& mesher, const GridPoint& A, int axis)
+{
+    // Reading only: a slot of another pass has no vertex in this one.
+    NearSlot* slot = nearSlotOf(const_cast<IsoMesher&>(mesher), A, axis);
+    return slot ? slot->vertex : NO_VERTEX;
+}
+
+// --- Flood ----------------------------------------------------------------------------------------
+
+IsoVertex makeEdgeVertex(const GridPoint& A, int axis, float vA, float vB, const Float3& gA, const Float3& gB,
+                         const Float3& cA, const Float3& cB, float isoLevel)
+{
     const float t = (isoLevel - vA) / (vB - vA);   // vA != vB: they lie on either side
 
     IsoVertex vertex;
     vertex.position = Float3(float(A.x), float(A.y), float(A.z));
     vertex.position[axis] += t;   // B - A is one unit step along `axis`
 
-    const Float3 gA = gradientOf(mesher, *corner[a], A);
-    const Float3 gB = gradientOf(mesher, *corner[b], B);
     const Float3 n(gA.x + t * (gB.x - gA.x), gA.y + t * (gB.y - gA.y), gA.z + t * (gB.z - gA.z));
     const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
     if (length > 0.0f && std::isfinite(length)) {
@@ -711,17 +790,31 @@ void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, 
     }
 
     // A point whose total value is 0 has no colour of its own: take the other end's.
-    const Float3& cA = corner[a]->colour;
-    const Float3& cB = corner[b]->colour;
     if (vA == 0.0f)
         vertex.colour = cB;
     else if (vB == 0.0f)
         vertex.colour = cA;
     else
         vertex.colour = Float3(cA.x + t * (cB.x - cA.x), cA.y + t * (cB.y - cA.y), cA.z + t * (cB.z - cA.z));
+    return vertex;
+}
 
-    corner[a]->edgeVertex[axis] = static_cast<uint16_t>(mesh.vertices.size());
-    mesh.vertices.push_back(vertex);
+namespace {
+
+// Appends the vertex of cube edge e (corner a inside xor corner b inside) and
+// stores its index in `slot`.
+void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, const float v[8],
+                   GridCell* const corner[8], float isoLevel, uint16_t& slot)
+{
+    const int a = EDGES[e].a;
+    const int b = EDGES[e].b;
+    const GridPoint A{ q.x + CORNER_OFFSETS[a].x, q.y + CORNER_OFFSETS[a].y, q.z + CORNER_OFFSETS[a].z };
+    const GridPoint B{ q.x + CORNER_OFFSETS[b].x, q.y + CORNER_OFFSETS[b].y, q.z + CORNER_OFFSETS[b].z };
+    const Float3 gA = gradientOf(mesher, *corner[a], A);
+    const Float3 gB = gradientOf(mesher, *corner[b], B);
+    slot = static_cast<uint16_t>(mesh.vertices.size());
+    mesh.vertices.push_back(
+        makeEdgeVertex(A, EDGE_AXIS[e], v[a], v[b], gA, gB, corner[a]->colour, corner[b]->colour, isoLevel));
 }
 
 // Appends the triangles of configuration `config`, with edgeVertex[e] the
@@ -742,9 +835,34 @@ inline void emitTriangles(IsoMesh& mesh, uint8_t config, const uint16_t edgeVert
     }
 }
 
-} // namespace
+// The corner cells and values of cube q, and its configuration. Cubes below
+// layer 63 on every axis and at or above 0 (nearly all of them) have all their
+// corners in the lattice: flat-index steps instead of range checks.
+inline unsigned cubeCorners(IsoMesher& mesher, const GridPoint& q, bool inside, int32_t base, GridCell* corner[8],
+                            float v[8], float isoLevel)
+{
+    unsigned config = 0;
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i) {
+        const int32_t x = q.x + CORNER_OFFSETS[i].x;
+        const int32_t y = q.y + CORNER_OFFSETS[i].y;
+        const int32_t z = q.z + CORNER_OFFSETS[i].z;
+        corner[i] = inside ? &cellAtIndex(mesher, base + CORNER_INDEX[i]) : &cellAt(mesher, x, y, z);
+        v[i] = valueOf(mesher, *corner[i], x, y, z);
+        config |= (v[i] >= isoLevel ? 1u : 0u) << i;
+    }
+    return config;
+}
 
-void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
+inline bool innerCube(const GridPoint& q)
+{
+    return static_cast<uint32_t>(q.x) < uint32_t(GRID_SIZE - 1) && static_cast<uint32_t>(q.y) < uint32_t(GRID_SIZE - 1) &&
+           static_cast<uint32_t>(q.z) < uint32_t(GRID_SIZE - 1);
+}
+
+// The flood: pops cubes until the stack is empty, meshes every crossed one
+// that was not visited, and pushes its neighbours across crossed faces.
+void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
 {
     IsoMesh& mesh = mesher.meshes[mesher.current];
     while (!seeds.empty()) {
@@ -752,31 +870,25 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
         seeds.pop_back();
         if (!withinCubes(mesher, q))
             continue;
-        // Cubes below layer 63 on every axis (nearly all of them) have all
-        // their corners and neighbours in the lattice: flat-index steps
-        // instead of range checks.
-        const bool inside = q.x < GRID_SIZE - 1 && q.y < GRID_SIZE - 1 && q.z < GRID_SIZE - 1;
+        const bool inside = innerCube(q);
         const int32_t base = cellIndex(q.x, q.y, q.z);
-        GridCell& cell = cellAtIndex(mesher, base);   // withinCubes: q is in the lattice
-        if (cell.visited)
+        GridCell* cell = nullptr;   // the cube's own cell; none for the cubes from -1
+        if (inside || inLattice(q.x, q.y, q.z)) {
+            cell = &cellAtIndex(mesher, base);
+            if (cell->visited)
+                continue;
+            cell->visited = true;
+        } else if (!visitCube(mesher, q)) {
             continue;
-        cell.visited = true;
+        }
 
         GridCell* corner[8];
         float v[8];
-        unsigned config = 0;
-#pragma GCC unroll 8
-        for (int i = 0; i < 8; ++i) {
-            const int32_t x = q.x + CORNER_OFFSETS[i].x;
-            const int32_t y = q.y + CORNER_OFFSETS[i].y;
-            const int32_t z = q.z + CORNER_OFFSETS[i].z;
-            corner[i] = inside ? &cellAtIndex(mesher, base + CORNER_INDEX[i]) : &cellAt(mesher, x, y, z);
-            v[i] = valueOf(mesher, *corner[i], x, y, z);
-            config |= (v[i] >= isoLevel ? 1u : 0u) << i;
-        }
+        const unsigned config = cubeCorners(mesher, q, inside, base, corner, v, isoLevel);
         if (config == 0 || config == 255)
             continue;
-        cell.caseIndex = static_cast<uint8_t>(config);
+        if (cell)
+            cell->caseIndex = static_cast<uint8_t>(config);
 
         // The crossed edges in ascending order: (vB < level) != (vA < level)
         // is exactly "the edge's two configuration bits differ". Each gets
@@ -784,13 +896,25 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
         uint16_t edgeVertex[12];
         for (unsigned crossed = CROSSED_EDGES.masks[config]; crossed; crossed &= crossed - 1) {
             const int e = __builtin_ctz(crossed);
-            uint16_t& slot = corner[EDGES[e].a]->edgeVertex[EDGE_AXIS[e]];
-            // The spare cell's slots are never written (both ends of an edge
-            // outside the lattice read 0, so such an edge is never crossed);
-            // once the mesh is full, the triangles needing a new vertex are dropped.
-            if (slot == NO_VERTEX && corner[EDGES[e].a] != &mesher.spare && mesh.vertices.size() < MAX_MESH_VERTICES)
-                addEdgeVertex(mesher, mesh, q, e, v, corner, isoLevel);
-            edgeVertex[e] = slot;
+            const int a = EDGES[e].a;
+            uint16_t* slot;
+            if (corner[a] != &mesher.spare) {
+                slot = &corner[a]->edgeVertex[EDGE_AXIS[e]];
+            } else {
+                // Corner a outside the lattice: a crossed edge from it runs
+                // from -1 into the lattice, and its vertex has a near-face slot.
+                const GridPoint A{ q.x + CORNER_OFFSETS[a].x, q.y + CORNER_OFFSETS[a].y, q.z + CORNER_OFFSETS[a].z };
+                NearSlot* near = nearSlotOf(mesher, A, EDGE_AXIS[e]);
+                if (!near) {
+                    edgeVertex[e] = NO_VERTEX;   // both ends outside: never crossed
+                    continue;
+                }
+                slot = &near->vertex;
+            }
+            // Once the mesh is full, the triangles needing a new vertex are dropped.
+            if (*slot == NO_VERTEX && mesh.vertices.size() < MAX_MESH_VERTICES)
+                addEdgeVertex(mesher, mesh, q, e, v, corner, isoLevel, *slot);
+            edgeVertex[e] = *slot;
         }
 
         emitTriangles(mesh, static_cast<uint8_t>(config), edgeVertex);
@@ -799,21 +923,29 @@ void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel
         // minus those at the edge of the range, in the order +x, -x, +y, -y, +z, -z.
         unsigned faces = CROSSED_FACES.masks[config];
         if (q.x >= mesher.cellMax.x) faces &= ~0x01u;
-        if (q.x <= mesher.cellMin.x) faces &= ~0x02u;
+        if (q.x <= mesher.cubeMin.x) faces &= ~0x02u;
         if (q.y >= mesher.cellMax.y) faces &= ~0x04u;
-        if (q.y <= mesher.cellMin.y) faces &= ~0x08u;
+        if (q.y <= mesher.cubeMin.y) faces &= ~0x08u;
         if (q.z >= mesher.cellMax.z) faces &= ~0x10u;
-        if (q.z <= mesher.cellMin.z) faces &= ~0x20u;
+        if (q.z <= mesher.cubeMin.z) faces &= ~0x20u;
         for (; faces; faces &= faces - 1) {
             const int k = __builtin_ctz(faces);
             const FaceStep& f = FACE_STEPS[k];
+            const GridPoint next{ q.x + f.dx, q.y + f.dy, q.z + f.dz };
             // Inside cubes: every neighbour left after the range mask is in the lattice.
-            GridCell& next = inside ? cellAtIndex(mesher, base + FACE_INDEX[k])
-                                    : cellAt(mesher, q.x + f.dx, q.y + f.dy, q.z + f.dz);
-            if (!next.visited)
-                seeds.push_back(GridPoint{ q.x + f.dx, q.y + f.dy, q.z + f.dz });
+            const bool visited = inside ? cellAtIndex(mesher, base + FACE_INDEX[k]).visited
+                                        : (withinCubes(mesher, next) && cubeVisited(mesher, next));
+            if (!visited)
+                seeds.push_back(next);
         }
     }
+}
+
+} // namespace
+
+void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
+{
+    flood(mesher, seeds, isoLevel);
 }
 
 // --- Triangles -----------------------------------------------------------------------------------
@@ -843,7 +975,180 @@ uint16_t edgeVertexIndex(IsoMesher& mesher, const GridPoint& P, const GridPoint&
         axis = 2;
         pLower = P.z < Q.z;
     }
-    return cellAt(mesher, pLower ? P : Q).edgeVertex[axis];
+    const GridPoint& L = pLower ? P : Q;
+    if (!inLattice(L.x, L.y, L.z))
+        return nearEdgeVertex(mesher, L, axis);
+    return cellAt(mesher, L).edgeVertex[axis];
+}
+
+// --- Rescue ------------------------------------------------------------------------------------
+
+namespace {
+
+// Bounds widen the kernel's w by this much before squaring: far more than the
+// rounding of a point's own evaluation (a few units in the last place of
+// numbers near 1), so no point's value can fall outside its block's bounds.
+constexpr float W_MARGIN = 1e-4f;
+
+// The range of strength * max(w, 0)^2 for w in [wLow, wHigh] and strength in
+// [sLow, sHigh], widened for rounding; adds it to lo and hi and its largest
+// magnitude to `magnitude`.
+inline void addKernelRange(float wLow, float wHigh, float sLow, float sHigh, float& lo, float& hi, float& magnitude)
+{
+    wLow -= W_MARGIN;
+    wHigh += W_MARGIN;
+    const float kLow = wLow > 0.0f ? wLow * wLow : 0.0f;
+    const float kHigh = wHigh > 0.0f ? wHigh * wHigh : 0.0f;
+    // k in [kLow, kHigh] (both >= 0), s in [sLow, sHigh]: the product's
+    // extremes lie at the corners.
+    const float p0 = sLow * kLow, p1 = sLow * kHigh, p2 = sHigh * kLow, p3 = sHigh * kHigh;
+    lo += std::fmin(std::fmin(p0, p1), std::fmin(p2, p3));
+    hi += std::fmax(std::fmax(p0, p1), std::fmax(p2, p3));
+    magnitude += std::fmax(std::fabs(sLow), std::fabs(sHigh)) * kHigh;
+}
+
+} // namespace
+
+void blockBounds(const IsoMesher& mesher, int block, float& lo, float& hi)
+{
+    const int bx = block % BLOCKS_PER_AXIS;
+    const int by = (block / BLOCKS_PER_AXIS) % BLOCKS_PER_AXIS;
+    const int bz = block / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS);
+    const float first[3] = { float(bx * BLOCK_SIZE), float(by * BLOCK_SIZE), float(bz * BLOCK_SIZE) };
+    const Float3 centre(first[0] + 0.5f * BLOCK_SPAN, first[1] + 0.5f * BLOCK_SPAN, first[2] + 0.5f * BLOCK_SPAN);
+    lo = hi = 0.0f;
+    float magnitude = 0.0f;
+    const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[size_t(block)];
+    const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[size_t(block) + 1];
+    const int terms = int(end - entry);
+    for (; entry != end; ++entry) {
+        if (!(*entry & BLOCK_SEGMENT_BIT)) {
+            const BallSource& b = mesher.field->balls[*entry];
+            // Nearest and farthest distance from the centre to the block's points.
+            float nearSq = 0.0f, farSq = 0.0f;
+            for (int i = 0; i < 3; ++i) {
+                const float below = first[i] - b.centre[i];                  // > 0: the block lies above
+                const float above = b.centre[i] - (first[i] + BLOCK_SPAN);   // > 0: the block lies below
+                const float gap = below > 0.0f ? below : (above > 0.0f ? above : 0.0f);
+                const float farthest = std::fmax(std::fabs(below), std::fabs(above));
+                nearSq += gap * gap;
+                farSq += farthest * farthest;
+            }
+            addKernelRange(1.0f - farSq * b.invRadiusSq, 1.0f - nearSq * b.invRadiusSq, b.strength, b.strength, lo, hi,
+                           magnitude);
+        } else {
+            const SegmentSource& s = mesher.field->segments[*entry & ~BLOCK_SEGMENT_BIT];
+            // The distance to the segment changes by at most the distance moved,
+            // so over the block it lies within the centre's distance +- half
+            // the block's diagonal.
+            const float d = std::sqrt(segmentDistanceSq(s, centre));
+            const float nearest = std::fmax(d - BLOCK_HALF_DIAGONAL, 0.0f);
+            const float farthest = d + BLOCK_HALF_DIAGONAL;
+            addKernelRange(1.0f - farthest * farthest * s.invRadiusSq, 1.0f - nearest * nearest * s.invRadiusSq,
+                           std::fmin(s.startStrength, s.endStrength), std::fmax(s.startStrength, s.endStrength), lo,
+                           hi, magnitude);
+        }
+    }
+    // The point sums round too: widen by far more than their error.
+    const float slack = float(terms + 16) * 1e-6f * magnitude;
+    lo -= slack;
+    hi += slack;
+}
+
+namespace {
+
+// The class of block b on each axis from -1 to 16: the lattice's blocks, and
+// beyond them the layer of zeros outside the lattice.
+inline uint8_t classAt(const IsoMesher& mesher, int bx, int by, int bz, uint8_t outsideClass)
+{
+    if (bx < 0 || by < 0 || bz < 0 || bx >= BLOCKS_PER_AXIS || by >= BLOCKS_PER_AXIS || bz >= BLOCKS_PER_AXIS)
+        return outsideClass;
+    return mesher.blockClass[size_t(blockIndex(bx, by, bz))];
+}
+
+// Whether the cubes whose corners lie in blocks b0..b1 (per axis) can hold a
+// crossing: some block is mixed, or two blocks lie on different sides.
+inline bool mayCross(const IsoMesher& mesher, const int b0[3], const int b1[3], uint8_t outsideClass)
+{
+    const uint8_t first = classAt(mesher, b0[0], b0[1], b0[2], outsideClass);
+    if (first == BLOCK_MIXED)
+        return true;
+    for (int bz = b0[2]; bz <= b1[2]; ++bz)
+        for (int by = b0[1]; by <= b1[1]; ++by)
+            for (int bx = b0[0]; bx <= b1[0]; ++bx)
+                if (classAt(mesher, bx, by, bz, outsideClass) != first)
+                    return true;
+    return false;
+}
+
+// The block of lattice coordinate c on one axis: -1 below the lattice, 16 above.
+inline int blockOf(int32_t c)
+{
+    return c < 0 ? -1 : c >> BLOCK_SHIFT;
+}
+
+} // namespace
+
+void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
+{
+    mesher.rescuedFloods = 0;
+    if (!mesher.completeSurface)
+        return;
+    const uint8_t outsideClass = 0.0f >= isoLevel ? BLOCK_INSIDE : BLOCK_OUTSIDE;
+    for (int b = 0; b < BLOCK_COUNT; ++b) {
+        if (mesher.blockStart[size_t(b)] == mesher.blockStart[size_t(b) + 1]) {
+            mesher.blockClass[size_t(b)] = outsideClass;   // no source reaches: 0 everywhere
+            continue;
+        }
+        float lo, hi;
+        blockBounds(mesher, b, lo, hi);
+        mesher.blockClass[size_t(b)] = hi < isoLevel ? BLOCK_OUTSIDE : (lo >= isoLevel ? BLOCK_INSIDE : BLOCK_MIXED);
+    }
+
+    // Cubes by block of their lowest corner, -1 (the cubes from -1) to 15.
+    std::vector<GridPoint>& stack = mesher.stack;
+    const int32_t lowest = mesher.cubeMin.x;
+    for (int cz = -1; cz < BLOCKS_PER_AXIS; ++cz)
+        for (int cy = -1; cy < BLOCKS_PER_AXIS; ++cy)
+            for (int cx = -1; cx < BLOCKS_PER_AXIS; ++cx) {
+                const int c[3] = { cx, cy, cz };
+                int32_t from[3], to[3];
+                for (int i = 0; i < 3; ++i) {
+                    from[i] = c[i] < 0 ? -1 : c[i] * BLOCK_SIZE;
+                    to[i] = c[i] < 0 ? -1 : c[i] * BLOCK_SIZE + BLOCK_SIZE - 1;
+                    from[i] = std::max(from[i], lowest);
+                    to[i] = std::min(to[i], mesher.cellMax.x - 1);
+                }
+                if (from[0] > to[0] || from[1] > to[1] || from[2] > to[2])
+                    continue;
+                const int b0[3] = { cx, cy, cz };
+                const int b1[3] = { cx + 1, cy + 1, cz + 1 };
+                if (!mayCross(mesher, b0, b1, outsideClass))
+                    continue;
+                for (int32_t z = from[2]; z <= to[2]; ++z)
+                    for (int32_t y = from[1]; y <= to[1]; ++y)
+                        for (int32_t x = from[0]; x <= to[0]; ++x) {
+                            // Only the cubes at a block's upper faces reach the next block.
+                            const int lo3[3] = { blockOf(x), blockOf(y), blockOf(z) };
+                            const int hi3[3] = { blockOf(x + 1), blockOf(y + 1), blockOf(z + 1) };
+                            if (!mayCross(mesher, lo3, hi3, outsideClass))
+                                continue;
+                            const GridPoint q{ x, y, z };
+                            if (cubeVisited(mesher, q))
+                                continue;
+                            GridCell* corner[8];
+                            float v[8];
+                            const bool inside = innerCube(q);
+                            const unsigned config =
+                                cubeCorners(mesher, q, inside, inside ? cellIndex(x, y, z) : 0, corner, v, isoLevel);
+                            if (config == 0 || config == 255)
+                                continue;
+                            // A crossed cube no flood reached: a piece of its own.
+                            stack.push_back(q);
+                            flood(mesher, stack, isoLevel);
+                            ++mesher.rescuedFloods;
+                        }
+            }
 }
 
 const IsoMesh& runIsoPass(IsoMesher& mesher, float isoLevel)
@@ -851,5 +1156,6 @@ const IsoMesh& runIsoPass(IsoMesher& mesher, float isoLevel)
     beginPass(mesher);
     std::vector<GridPoint>& seeds = seedSurface(mesher, *mesher.field, isoLevel);
     polygonize(mesher, seeds, isoLevel);
+    rescueMissedSurface(mesher, isoLevel);
     return mesher.meshes[mesher.current];
 }

@@ -5,18 +5,33 @@
 // the tables of iso/IsoTables.h. No GL.
 //
 // A pass (runIsoPass): increment the stamp, take the cube range from the field,
-// empty the current mesh, seed from every enabled source, flood the surface.
+// empty the current mesh, seed from every enabled source, flood the surface,
+// then rescue every piece of surface that no seed reached.
+//
+// Every piece is meshed. Seeds only start from each source's reference point,
+// so pieces no seed touches (a small ball whose truncated centre lies outside
+// its own surface, a piece cut off by a negative source, a reference point
+// outside the lattice, two weak balls that meet only between them) would be
+// lost. After the seeded flood, each 4 x 4 x 4 block of the lattice is bounded
+// from its source list (the range of every source's kernel over the block);
+// only where the bounds allow a crossing are cubes evaluated, and a crossed
+// cube that no flood visited starts a new flood. The mesh then holds exactly
+// what a plain marching cubes over every cube holds (iso/FullGrid.h): one
+// vertex per crossed lattice edge, the same triangles, the same pieces. The
+// seeded part keeps its order and vertex numbering; rescued pieces come after.
 //
 // Choices at the edges of the lattice and of the formats:
-//  - Lattice points outside 0..63 on some axis (cube corners at 64, gradient
-//    neighbours at -1 and 64) have no cell: they read the shared spare cell,
-//    whose value is always 0 and whose colour is (0, 0, 0). The field is taken
-//    to be 0 outside the lattice, so a surface that reaches the far faces is
-//    capped there, and since an edge whose two ends both lie outside never
-//    crosses the surface, no vertex index is ever stored in the spare cell.
-//    Gradients at outside points are computed afresh each time (central
-//    differences with 0 outside) and never cached, so nothing leaks between
-//    passes through the spare cell.
+//  - The field is 0 outside the lattice on all six sides, and cubes are
+//    visited from -1 to 63 on each axis, so a surface that reaches any face
+//    of the lattice is capped there. Lattice points outside 0..63 (cube
+//    corners at -1 and 64, gradient neighbours) have no cell: they read the
+//    shared spare cell, whose value is always 0 and whose colour is (0, 0, 0),
+//    and which is never written. The vertex of a crossed edge from -1 to 0 is
+//    kept in the near-face slots (nearSlots), and the cubes with a corner
+//    at -1 are marked visited in nearVisited; an edge whose two ends both lie
+//    outside never crosses the surface. Gradients at outside points are
+//    computed afresh each time (central differences with 0 outside), so
+//    nothing leaks between passes.
 //  - A mesh holds at most MAX_MESH_VERTICES (65,535) vertices: 0xFFFF marks an
 //    edge without a vertex. Once the mesh is full no vertex is added and the
 //    triangles that would need a missing vertex are dropped; every index stored
@@ -87,11 +102,32 @@ struct IsoMesh {
     std::vector<uint16_t>  indices;   // three per triangle, each < vertices.size()
 };
 
+// Cubes with a corner at -1 (some lowest-corner coordinate -1, all in -1..63):
+// the x = -1 layer (65 x 65), then y = -1 with x >= 0 (64 x 65), then z = -1
+// with x, y >= 0 (64 x 64).
+constexpr int NEAR_FACE_CUBES = 65 * 65 + 64 * 65 + 64 * 64;
+// Lattice edges from a point at -1 on one axis into the lattice: 64 x 64 per axis.
+constexpr int NEAR_FACE_EDGES = 3 * GRID_SIZE * GRID_SIZE;
+
+// A near-face edge's vertex for one pass.
+struct NearSlot {
+    uint16_t vertex = NO_VERTEX;
+    uint16_t stamp = 0;   // the pass the vertex belongs to
+};
+
+// Per-pass bound of a block's values (see rescueMissedSurface).
+enum BlockClass : uint8_t {
+    BLOCK_OUTSIDE = 0,   // every point below the level
+    BLOCK_INSIDE  = 1,   // every point at or above it
+    BLOCK_MIXED   = 2,   // the bounds allow both
+};
+
 struct IsoMesher {
     IsoMesh      meshes[2];
     int          current = 0;     // the mesh passes fill and the renderer draws; never changed
     GridPoint    cellMin;         // cubes visited: cellMin <= lowest corner < cellMax
     GridPoint    cellMax;
+    GridPoint    cubeMin;         // lowest cube visited: cellMin, or -1 at the lattice's near faces
     uint16_t     stamp = 0;       // pass number; wraps
     GridCell     cells[GRID_CELLS];   // x fastest: x + 64 y + 4096 z
     GridCell     spare;           // every point outside 0..63: value 0, never written
@@ -104,6 +140,11 @@ struct IsoMesher {
     bool         wideRows = false;       // the processor has AVX: row pairs in 256-bit registers
     std::vector<RowBall>    rowBalls;      // per-pass copies for row evaluation, by source index
     std::vector<RowSegment> rowSegments;
+    bool         completeSurface = true; // false: the seeded flood only, cubes 0..63 (the old pass)
+    std::vector<uint16_t> nearVisited;   // NEAR_FACE_CUBES: the stamp of the pass that visited the cube
+    std::vector<NearSlot> nearSlots;     // NEAR_FACE_EDGES: vertex of the edge from -1 into the lattice
+    std::vector<uint8_t>  blockClass;    // BLOCK_COUNT BlockClass values of the last rescue
+    size_t       rescuedFloods = 0;      // floods started by the last rescue
 
     explicit IsoMesher(SourceField* field_);
     IsoMesher(const IsoMesher&) = delete;
@@ -185,5 +226,28 @@ void emitCube(IsoMesher& mesher, const GridPoint& q);
 // (in the lower point's edge slot), or NO_VERTEX.
 uint16_t edgeVertexIndex(IsoMesher& mesher, const GridPoint& P, const GridPoint& Q);
 
-// A full pass: beginPass, seedSurface, polygonize. Returns meshes[current].
+// After the seeded flood: bounds every block's values, evaluates the cubes
+// where a crossing is possible, and floods from every crossed cube that was
+// not visited. Does nothing when completeSurface is off.
+void rescueMissedSurface(IsoMesher& mesher, float isoLevel);
+
+// The lower bound (lo) and upper bound (hi) of the field over the lattice
+// points of block `block`, from its source list; every point's cached value
+// lies within them.
+void blockBounds(const IsoMesher& mesher, int block, float& lo, float& hi);
+
+// The vertex of an edge from lattice-outside point A (one coordinate -1, on
+// `axis`) to its neighbour in the lattice. Also reached by edgeVertexIndex.
+uint16_t nearEdgeVertex(const IsoMesher& mesher, const GridPoint& A, int axis);
+
+// The vertex made on the lattice edge from A to B = A + one step along `axis`,
+// with values vA, vB on either side of the level, gradients gA, gB and
+// colours cA, cB: position A + t, the normal -n / |n| of the interpolated
+// gradient (out of the blobs), the interpolated colour. Shared with the
+// full-grid reference so that both make the same vertices.
+IsoVertex makeEdgeVertex(const GridPoint& A, int axis, float vA, float vB, const Float3& gA, const Float3& gB,
+                         const Float3& cA, const Float3& cB, float isoLevel);
+
+// A full pass: beginPass, seedSurface, polygonize, rescueMissedSurface.
+// Returns meshes[current].
 const IsoMesh& runIsoPass(IsoMesher& mesher, float isoLevel);
