@@ -159,7 +159,7 @@ struct ReferenceMesher {
                 Float3 n(gA.x + t * (gB.x - gA.x), gA.y + t * (gB.y - gA.y), gA.z + t * (gB.z - gA.z));
                 const float length = std::sqrt(dot(n, n));
                 if (length > 0.0f)
-                    scaled(n, -1.0f / length, vertex.normal);
+                    vertex.normal = Float3(-n.x / length, -n.y / length, -n.z / length);
                 const Float3& cA = colours[at(ax, ay, az)];
                 const Float3& cB = colours[at(bx, by, bz)];
                 vertex.colour = Float3(cA.x + t * (cB.x - cA.x), cA.y + t * (cB.y - cA.y), cA.z + t * (cB.z - cA.z));

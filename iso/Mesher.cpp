@@ -700,8 +700,9 @@ void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, 
     const Float3 n(gA.x + t * (gB.x - gA.x), gA.y + t * (gB.y - gA.y), gA.z + t * (gB.z - gA.z));
     const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
     if (length > 0.0f && std::isfinite(length)) {
-        const float s = -1.0f / length;   // negated: out of the blobs
-        vertex.normal = Float3(n.x * s, n.y * s, n.z * s);
+        // Negated (out of the blobs), then divided per component: a multiply by
+        // a precomputed 1 / length would round differently in the last bit.
+        vertex.normal = Float3(-n.x / length, -n.y / length, -n.z / length);
     } else {
         // A flat field along the edge has no gradient: point from the inside
         // end towards the outside end instead.

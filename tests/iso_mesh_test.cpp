@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <random>
@@ -216,6 +218,58 @@ TEST(IsoMesh, NormalsAreUnitLengthAndPointAwayFromTheCentre)
         EXPECT_NEAR(vectorLength(v.normal), 1.0f, 1e-5f);
         EXPECT_GT(dot(v.normal, out) / r, 0.95f);
     }
+}
+
+TEST(IsoMesh, NormalIsTheNegatedGradientDividedByItsLength)
+{
+    // Each vertex normal is -n / |n|, n the gradient interpolated along the
+    // edge, evaluated in that order and compared bit for bit. A multiply by
+    // -1 / |n| rounds differently on some vertices; the test counts those to
+    // be sure the scene tells the two orders apart.
+    Iso iso;
+    placeBall(*iso.field, 0, makeBall(Float3(27.4f, 35.2f, 30.9f), RED, 20.0f, 11.0f));
+    placeBall(*iso.field, 1, makeBall(Float3(36.1f, 29.7f, 33.3f), BLUE, 17.0f, 9.5f));
+    const IsoMesh& mesh = iso.pass();
+    ASSERT_FALSE(mesh.vertices.empty());
+    IsoMesher& mesher = *iso.mesher;
+
+    auto bits = [](float f) {
+        uint32_t u;
+        std::memcpy(&u, &f, sizeof u);
+        return u;
+    };
+    size_t checked = 0, ordersDiffer = 0;
+    for (int z = 0; z < GRID_SIZE; ++z)
+        for (int y = 0; y < GRID_SIZE; ++y)
+            for (int x = 0; x < GRID_SIZE; ++x)
+                for (int axis = 0; axis < 3; ++axis) {
+                    const GridPoint A{ x, y, z };
+                    const uint16_t slot = cellAt(mesher, A).edgeVertex[axis];
+                    if (slot == NO_VERTEX)
+                        continue;
+                    ASSERT_LT(slot, mesh.vertices.size());
+                    const GridPoint B{ x + (axis == 0), y + (axis == 1), z + (axis == 2) };
+                    const float vA = fieldValue(mesher, A);
+                    const float vB = fieldValue(mesher, B);
+                    const float t = (LEVEL - vA) / (vB - vA);
+                    const Float3 gA = fieldGradient(mesher, A);
+                    const Float3 gB = fieldGradient(mesher, B);
+                    const Float3 n(gA.x + t * (gB.x - gA.x), gA.y + t * (gB.y - gA.y), gA.z + t * (gB.z - gA.z));
+                    const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+                    ASSERT_GT(length, 0.0f);
+                    const Float3& normal = mesh.vertices[slot].normal;
+                    bool differs = false;
+                    for (int k = 0; k < 3; ++k) {
+                        const float expected = -n[k] / length;
+                        EXPECT_EQ(bits(normal[k]), bits(expected))
+                            << "vertex " << slot << " axis " << k << ": " << normal[k] << " vs " << expected;
+                        differs = differs || bits(n[k] * (-1.0f / length)) != bits(expected);
+                    }
+                    ordersDiffer += differs ? 1 : 0;
+                    ++checked;
+                }
+    EXPECT_EQ(checked, mesh.vertices.size()) << "every vertex lies on one lattice edge";
+    EXPECT_GT(ordersDiffer, 0u) << "no vertex where a multiply by the reciprocal would round differently";
 }
 
 TEST(IsoMesh, MergingBlobsBlendTheirColours)
