@@ -165,14 +165,17 @@ void launchParticle(ParticleNode& parent, ParticleNode& child, int32_t childInde
         const float a = ringAngle(childIndex, parent.childCount);
         child.position = Float3(parent.position.x + 100.0f * std::cos(a), parent.position.y + 100.0f,
                                 parent.position.z + 100.0f * std::sin(a));
+        // Towards the world origin at speed 50: (-position * inv) * 50 per axis.
         const float inv = inverseLength(child.position);
-        scaled(child.position, -inv * 50.0f, child.velocity);
+        child.velocity = Float3(-child.position.x * inv * 50.0f, -child.position.y * inv * 50.0f,
+                                -child.position.z * inv * 50.0f);
         child.acceleration = Float3(0.0f, -60.0f, 0.0f);
         break;
     }
     case EMITTER_CURTAIN: {
         const float a = ringAngle(childIndex, parent.childCount);
-        child.position = Float3(parent.position.x + a * 30.0f - 15.0f, parent.position.y + 100.0f,
+        // The offset a * 30 - 15 is formed first, then added to the parent.
+        child.position = Float3(parent.position.x + (a * 30.0f - 15.0f), parent.position.y + 100.0f,
                                 parent.position.z + 30.0f);
         child.velocity = Float3(0.0f, 0.0f, -50.0f);
         child.acceleration = Float3(0.0f, -60.0f, 0.0f);

@@ -605,6 +605,30 @@ int clampedTrunc(float x, int lo, int hi)
     return static_cast<int>(x);
 }
 
+// A rotation controller's value brought into its range before scaling: a
+// range that runs backwards (start > end) takes the value negated; a range
+// of less than a full turn takes the value +-360 to within half a turn of the
+// range's middle; a full-turn range takes it into 0..360. Other types keep it.
+float wrapRotationValue(int32_t type, float start, float end, float value)
+{
+    if (!(type & CHANNEL_ROTATIONS))
+        return value;
+    if (start > end)
+        value = -value;
+    if (end <= start + 359.0f) {
+        const float mid = (start + end) / 2.0f;
+        if (value > mid + 180.0f)
+            value -= 360.0f;
+        if (value < mid - 180.0f)
+            value += 360.0f;
+    } else if (value > 360.0f) {
+        value -= std::trunc(value / 360.0f) * 360.0f;
+    } else if (value < 0.0f) {
+        value += (std::trunc(value / -360.0f) + 1.0f) * 360.0f;
+    }
+    return value;
+}
+
 } // namespace
 
 float StudioModel::setControllerValue(int channel, float value)
@@ -625,21 +649,7 @@ float StudioModel::setControllerValue(int channel, float value)
     const int32_t type = readInt(record + CONTROLLER_TYPE);
     const float start = readFloat(record + CONTROLLER_START);
     const float end = readFloat(record + CONTROLLER_END);
-    if (type & CHANNEL_ROTATIONS) {
-        if (start > end)
-            value = -value;
-        if (end <= start + 359.0f) {
-            const float mid = (start + end) / 2.0f;
-            if (value > mid + 180.0f)
-                value -= 360.0f;
-            if (value < mid - 180.0f)
-                value += 360.0f;
-        } else if (value > 360.0f) {
-            value -= std::trunc(value / 360.0f) * 360.0f;
-        } else if (value < 0.0f) {
-            value += (std::trunc(value / -360.0f) + 1.0f) * 360.0f;
-        }
-    }
+    value = wrapRotationValue(type, start, end, value);
     const int setting = clampedTrunc((value - start) * 255.0f / (end - start), 0, 255);
     controllerBytes[channel] = static_cast<uint8_t>(setting);
     return start + static_cast<float>(setting) * (1.0f / 255.0f) * (end - start);
@@ -655,8 +665,10 @@ float StudioModel::setMouthValue(float value)
         const uint8_t* record = records + j * CONTROLLER_SIZE;
         if (readInt(record + CONTROLLER_CHANNEL) != MOUTH_CHANNEL)
             continue;
+        const int32_t type = readInt(record + CONTROLLER_TYPE);
         const float start = readFloat(record + CONTROLLER_START);
         const float end = readFloat(record + CONTROLLER_END);
+        value = wrapRotationValue(type, start, end, value);
         const int setting = clampedTrunc((value - start) * 64.0f / (end - start), 0, 64);
         mouthByte = static_cast<uint8_t>(setting);
         return start + static_cast<float>(setting) * 0.015625f * (end - start);

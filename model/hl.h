@@ -221,7 +221,7 @@ public:
     int      selectSequence(int n);              // n mod count (never negative), frame 1.0
     int      stepAnimation(float dt);            // 1 when the frame position wrapped
     float    setControllerValue(int channel, float value);   // channel 0-3; value represented
-    float    setMouthValue(float value);
+    float    setMouthValue(float value);                     // the channel-4 record, 64 steps; value represented
     void     sequenceBox(float out[6]) const;    // min x, max x, min y, max y, min z, max z
     void     buildBoneTransforms();
 

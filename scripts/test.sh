@@ -9,7 +9,9 @@ BUILD_DIR="$ROOT/build-asan"
 "$ROOT/scripts/setup.sh" "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Debug -DVORTALUNE_SANITIZE=ON -DVORTALUNE_BENCH=OFF
 
 export SDL_AUDIODRIVER=dummy
-# Leaks are checked; tests/lsan.supp lists what the X and GL libraries keep.
+# Leaks are checked, in the test processes and in the demo and capture
+# programs the end-to-end tests start; tests/lsan.supp lists what the X and GL
+# libraries keep.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$ROOT/tests/lsan.supp:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
@@ -20,13 +22,36 @@ if [ "${VORTALUNE_FUZZ_SECONDS:-60}" != 0 ]; then
   "$ROOT/scripts/fuzz.sh" "${VORTALUNE_FUZZ_SECONDS:-60}"
 fi
 
-cd "$BUILD_DIR"
 # -noreset: Xvfb otherwise resets whenever its last client leaves, and SDL 1.2
 # opens, closes and reopens the display at start-up, so a loaded machine
 # sometimes reconnects into the reset and fails with "Couldn't open X11 display".
-if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j2 "$@"
-else
-  exec ctest --output-on-failure -j2 "$@"
-fi
+on_display() {
+  if [ -z "${DISPLAY:-}" ]; then
+    xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$@"
+  else
+    "$@"
+  fi
+}
 
+cd "$BUILD_DIR"
+status=0
+on_display ctest --output-on-failure -j2 "$@" || status=1
+
+# Then the whole test binary in one process, in the folder CTest runs it in:
+# every test must also pass after whatever ran before it in the same process.
+# Skipped when ctest was given arguments (a filtered run).
+if [ $# -eq 0 ]; then
+  log="$(mktemp)"
+  echo "Running every test in one process: tests/vortalune_tests"
+  whole=0
+  (cd tests && on_display ./vortalune_tests --gtest_brief=1) 2>&1 | tee "$log" || whole=1
+  passed="$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$log" | tail -n 1)"
+  failed="$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p' "$log" | tail -n 1)"
+  rm -f "$log"
+  if [ "$whole" -ne 0 ] || [ -z "$passed" ]; then
+    status=1
+    [ -n "$failed" ] || failed=1   # crashed or killed before its summary
+  fi
+  echo "Together: ${passed:-0} passed, ${failed:-0} failed"
+fi
+exit "$status"

@@ -61,15 +61,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         }
         if (chdir(options.workDir.c_str()) != 0)
             _exit(126);
-        // The demo and the capture program open X and GL; the GL driver is
-        // unloaded at exit and leaves allocations the leak checker of a
-        // sanitizer build cannot attribute. Leaks are checked in the test
-        // processes and the tools instead.
-        const std::string program = std::filesystem::path(argv.empty() ? "" : argv[0]).filename().string();
-        if (program == "vortalune" || program == "vortalune-capture") {
-            const char* asan = getenv("ASAN_OPTIONS");
-            setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
-        }
         for (const std::string& entry : options.env) {
             const size_t eq = entry.find('=');
             if (eq == std::string::npos)

@@ -44,6 +44,20 @@ protected:
 
     void TearDown() override
     {
+        // Lighting back to GL's defaults: the program never sets the global
+        // ambient term and relies on its default, and later tests of the
+        // process draw with the program's lights.
+        const GLfloat ambient[4] = { 0.2f, 0.2f, 0.2f, 1.0f };
+        const GLfloat black[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
+        const GLfloat white[4] = { 1.0f, 1.0f, 1.0f, 1.0f };
+        const GLfloat towardsViewer[4] = { 0.0f, 0.0f, 1.0f, 0.0f };
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();   // the light position is taken in eye space
+        glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
+        glLightfv(GL_LIGHT0, GL_AMBIENT, black);
+        glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
+        glLightfv(GL_LIGHT0, GL_SPECULAR, white);
+        glLightfv(GL_LIGHT0, GL_POSITION, towardsViewer);
         glDisable(GL_LIGHTING);
         glDisable(GL_LIGHT0);
         glDisable(GL_TEXTURE_2D);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
+#include <string>
 
 using namespace studio;
 
@@ -119,6 +121,68 @@ TEST(StudioAnimation, DegenerateControllerRangeDoesNotBreakTheByte)
     s.model.setMouthValue(20.0f);   // +inf: 64
     EXPECT_EQ(s.model.mouthByte, 64);
 }
+
+namespace {
+
+// One controller record on channel 0 and one on the mouth channel, both with
+// the same type and range: the value is brought into the range the same way
+// for both before it is scaled to 255 or to 64 steps.
+struct ControllerRangeCase {
+    const char* name;
+    int         type;
+    float       start, end;
+    float       value;
+    int         controllerByte;   // trunc((wrapped - start) * 255 / (end - start)), clamped
+    int         mouthByte;        // trunc((wrapped - start) * 64 / (end - start)), clamped
+};
+
+void PrintTo(const ControllerRangeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class StudioControllerRange : public testing::TestWithParam<ControllerRangeCase> {};
+
+} // namespace
+
+TEST_P(StudioControllerRange, ControllerAndMouthWrapRotationsAlike)
+{
+    const ControllerRangeCase& c = GetParam();
+    StudioModelDesc desc = tinyModelDesc();
+    desc.controllers[0].type = c.type;
+    desc.controllers[0].start = c.start;
+    desc.controllers[0].end = c.end;
+    StudioControllerDesc mouth = desc.controllers[0];
+    mouth.channel = MOUTH_CHANNEL;
+    desc.controllers.push_back(mouth);
+    LoadedStudio s(writeStudioModel(desc));
+    ASSERT_EQ(s.opened, 1);
+
+    const float range = c.end - c.start;
+    const float controller = s.model.setControllerValue(0, c.value);
+    EXPECT_EQ(s.model.controllerBytes[0], c.controllerByte);
+    EXPECT_FLOAT_EQ(controller, c.start + static_cast<float>(c.controllerByte) * (1.0f / 255.0f) * range);
+    const float mouthValue = s.model.setMouthValue(c.value);
+    EXPECT_EQ(s.model.mouthByte, c.mouthByte);
+    EXPECT_FLOAT_EQ(mouthValue, c.start + static_cast<float>(c.mouthByte) * 0.015625f * range);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, StudioControllerRange,
+    testing::Values(
+        // start > end: 30 is taken as -30, which lies inside 0..-90.
+        ControllerRangeCase{ "BackwardsRangeNegates", CHANNEL_ZR, 0.0f, -90.0f, 30.0f, 85, 21 },
+        // Middle 0: 300 is more than half a turn above it, taken as -60.
+        ControllerRangeCase{ "FarAboveTheMiddleTurnsDown", CHANNEL_ZR, -90.0f, 90.0f, 300.0f, 42, 10 },
+        // -300 is more than half a turn below it, taken as 60.
+        ControllerRangeCase{ "FarBelowTheMiddleTurnsUp", CHANNEL_XR, -90.0f, 90.0f, -300.0f, 212, 53 },
+        // A full-turn range: 800 taken as 80, -30 as 330.
+        ControllerRangeCase{ "FullTurnTakesLargeValuesInto0To360", CHANNEL_YR, 0.0f, 360.0f, 800.0f, 56, 14 },
+        ControllerRangeCase{ "FullTurnTakesNegativeValuesInto0To360", CHANNEL_YR, 0.0f, 360.0f, -30.0f, 233, 58 },
+        // Translations are neither negated nor wrapped: both clamp.
+        ControllerRangeCase{ "BackwardsTranslationIsNotNegated", CHANNEL_X, 0.0f, -90.0f, 30.0f, 0, 0 },
+        ControllerRangeCase{ "TranslationIsNotWrapped", CHANNEL_X, -90.0f, 90.0f, 300.0f, 255, 64 }),
+    [](const testing::TestParamInfo<ControllerRangeCase>& info) { return std::string(info.param.name); });
 
 TEST(StudioAnimation, RunWithOneStoredValueRepeatsItThenMovesOn)
 {

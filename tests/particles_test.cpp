@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -211,6 +213,51 @@ TEST_F(Particles, LaunchPatternsUseDrawsInOrder)
     child.age = 99.0f;
     launchParticle(parent, child, 0);
     EXPECT_EQ(child.age, 99.0f);
+}
+
+TEST_F(Particles, RingAndCurtainLaunchesRoundInTheirWrittenOrder)
+{
+    // Ring velocity (-position * inv) * 50 and curtain offset parent + (a * 30 - 15),
+    // compared bit for bit over many parents and indices. The other orders
+    // (position * (-inv * 50), (parent + a * 30) - 15) round differently on
+    // some of them; the test counts those so it cannot pass by accident.
+    auto bits = [](float f) {
+        uint32_t u;
+        std::memcpy(&u, &f, sizeof u);
+        return u;
+    };
+    auto coordinate = [] { return static_cast<float>(seededRandom() % 40000 - 20000) / 97.0f; };
+    ParticleNode parent;
+    ParticleNode child;
+    size_t ringDiffers = 0, curtainDiffers = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+        parent.position = Float3(coordinate(), coordinate(), coordinate());
+        parent.childCount = 1 + trial % 12;
+        for (int32_t i = 0; i < parent.childCount; ++i) {
+            parent.kind = EMITTER_RING;
+            launchParticle(parent, child, i);
+            const Float3 p = child.position;
+            const float length = vectorLength(p);
+            const float inv = length < 1e-6f ? 1.0f : 1.0f / length;
+            bool differs = false;
+            for (int k = 0; k < 3; ++k) {
+                const float expected = -p[k] * inv * 50.0f;
+                EXPECT_EQ(bits(child.velocity[k]), bits(expected)) << "ring, trial " << trial << " index " << i;
+                differs = differs || bits(p[k] * (-inv * 50.0f)) != bits(expected);
+            }
+            ringDiffers += differs ? 1 : 0;
+
+            parent.kind = EMITTER_CURTAIN;
+            launchParticle(parent, child, i);
+            const float a = static_cast<float>((i * 11111) % parent.childCount) * 6.283185f /
+                            static_cast<float>(parent.childCount);
+            const float expected = parent.position.x + (a * 30.0f - 15.0f);
+            EXPECT_EQ(bits(child.position.x), bits(expected)) << "curtain, trial " << trial << " index " << i;
+            curtainDiffers += bits(parent.position.x + a * 30.0f - 15.0f) != bits(expected) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(ringDiffers, 0u);
+    EXPECT_GT(curtainDiffers, 0u);
 }
 
 TEST_F(Particles, DeadEmitterFreezesItsChildren)
