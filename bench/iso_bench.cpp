@@ -3,7 +3,11 @@
 // field and tables, so every run reports the two side by side.
 //
 // Loads: 45 balls of radius 4.48 in a cloud around the grid centre, 25 balls
-// of radius 6.4 spread over the grid, 5 large overlapping balls, 10 segments.
+// of radius 6.4 spread over the grid, 5 large overlapping balls, 10 segments,
+// and a load the seeding alone gets wrong (tiny balls, centres outside the
+// lattice, negative cuts). Each is timed as the full pass (BM_IsoPass), as the
+// seeded flood alone, the pass before pieces were rescued and the near faces
+// closed (BM_IsoPassSeeded), and as the full grid (BM_IsoFullGrid).
 // Counters: vertices and triangles per pass.
 //
 // The ten scenes (BM_IsoScene/N): the scene's isosurface set-up advanced in
@@ -17,6 +21,7 @@
 // fields (every 8th sample) with the ratio of the two medians, and whether
 // rows were evaluated in pairs with AVX.
 #include "iso/Field.h"
+#include "iso/FullGrid.h"
 #include "iso/IsoScenes.h"
 #include "iso/IsoTables.h"
 #include "iso/Mesher.h"
@@ -84,102 +89,29 @@ void segments(SourceField& field)
     }
 }
 
-// --- Full-grid reference ------------------------------------------------------------------
-// Every lattice value and colour, then every cube; vertices on crossed edges
-// with the same interpolation, normals from the same central differences.
-
-constexpr int PAD = GRID_SIZE + 2;   // values at -1..64 with 0 outside the lattice
-
-struct ReferenceMesher {
-    std::vector<float>    values = std::vector<float>(size_t(PAD) * PAD * PAD, 0.0f);
-    std::vector<Float3>   colours = std::vector<Float3>(size_t(PAD) * PAD * PAD);
-    std::vector<uint16_t> edgeVertex = std::vector<uint16_t>(size_t(PAD) * PAD * PAD * 3, NO_VERTEX);
-    IsoMesh               mesh;
-
-    static size_t at(int x, int y, int z) { return size_t(x + 1) + PAD * (size_t(y + 1) + PAD * size_t(z + 1)); }
-
-    Float3 gradient(int x, int y, int z) const
-    {
-        if (x < 0 || y < 0 || z < 0 || x >= GRID_SIZE || y >= GRID_SIZE || z >= GRID_SIZE) {
-            // Outside points: neighbours beyond the padding read 0.
-            auto v = [&](int i, int j, int k) {
-                return (i < -1 || j < -1 || k < -1 || i > GRID_SIZE || j > GRID_SIZE || k > GRID_SIZE)
-                           ? 0.0f : values[at(i, j, k)];
-            };
-            return Float3(v(x + 1, y, z) - v(x - 1, y, z), v(x, y + 1, z) - v(x, y - 1, z),
-                          v(x, y, z + 1) - v(x, y, z - 1));
-        }
-        return Float3(values[at(x + 1, y, z)] - values[at(x - 1, y, z)],
-                      values[at(x, y + 1, z)] - values[at(x, y - 1, z)],
-                      values[at(x, y, z + 1)] - values[at(x, y, z - 1)]);
+// A load the seeding from reference points gets wrong: tiny balls whose
+// truncated centres lie outside their own surfaces, centres outside the
+// lattice, and big balls cut into pieces by negative bars.
+void missedBySeeds(SourceField& field)
+{
+    uint32_t b = 0, g = 0;
+    for (int i = 0; i < 24; ++i) {
+        const Float3 c(8.0f + 2.1f * float(i), 12.0f + 1.7f * float((i * 7) % 24), 10.0f + 1.9f * float((i * 5) % 24));
+        placeBall(field, b++, makeBall(c, paletteLike(i), 20.0f, 1.5f + 0.07f * float(i)));
     }
-
-    void run(const SourceField& field, float level)
-    {
-        for (int z = 0; z < GRID_SIZE; ++z)
-            for (int y = 0; y < GRID_SIZE; ++y)
-                for (int x = 0; x < GRID_SIZE; ++x) {
-                    Float3 sum;
-                    const float v = sampleField(field, Float3(float(x), float(y), float(z)), sum);
-                    values[at(x, y, z)] = v;
-                    colours[at(x, y, z)] = weightedColour(v, sum);
-                }
-        std::fill(edgeVertex.begin(), edgeVertex.end(), NO_VERTEX);
-        mesh.vertices.clear();
-        mesh.indices.clear();
-        for (int z = 0; z < GRID_SIZE; ++z)
-            for (int y = 0; y < GRID_SIZE; ++y)
-                for (int x = 0; x < GRID_SIZE; ++x)
-                    cube(x, y, z, level);
+    for (int axis = 0; axis < 3; ++axis)
+        for (int side = 0; side < 2; ++side) {
+            Float3 c(30.0f + 3.0f * float(axis), 34.0f - 2.0f * float(side), 31.0f);
+            c[axis] = side ? 65.5f : -1.5f;
+            placeBall(field, b++, makeBall(c, paletteLike(axis + side), 20.0f, 9.0f));
+        }
+    placeBall(field, b++, makeBall(Float3(36, 40, 38), paletteLike(1), 20.0f, 18.0f));
+    for (int i = 0; i < 3; ++i) {
+        const float y = 32.0f + 6.0f * float(i);
+        placeSegment(field, g++, makeSegment(Float3(-4.0f, y, 38.0f), paletteLike(0), -60.0f, Float3(68.0f, y, 38.0f),
+                                             paletteLike(0), -60.0f, 2.5f));
     }
-
-    void cube(int x, int y, int z, float level)
-    {
-        float v[8];
-        unsigned config = 0;
-        for (int i = 0; i < 8; ++i) {
-            v[i] = values[at(x + CORNER_OFFSETS[i].x, y + CORNER_OFFSETS[i].y, z + CORNER_OFFSETS[i].z)];
-            if (v[i] >= level)
-                config |= 1u << i;
-        }
-        if (config == 0 || config == 255)
-            return;
-        uint16_t slotOf[12];
-        for (int e = 0; e < 12; ++e) {
-            const int a = EDGES[e].a, b = EDGES[e].b, axis = EDGE_AXIS[e];
-            const int ax = x + CORNER_OFFSETS[a].x, ay = y + CORNER_OFFSETS[a].y, az = z + CORNER_OFFSETS[a].z;
-            uint16_t& slot = edgeVertex[at(ax, ay, az) * 3 + axis];
-            if (slot == NO_VERTEX && (v[a] < level) != (v[b] < level) && mesh.vertices.size() < MAX_MESH_VERTICES) {
-                const int bx = x + CORNER_OFFSETS[b].x, by = y + CORNER_OFFSETS[b].y, bz = z + CORNER_OFFSETS[b].z;
-                const float t = (level - v[a]) / (v[b] - v[a]);
-                IsoVertex vertex;
-                vertex.position = Float3(float(ax), float(ay), float(az));
-                vertex.position[axis] += t;
-                const Float3 gA = gradient(ax, ay, az), gB = gradient(bx, by, bz);
-                Float3 n(gA.x + t * (gB.x - gA.x), gA.y + t * (gB.y - gA.y), gA.z + t * (gB.z - gA.z));
-                const float length = std::sqrt(dot(n, n));
-                if (length > 0.0f)
-                    vertex.normal = Float3(-n.x / length, -n.y / length, -n.z / length);
-                const Float3& cA = colours[at(ax, ay, az)];
-                const Float3& cB = colours[at(bx, by, bz)];
-                vertex.colour = Float3(cA.x + t * (cB.x - cA.x), cA.y + t * (cB.y - cA.y), cA.z + t * (cB.z - cA.z));
-                slot = uint16_t(mesh.vertices.size());
-                mesh.vertices.push_back(vertex);
-            }
-            slotOf[e] = slot;
-        }
-        const CubeTriangles& list = CUBE_TRIANGLES.configurations[config];
-        for (int t = 0; t < list.count; ++t) {
-            const uint16_t i0 = slotOf[list.edges[t * 3]], i1 = slotOf[list.edges[t * 3 + 1]],
-                           i2 = slotOf[list.edges[t * 3 + 2]];
-            if (i0 == NO_VERTEX || i1 == NO_VERTEX || i2 == NO_VERTEX)
-                continue;
-            mesh.indices.push_back(i0);
-            mesh.indices.push_back(i1);
-            mesh.indices.push_back(i2);
-        }
-    }
-};
+}
 
 void reportCounts(benchmark::State& state, const IsoMesh& mesh)
 {
@@ -187,11 +119,15 @@ void reportCounts(benchmark::State& state, const IsoMesh& mesh)
     state.counters["triangles"] = double(mesh.indices.size() / 3);
 }
 
-template <void (*Load)(SourceField&)>
+// One full pass; `seededOnly` runs the pass as it was before pieces were
+// rescued and the near faces closed (the seeded flood over cubes 0..63), so
+// both are measured in the same run.
+template <void (*Load)(SourceField&), bool seededOnly = false>
 void surfacePass(benchmark::State& state)
 {
     auto field = std::make_unique<SourceField>();
     auto mesher = std::make_unique<IsoMesher>(field.get());
+    mesher->completeSurface = !seededOnly;
     Load(*field);
     for (auto _ : state) {
         const IsoMesh& mesh = runIsoPass(*mesher, LEVEL);
@@ -204,13 +140,13 @@ template <void (*Load)(SourceField&)>
 void fullGridPass(benchmark::State& state)
 {
     auto field = std::make_unique<SourceField>();
-    auto reference = std::make_unique<ReferenceMesher>();
+    auto reference = std::make_unique<FullGridMesher>();
     Load(*field);
     for (auto _ : state) {
         reference->run(*field, LEVEL);
-        benchmark::DoNotOptimize(reference->mesh.indices.data());
+        benchmark::DoNotOptimize(reference->mesh().indices.data());
     }
-    reportCounts(state, reference->mesh);
+    reportCounts(state, reference->mesh());
 }
 
 // --- Scenes -----------------------------------------------------------------------------------
@@ -248,7 +184,7 @@ void keepFastest(std::vector<double>& times, size_t i, double seconds)
 void sceneUpdates(benchmark::State& state)
 {
     const int scene = int(state.range(0));
-    auto reference = std::make_unique<ReferenceMesher>();
+    auto reference = std::make_unique<FullGridMesher>();
     std::unique_ptr<IsoSurface> iso;
     IsoSceneRun run;
 
@@ -294,7 +230,7 @@ void sceneUpdates(benchmark::State& state)
             const double refStart = threadSeconds();
             reference->run(iso->field, iso->isoLevel);
             keepFastest(references, size_t(sample / REFERENCE_EVERY), threadSeconds() - refStart);
-            benchmark::DoNotOptimize(reference->mesh.indices.data());
+            benchmark::DoNotOptimize(reference->mesh().indices.data());
         }
     }
     const bool wideRows = iso && iso->mesher.wideRows;
@@ -324,19 +260,33 @@ BENCHMARK(BM_IsoScene)->DenseRange(1, ISO_SCENE_COUNT)->Iterations(SCENE_SAMPLES
     ->Unit(benchmark::kMillisecond);
 
 static void BM_IsoPass_Cloud45Balls(benchmark::State& s) { surfacePass<cloudOfBalls>(s); }
+static void BM_IsoPassSeeded_Cloud45Balls(benchmark::State& s) { surfacePass<cloudOfBalls, true>(s); }
 static void BM_IsoFullGrid_Cloud45Balls(benchmark::State& s) { fullGridPass<cloudOfBalls>(s); }
 static void BM_IsoPass_Spread25Balls(benchmark::State& s) { surfacePass<spreadBalls>(s); }
+static void BM_IsoPassSeeded_Spread25Balls(benchmark::State& s) { surfacePass<spreadBalls, true>(s); }
 static void BM_IsoFullGrid_Spread25Balls(benchmark::State& s) { fullGridPass<spreadBalls>(s); }
 static void BM_IsoPass_Large5Balls(benchmark::State& s) { surfacePass<largeBalls>(s); }
+static void BM_IsoPassSeeded_Large5Balls(benchmark::State& s) { surfacePass<largeBalls, true>(s); }
 static void BM_IsoFullGrid_Large5Balls(benchmark::State& s) { fullGridPass<largeBalls>(s); }
 static void BM_IsoPass_10Segments(benchmark::State& s) { surfacePass<segments>(s); }
+static void BM_IsoPassSeeded_10Segments(benchmark::State& s) { surfacePass<segments, true>(s); }
 static void BM_IsoFullGrid_10Segments(benchmark::State& s) { fullGridPass<segments>(s); }
+static void BM_IsoPass_MissedBySeeds(benchmark::State& s) { surfacePass<missedBySeeds>(s); }
+static void BM_IsoPassSeeded_MissedBySeeds(benchmark::State& s) { surfacePass<missedBySeeds, true>(s); }
+static void BM_IsoFullGrid_MissedBySeeds(benchmark::State& s) { fullGridPass<missedBySeeds>(s); }
 
 BENCHMARK(BM_IsoPass_Cloud45Balls)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPassSeeded_Cloud45Balls)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoFullGrid_Cloud45Balls)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoPass_Spread25Balls)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPassSeeded_Spread25Balls)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoFullGrid_Spread25Balls)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoPass_Large5Balls)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPassSeeded_Large5Balls)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoFullGrid_Large5Balls)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoPass_10Segments)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPassSeeded_10Segments)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoFullGrid_10Segments)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPass_MissedBySeeds)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPassSeeded_MissedBySeeds)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoFullGrid_MissedBySeeds)->Unit(benchmark::kMicrosecond);

@@ -1,7 +1,10 @@
 // tools/isomesh.cpp: one isosurface pass written as PLY, either over a list of
-// sources or for one of the show's scenes at an effect time.
-//   isomesh SOURCES.txt LEVEL OUT.ply
-//   isomesh --scene N --time T OUT.ply
+// sources or for one of the show's scenes at an effect time; with --check,
+// also compared with a plain marching cubes over every cube of the same field;
+// with --sweep, scenes 2 to 10 compared frame by frame over their show length.
+//   isomesh [--check] SOURCES.txt LEVEL OUT.ply
+//   isomesh [--check] --scene N --time T OUT.ply
+//   isomesh --sweep STEP
 //   isomesh --help
 // See iso/SourceFile.h for the line formats. The scene form starts scene N's
 // isosurface set-up (1..10) and advances it to T seconds of effect time
@@ -9,7 +12,9 @@
 // arguments always give the same mesh. Prints the vertex and triangle counts;
 // exit code 0 on success, 1 on a bad source file or a failed write, 2 on a
 // refused command line (an unknown option, an empty file name, a number out of
-// range or not finite), which reads and writes nothing.
+// range or not finite), which reads and writes nothing, and 3 when --check or
+// --sweep finds the mesh and the full grid's differ.
+#include "iso/FullGrid.h"
 #include "iso/IsoScenes.h"
 #include "iso/Mesher.h"
 #include "iso/SourceFile.h"
@@ -26,13 +31,23 @@ namespace {
 
 constexpr float    MAX_SCENE_TIME = 3600.0f;
 constexpr uint32_t SCENE_SEED     = 1;
+constexpr int      EXIT_DIFFERENT = 3;
 
 const char* const USAGE =
-    "usage: isomesh SOURCES.txt LEVEL OUT.ply\n"
-    "       isomesh --scene N --time T OUT.ply\n";
+    "usage: isomesh [--check] SOURCES.txt LEVEL OUT.ply\n"
+    "       isomesh [--check] --scene N --time T OUT.ply\n"
+    "       isomesh --sweep STEP\n";
 const char* const HELP =
     "  the first form polygonizes the sources of SOURCES.txt at LEVEL; the second\n"
     "  scene N's surface (1..10) at T seconds of effect time (0..3600)\n"
+    "  --check      also mesh the same field with a plain marching cubes over\n"
+    "               every cube (0 outside the lattice on all six sides), print\n"
+    "               both meshes' vertex, triangle and piece counts, exit 3 when\n"
+    "               they differ\n"
+    "  --sweep STEP scenes 2 to 10 over their length in the show, every STEP\n"
+    "               seconds of effect time (0.01..10): each frame is checked as\n"
+    "               --check does and against the seeded pass alone; one line of\n"
+    "               counts per scene; exit 3 when a frame differs\n"
     "  -h, --help   print this and exit\n";
 
 int refuse(const std::string& reason)
@@ -47,18 +62,88 @@ bool parseFloat(const char* text, float& out)
     return end != text && *end == '\0' && std::isfinite(out);
 }
 
-int writeMesh(const char* path, const IsoMesh& mesh)
+void printCounts(const char* label, const MeshCounts& c)
+{
+    std::printf("%-10s vertices %zu, triangles %zu, pieces %zu\n", label, c.vertices, c.triangles, c.components);
+}
+
+// Writes the mesh; with a field to check, meshes it again over the full grid
+// and compares.
+int writeMesh(const char* path, const IsoMesh& mesh, const SourceField* check = nullptr, float isoLevel = 0.0f)
 {
     std::string error;
     if (!writePly(path, mesh, error)) {
         std::fprintf(stderr, "isomesh: %s: %s\n", path, error.c_str());
         return 1;
     }
-    std::printf("vertices: %zu\ntriangles: %zu\n", mesh.vertices.size(), mesh.indices.size() / 3);
+    if (!check) {
+        std::printf("vertices: %zu\ntriangles: %zu\n", mesh.vertices.size(), mesh.indices.size() / 3);
+        return 0;
+    }
+    auto reference = std::make_unique<FullGridMesher>();
+    const MeshCounts mine = countMesh(mesh);
+    const MeshCounts full = countMesh(reference->run(*check, isoLevel));
+    printCounts("mesher:", mine);
+    printCounts("full grid:", full);
+    if (mine.vertices != full.vertices || mine.triangles != full.triangles || mine.components != full.components) {
+        std::fprintf(stderr, "isomesh: the mesher's mesh differs from the full grid's\n");
+        return EXIT_DIFFERENT;
+    }
     return 0;
 }
 
-int sceneMesh(const char* sceneText, const char* timeText, const char* outPath)
+// Scenes 2..10 over their show length (75 x their track fraction of effect
+// time): every frame against the full grid, and against the seeded pass alone
+// (the pass before pieces were rescued and the near faces closed).
+int sweepScenes(const char* stepText)
+{
+    float step = 0.0f;
+    if (!parseFloat(stepText, step) || step < 0.01f || step > 10.0f)
+        return refuse(std::string("STEP '") + stepText + "' is not a number of seconds 0.01..10");
+    useSeededParticleRandom(SCENE_SEED);
+    auto iso = std::make_unique<IsoSurface>();
+    auto seeded = std::make_unique<IsoMesher>(&iso->field);
+    seeded->completeSurface = false;
+    auto reference = std::make_unique<FullGridMesher>();
+    size_t differing = 0;
+    std::printf("scene frames differ missed-by-seeds near-face identical rescued-floods\n");
+    for (int scene = 2; scene <= ISO_SCENE_COUNT; ++scene) {
+        IsoSceneRun run;
+        startIsoScene(run, *iso, scene);
+        const float length = 75.0f * (scene == 2 ? 0.0779f : 0.09090909f);
+        size_t frames = 0, differ = 0, missed = 0, nearFace = 0, identical = 0, floods = 0;
+        const int count = int(std::floor(length / step)) + 1;
+        for (int k = 0; k < count; ++k) {
+            advanceIsoScene(run, *iso, float(k) * step);
+            const IsoMesh& mesh = iso->mesher.meshes[iso->mesher.current];
+            const MeshCounts mine = countMesh(mesh);
+            const MeshCounts full = countMesh(reference->run(iso->field, iso->isoLevel));
+            ++frames;
+            floods += iso->mesher.rescuedFloods;
+            if (mine.vertices != full.vertices || mine.triangles != full.triangles ||
+                mine.components != full.components) {
+                ++differ;
+                std::fprintf(stderr, "isomesh: scene %d at %.2f s differs from the full grid\n", scene,
+                             double(float(k) * step));
+            }
+            const IsoMesh& old = runIsoPass(*seeded, iso->isoLevel);
+            const bool oldWhole = countMesh(old).components == full.components;
+            bool reachesNear = false;
+            for (const IsoVertex& v : mesh.vertices)
+                reachesNear = reachesNear || v.position.x < 0.0f || v.position.y < 0.0f || v.position.z < 0.0f;
+            missed += !oldWhole;
+            nearFace += reachesNear;
+            if (oldWhole && !reachesNear && old.indices == mesh.indices && old.vertices.size() == mesh.vertices.size() &&
+                std::memcmp(old.vertices.data(), mesh.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)) == 0)
+                ++identical;
+        }
+        std::printf("%5d %6zu %6zu %15zu %9zu %9zu %14zu\n", scene, frames, differ, missed, nearFace, identical, floods);
+        differing += differ;
+    }
+    return differing ? EXIT_DIFFERENT : 0;
+}
+
+int sceneMesh(const char* sceneText, const char* timeText, const char* outPath, bool check)
 {
     char* end = nullptr;
     const long scene = std::strtol(sceneText, &end, 10);
@@ -75,7 +160,7 @@ int sceneMesh(const char* sceneText, const char* timeText, const char* outPath)
     IsoSceneRun run;
     startIsoScene(run, *iso, int(scene));
     advanceIsoScene(run, *iso, seconds);
-    return writeMesh(outPath, iso->mesher.meshes[iso->mesher.current]);
+    return writeMesh(outPath, iso->mesher.meshes[iso->mesher.current], check ? &iso->field : nullptr, iso->isoLevel);
 }
 
 } // namespace
@@ -84,28 +169,37 @@ int main(int argc, char** argv)
 {
     if (wantsHelp(argc, argv))
         return printHelp(USAGE, HELP);
-    if (argc >= 2 && std::strcmp(argv[1], "--scene") == 0) {
-        if (argc != 6 || std::strcmp(argv[3], "--time") != 0)
-            return refuse("--scene N needs --time T and the PLY file name after it");
-        return sceneMesh(argv[2], argv[4], argv[5]);
+    if (argc >= 2 && std::strcmp(argv[1], "--sweep") == 0) {
+        if (argc != 3)
+            return refuse("--sweep needs STEP and nothing else");
+        return sweepScenes(argv[2]);
     }
-    if (argc != 4)
+    // An optional --check first, then one of the two forms.
+    const bool check = argc >= 2 && std::strcmp(argv[1], "--check") == 0;
+    char** args = argv + (check ? 1 : 0);
+    const int count = argc - (check ? 1 : 0);
+    if (count >= 2 && std::strcmp(args[1], "--scene") == 0) {
+        if (count != 6 || std::strcmp(args[3], "--time") != 0)
+            return refuse("--scene N needs --time T and the PLY file name after it");
+        return sceneMesh(args[2], args[4], args[5], check);
+    }
+    if (count != 4)
         return refuse("needs SOURCES.txt LEVEL OUT.ply, or --scene N --time T OUT.ply");
     for (const std::string& problem :
-         { fileArgumentProblem("the source file name", argv[1]), fileArgumentProblem("the PLY file name", argv[3]) }) {
+         { fileArgumentProblem("the source file name", args[1]), fileArgumentProblem("the PLY file name", args[3]) }) {
         if (!problem.empty())
             return refuse(problem);
     }
     float level = 0.0f;
-    if (!parseFloat(argv[2], level))
-        return refuse(std::string("LEVEL '") + argv[2] + "' is not a finite number");
+    if (!parseFloat(args[2], level))
+        return refuse(std::string("LEVEL '") + args[2] + "' is not a finite number");
 
     auto field = std::make_unique<SourceField>();
     std::string error;
-    if (!readSourceFile(argv[1], *field, error)) {
-        std::fprintf(stderr, "isomesh: %s: %s\n", argv[1], error.c_str());
+    if (!readSourceFile(args[1], *field, error)) {
+        std::fprintf(stderr, "isomesh: %s: %s\n", args[1], error.c_str());
         return 1;
     }
     auto mesher = std::make_unique<IsoMesher>(field.get());
-    return writeMesh(argv[3], runIsoPass(*mesher, level));
+    return writeMesh(args[3], runIsoPass(*mesher, level), check ? field.get() : nullptr, level);
 }
