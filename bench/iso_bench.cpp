@@ -5,10 +5,10 @@
 // Loads: 45 balls of radius 4.48 in a cloud around the grid centre, 25 balls
 // of radius 6.4 spread over the grid, 5 large overlapping balls, 10 segments,
 // and a load the seeding alone gets wrong (tiny balls, centres outside the
-// lattice, negative cuts). Each is timed as the full pass (BM_IsoPass), as the
-// seeded flood alone, the pass before pieces were rescued and the near faces
-// closed (BM_IsoPassSeeded), and as the full grid (BM_IsoFullGrid).
-// Counters: vertices and triangles per pass.
+// lattice, negative cuts). Each is timed as the full pass (BM_IsoPass), which
+// alternates with the seeded flood alone, the pass before pieces were rescued
+// and the near faces closed (counters full_us, seeded_us and their ratio), and
+// as the full grid (BM_IsoFullGrid). Counters: vertices and triangles per pass.
 //
 // The ten scenes (BM_IsoScene/N): the scene's isosurface set-up advanced in
 // frame steps through effect times 0 to 60 s; at every sample one full
@@ -19,7 +19,10 @@
 // timings by a third. Counters: median and worst update in ms, median and
 // largest vertex count, and the full-grid reference's median over the same
 // fields (every 8th sample) with the ratio of the two medians, and whether
-// rows were evaluated in pairs with AVX.
+// rows were evaluated in pairs with AVX. On every second sample of the first
+// replay the pass alone runs on two further meshers of the same field: as it
+// is (pass_ms) and as the seeded flood alone (seeded_ms), the pass before
+// pieces were rescued and the near faces closed; pass_ratio divides the two.
 #include "iso/Field.h"
 #include "iso/FullGrid.h"
 #include "iso/IsoScenes.h"
@@ -113,27 +116,63 @@ void missedBySeeds(SourceField& field)
     }
 }
 
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// The calling thread's CPU time: on a shared machine other processes' load
+// does not count against the pass.
+double threadSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec);
+}
+
 void reportCounts(benchmark::State& state, const IsoMesh& mesh)
 {
     state.counters["vertices"] = double(mesh.vertices.size());
     state.counters["triangles"] = double(mesh.indices.size() / 3);
 }
 
-// One full pass; `seededOnly` runs the pass as it was before pieces were
-// rescued and the near faces closed (the seeded flood over cubes 0..63), so
-// both are measured in the same run.
-template <void (*Load)(SourceField&), bool seededOnly = false>
+// The full pass on one mesher and, in the same iteration on a second one,
+// the seeded flood alone: the pass as it was before pieces were rescued and
+// the near faces closed. Alternating the two keeps the host's load from
+// favouring either. The time is the full pass's; the counters give both
+// medians (thread CPU time) and their ratio.
+template <void (*Load)(SourceField&)>
 void surfacePass(benchmark::State& state)
 {
     auto field = std::make_unique<SourceField>();
     auto mesher = std::make_unique<IsoMesher>(field.get());
-    mesher->completeSurface = !seededOnly;
+    auto seeded = std::make_unique<IsoMesher>(field.get());
+    seeded->completeSurface = false;
     Load(*field);
+    std::vector<double> complete, before;
     for (auto _ : state) {
+        double start = threadSeconds();
+        benchmark::DoNotOptimize(runIsoPass(*seeded, LEVEL).indices.data());
+        before.push_back(threadSeconds() - start);
+        start = threadSeconds();
         const IsoMesh& mesh = runIsoPass(*mesher, LEVEL);
         benchmark::DoNotOptimize(mesh.indices.data());
+        const double seconds = threadSeconds() - start;
+        complete.push_back(seconds);
+        state.SetIterationTime(seconds);
     }
     reportCounts(state, mesher->meshes[mesher->current]);
+    state.counters["seeded_vertices"] = double(seeded->meshes[seeded->current].vertices.size());
+    state.counters["mixed_blocks"] = double(mesher->rescueMixedBlocks);
+    state.counters["rescued"] = double(mesher->rescuedFloods);
+    const double full = median(complete), old = median(before);
+    state.counters["full_us"] = full * 1e6;
+    state.counters["seeded_us"] = old * 1e6;
+    state.counters["ratio"] = old > 0.0 ? full / old : 0.0;
 }
 
 template <void (*Load)(SourceField&)>
@@ -155,24 +194,7 @@ constexpr int   SCENE_SAMPLES        = 241;     // effect times 0, 0.25, ..., 60
 constexpr float SCENE_SAMPLE_SPACING = 0.25f;
 constexpr int   SCENE_REPLAYS        = 3;
 constexpr int   REFERENCE_EVERY      = 8;       // full-grid reference on every 8th sample
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
-// The calling thread's CPU time: on a shared machine other processes' load
-// does not count against the pass.
-double threadSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec);
-}
+constexpr int   PASS_PAIR_EVERY      = 2;       // pass and seeded pass on every 2nd sample of the first replay
 
 void keepFastest(std::vector<double>& times, size_t i, double seconds)
 {
@@ -186,6 +208,8 @@ void sceneUpdates(benchmark::State& state)
     const int scene = int(state.range(0));
     auto reference = std::make_unique<FullGridMesher>();
     std::unique_ptr<IsoSurface> iso;
+    std::unique_ptr<IsoMesher> completeMesher, seededMesher;
+    std::vector<double> completePasses, seededPasses;
     IsoSceneRun run;
 
     std::vector<double> updates, references, vertices;
@@ -201,6 +225,9 @@ void sceneUpdates(benchmark::State& state)
             destroyParticles(particleSystem);
             useSeededParticleRandom(1);
             iso = std::make_unique<IsoSurface>();
+            completeMesher = std::make_unique<IsoMesher>(&iso->field);
+            seededMesher = std::make_unique<IsoMesher>(&iso->field);
+            seededMesher->completeSurface = false;
             run = IsoSceneRun();
             startIsoScene(run, *iso, scene);
             state.ResumeTiming();
@@ -226,6 +253,18 @@ void sceneUpdates(benchmark::State& state)
             sameWork = sameWork && vertices[size_t(sample)] == count;
         benchmark::DoNotOptimize(mesh.indices.data());
 
+        if (firstReplay && sample % PASS_PAIR_EVERY == 0) {
+            // The pass alone, and the seeded flood alone (the pass as it was
+            // before pieces were rescued and the near faces closed), on the
+            // same field, in alternating order.
+            for (int k = 0; k < 2; ++k) {
+                const bool seededFirst = (sample / PASS_PAIR_EVERY) % 2 == 0;
+                IsoMesher& m = (k == 0) == seededFirst ? *seededMesher : *completeMesher;
+                const double passStart = threadSeconds();
+                benchmark::DoNotOptimize(runIsoPass(m, iso->isoLevel).indices.data());
+                (&m == seededMesher.get() ? seededPasses : completePasses).push_back(threadSeconds() - passStart);
+            }
+        }
         if (sample % REFERENCE_EVERY == 0) {
             const double refStart = threadSeconds();
             reference->run(iso->field, iso->isoLevel);
@@ -234,6 +273,8 @@ void sceneUpdates(benchmark::State& state)
         }
     }
     const bool wideRows = iso && iso->mesher.wideRows;
+    completeMesher.reset();
+    seededMesher.reset();
     iso.reset();
     destroyParticles(particleSystem);
     setParticleRandom(nullptr);
@@ -251,6 +292,10 @@ void sceneUpdates(benchmark::State& state)
     const double medianReference = median(references);
     state.counters["fullgrid_ms"] = medianReference * 1e3;
     state.counters["speedup"] = medianUpdate > 0.0 ? medianReference / medianUpdate : 0.0;
+    const double pass = median(completePasses), seeded = median(seededPasses);
+    state.counters["pass_ms"] = pass * 1e3;
+    state.counters["seeded_ms"] = seeded * 1e3;
+    state.counters["pass_ratio"] = seeded > 0.0 ? pass / seeded : 0.0;
 }
 
 } // namespace
@@ -260,33 +305,23 @@ BENCHMARK(BM_IsoScene)->DenseRange(1, ISO_SCENE_COUNT)->Iterations(SCENE_SAMPLES
     ->Unit(benchmark::kMillisecond);
 
 static void BM_IsoPass_Cloud45Balls(benchmark::State& s) { surfacePass<cloudOfBalls>(s); }
-static void BM_IsoPassSeeded_Cloud45Balls(benchmark::State& s) { surfacePass<cloudOfBalls, true>(s); }
 static void BM_IsoFullGrid_Cloud45Balls(benchmark::State& s) { fullGridPass<cloudOfBalls>(s); }
 static void BM_IsoPass_Spread25Balls(benchmark::State& s) { surfacePass<spreadBalls>(s); }
-static void BM_IsoPassSeeded_Spread25Balls(benchmark::State& s) { surfacePass<spreadBalls, true>(s); }
 static void BM_IsoFullGrid_Spread25Balls(benchmark::State& s) { fullGridPass<spreadBalls>(s); }
 static void BM_IsoPass_Large5Balls(benchmark::State& s) { surfacePass<largeBalls>(s); }
-static void BM_IsoPassSeeded_Large5Balls(benchmark::State& s) { surfacePass<largeBalls, true>(s); }
 static void BM_IsoFullGrid_Large5Balls(benchmark::State& s) { fullGridPass<largeBalls>(s); }
 static void BM_IsoPass_10Segments(benchmark::State& s) { surfacePass<segments>(s); }
-static void BM_IsoPassSeeded_10Segments(benchmark::State& s) { surfacePass<segments, true>(s); }
 static void BM_IsoFullGrid_10Segments(benchmark::State& s) { fullGridPass<segments>(s); }
 static void BM_IsoPass_MissedBySeeds(benchmark::State& s) { surfacePass<missedBySeeds>(s); }
-static void BM_IsoPassSeeded_MissedBySeeds(benchmark::State& s) { surfacePass<missedBySeeds, true>(s); }
 static void BM_IsoFullGrid_MissedBySeeds(benchmark::State& s) { fullGridPass<missedBySeeds>(s); }
 
-BENCHMARK(BM_IsoPass_Cloud45Balls)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsoPassSeeded_Cloud45Balls)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPass_Cloud45Balls)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoFullGrid_Cloud45Balls)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsoPass_Spread25Balls)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsoPassSeeded_Spread25Balls)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPass_Spread25Balls)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoFullGrid_Spread25Balls)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsoPass_Large5Balls)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsoPassSeeded_Large5Balls)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPass_Large5Balls)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoFullGrid_Large5Balls)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsoPass_10Segments)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsoPassSeeded_10Segments)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPass_10Segments)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoFullGrid_10Segments)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsoPass_MissedBySeeds)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsoPassSeeded_MissedBySeeds)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsoPass_MissedBySeeds)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IsoFullGrid_MissedBySeeds)->Unit(benchmark::kMicrosecond);

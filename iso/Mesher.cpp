@@ -1,17 +1,23 @@
 // iso/Mesher.cpp: cached field values and gradients, seeding, the surface
-// flood and triangle emission. This is the demo's per-frame hot path.
+// flood, triangle emission, and the rescue of pieces no seed reached. This is
+// the demo's per-frame hot path.
 //
 // Sections:
 //   --- Construction ---
-//   --- Block source lists ---
+//   --- Block source lists ---   (and the blocks' bounds)
 //   --- Cached field ---
 //   --- Pass set-up ---
 //   --- Seeds ---
+//   --- Flood tables ---
+//   --- Near faces ---
 //   --- Flood ---
 //   --- Triangles ---
+//   --- Rescue ---
 #include "iso/Mesher.h"
 
 #include "iso/IsoTables.h"
+
+#include <xmmintrin.h>
 
 #include <cmath>
 #include <cstring>
@@ -36,7 +42,13 @@ IsoMesher::IsoMesher(SourceField* field_) : field(field_)
     blockStart.assign(BLOCK_COUNT + 1, 0u);
     nearVisited.assign(NEAR_FACE_CUBES, 0);
     nearSlots.assign(NEAR_FACE_EDGES, NearSlot());
-    blockClass.assign(BLOCK_COUNT, BLOCK_OUTSIDE);
+    blockLow.assign(BLOCK_COUNT, 0.0f);
+    blockHigh.assign(BLOCK_COUNT, 0.0f);
+    blockMagnitude.assign(BLOCK_COUNT, 0.0f);
+    paddedClass.assign(size_t(BLOCKS_PER_AXIS + 2) * (BLOCKS_PER_AXIS + 2) * (BLOCKS_PER_AXIS + 2), BLOCK_OUTSIDE);
+    paddedMask.assign(paddedClass.size(), 0u);
+    pointRows.assign(size_t(GRID_SIZE + 2) * (GRID_SIZE + 2), 0u);
+    visitedRows.assign(size_t(GRID_SIZE + 1) * (GRID_SIZE + 1), 0u);
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     wideRows = __builtin_cpu_supports("avx");
@@ -105,7 +117,69 @@ float segmentDistanceSq(const SegmentSource& s, const Float3& p)
 // Skipping only ever drops sources that add exactly nothing to every point of
 // the block, so the sums keep their terms and their order. NaN distances
 // compare false and keep the block.
-template <typename Add>
+bool finite(float v) { return v - v == 0.0f; }
+bool finite(const Float3& v) { return finite(v.x) && finite(v.y) && finite(v.z); }
+
+// Bounds widen the kernel's w by this much before squaring: far more than the
+// rounding of a point's own evaluation (a few units in the last place of
+// numbers near 1), so no point's value can fall outside its block's bounds.
+constexpr float W_MARGIN = 1e-4f;
+
+// The range of strength * max(w, 0)^2 for w in [wLow, wHigh] and strength in
+// [sLow, sHigh], widened for rounding: one source's share of a block's bounds.
+struct KernelRange {
+    float lo, hi;        // the share's extremes
+    float magnitude;     // its largest absolute value
+};
+
+inline float lesser(float a, float b) { return a < b ? a : b; }
+inline float greater(float a, float b) { return a > b ? a : b; }
+
+inline KernelRange kernelRange(float wLow, float wHigh, float sLow, float sHigh)
+{
+    // A strength that is not finite bounds nothing (such a pass is evaluated
+    // point by point anyway). NaN w, from a radius of 0, gives k = 0, as the
+    // kernel's own "w > 0" test does.
+    if (!finite(sLow) || !finite(sHigh))
+        return KernelRange{ -INFINITY, INFINITY, 0.0f };
+    wLow -= W_MARGIN;
+    wHigh += W_MARGIN;
+    const float kLow = wLow > 0.0f ? wLow * wLow : 0.0f;
+    const float kHigh = wHigh > 0.0f ? wHigh * wHigh : 0.0f;
+    // k in [kLow, kHigh] (both >= 0), s in [sLow, sHigh]: the product's
+    // extremes lie at the corners.
+    const float p0 = sLow * kLow, p1 = sLow * kHigh, p2 = sHigh * kLow, p3 = sHigh * kHigh;
+    KernelRange range;
+    range.lo = lesser(lesser(p0, p1), lesser(p2, p3));
+    range.hi = greater(greater(p0, p1), greater(p2, p3));
+    range.magnitude = greater(std::fabs(sLow), std::fabs(sHigh)) * kHigh;
+    return range;
+}
+
+// kernelRange for one strength (a ball's).
+inline KernelRange ballKernelRange(float wLow, float wHigh, float strength)
+{
+    if (!finite(strength))
+        return KernelRange{ -INFINITY, INFINITY, 0.0f };
+    wLow -= W_MARGIN;
+    wHigh += W_MARGIN;
+    const float kLow = wLow > 0.0f ? wLow * wLow : 0.0f;
+    const float kHigh = wHigh > 0.0f ? wHigh * wHigh : 0.0f;
+    const float p0 = strength * kLow, p1 = strength * kHigh;
+    return strength >= 0.0f ? KernelRange{ p0, p1, p1 } : KernelRange{ p1, p0, -p1 };
+}
+
+// Calls add(block, entry, range) for every block that each enabled source of
+// the node may reach: balls first, then segments, each ascending. Candidates
+// are the blocks of the source's support box; of those, a ball skips the
+// blocks whose nearest lattice point lies beyond its radius, and a segment the
+// blocks whose centre lies farther than radius + half the block's diagonal.
+// Skipping only ever drops sources that add exactly nothing to every point of
+// the block, so the sums keep their terms and their order. NaN distances
+// compare false and keep the block. With BOUNDS, `range` is the source's share
+// of the block's bounds (the kernel over the block's nearest and farthest
+// distances); without, it is left empty.
+template <bool BOUNDS, typename Add>
 void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
 {
     auto blockBox = [&](const float low[3], const float high[3], float radius, int lo[3], int hi[3]) {
@@ -114,6 +188,7 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
                 return false;
         return true;
     };
+    KernelRange range{ 0.0f, 0.0f, 0.0f };
     for (uint32_t id : node.ballIds) {
         const BallSource& b = field.balls[id];
         if (!b.enabled)
@@ -124,15 +199,20 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
         int lo[3], hi[3];
         if (!blockBox(low, high, r, lo, hi))
             continue;
-        // Per axis, the squared distance from the centre to each block's points.
-        float gap[3][BLOCKS_PER_AXIS];
+        // Per axis, the squared distance from the centre to each block's
+        // nearest and farthest points.
+        float gap[3][BLOCKS_PER_AXIS], far[3][BLOCKS_PER_AXIS];
         for (int i = 0; i < 3; ++i)
             for (int k = lo[i]; k <= hi[i]; ++k) {
                 const float first = float(k * BLOCK_SIZE);
-                const float below = first - b.centre[i];
-                const float above = b.centre[i] - (first + BLOCK_SPAN);
+                const float below = first - b.centre[i];                  // > 0: the block lies above
+                const float above = b.centre[i] - (first + BLOCK_SPAN);   // > 0: the block lies below
                 const float g = below > 0.0f ? below : (above > 0.0f ? above : 0.0f);
                 gap[i][k] = g * g;
+                if constexpr (BOUNDS) {
+                    const float f = std::fmax(std::fabs(below), std::fabs(above));
+                    far[i][k] = f * f;
+                }
             }
         const float limit = reachSq(r, 0.0f);
         for (int z = lo[2]; z <= hi[2]; ++z)
@@ -140,9 +220,16 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
                 const float yz = gap[1][y] + gap[2][z];
                 if (yz > limit)
                     continue;
-                for (int x = lo[0]; x <= hi[0]; ++x)
-                    if (!(gap[0][x] + yz > limit))
-                        add(blockIndex(x, y, z), id);
+                for (int x = lo[0]; x <= hi[0]; ++x) {
+                    const float nearSq = gap[0][x] + yz;
+                    if (nearSq > limit)
+                        continue;
+                    if constexpr (BOUNDS) {
+                        const float farSq = far[0][x] + far[1][y] + far[2][z];
+                        range = ballKernelRange(1.0f - farSq * b.invRadiusSq, 1.0f - nearSq * b.invRadiusSq, b.strength);
+                    }
+                    add(blockIndex(x, y, z), id, range);
+                }
             }
     }
     for (uint32_t id : node.segmentIds) {
@@ -160,19 +247,31 @@ void forNodeSources(const SourceField& field, const SourceNode& node, Add add)
             continue;
         const float limit = reachSq(r, BLOCK_HALF_DIAGONAL);
         const float half = 0.5f * BLOCK_SPAN;
+        const float strengthLow = lesser(s.startStrength, s.endStrength);
+        const float strengthHigh = greater(s.startStrength, s.endStrength);
         for (int z = lo[2]; z <= hi[2]; ++z)
             for (int y = lo[1]; y <= hi[1]; ++y)
                 for (int x = lo[0]; x <= hi[0]; ++x) {
                     const Float3 centre(float(x * BLOCK_SIZE) + half, float(y * BLOCK_SIZE) + half,
                                         float(z * BLOCK_SIZE) + half);
-                    if (!(segmentDistanceSq(s, centre) > limit))
-                        add(blockIndex(x, y, z), id | BLOCK_SEGMENT_BIT);
+                    const float distanceSq = segmentDistanceSq(s, centre);
+                    if (distanceSq > limit)
+                        continue;
+                    if constexpr (BOUNDS) {
+                        // The distance to the segment changes by at most the
+                        // distance moved, so over the block it lies within the
+                        // centre's distance +- half the block's diagonal.
+                        const float d = std::sqrt(distanceSq);
+                        const float nearest = greater(d - BLOCK_HALF_DIAGONAL, 0.0f);
+                        const float farthest = d + BLOCK_HALF_DIAGONAL;
+                        range = kernelRange(1.0f - farthest * farthest * s.invRadiusSq,
+                                            1.0f - nearest * nearest * s.invRadiusSq, strengthLow, strengthHigh);
+                    }
+                    add(blockIndex(x, y, z), id | BLOCK_SEGMENT_BIT, range);
                 }
     }
 }
 
-bool finite(float v) { return v - v == 0.0f; }
-bool finite(const Float3& v) { return finite(v.x) && finite(v.y) && finite(v.z); }
 
 // Sets every lane to v. (Through a reference: 32-byte vectors passed by value
 // would have different calling conventions with and without AVX.)
@@ -260,11 +359,26 @@ void buildBlockLists(IsoMesher& mesher)
     std::vector<BlockEntry>& found = mesher.blockScratch;
     found.clear();
     start.assign(BLOCK_COUNT + 1, 0u);
-    for (int n = 0; n < count; ++n)
-        forNodeSources(field, *nodes[n], [&](int block, uint32_t entry) {
-            ++start[block + 1];
-            found.push_back(BlockEntry{ static_cast<uint32_t>(block), entry });
-        });
+    auto addEntry = [&](int block, uint32_t entry, const KernelRange&) {
+        ++start[block + 1];
+        found.push_back(BlockEntry{ static_cast<uint32_t>(block), entry });
+    };
+    if (mesher.completeSurface) {
+        // The lists and, for the rescue, each block's bounds in one pass.
+        std::fill(mesher.blockLow.begin(), mesher.blockLow.end(), 0.0f);
+        std::fill(mesher.blockHigh.begin(), mesher.blockHigh.end(), 0.0f);
+        std::fill(mesher.blockMagnitude.begin(), mesher.blockMagnitude.end(), 0.0f);
+        for (int n = 0; n < count; ++n)
+            forNodeSources<true>(field, *nodes[n], [&](int block, uint32_t entry, const KernelRange& range) {
+                addEntry(block, entry, range);
+                mesher.blockLow[size_t(block)] += range.lo;
+                mesher.blockHigh[size_t(block)] += range.hi;
+                mesher.blockMagnitude[size_t(block)] += range.magnitude;
+            });
+    } else {
+        for (int n = 0; n < count; ++n)
+            forNodeSources<false>(field, *nodes[n], addEntry);
+    }
     for (int b = 0; b < BLOCK_COUNT; ++b)
         start[b + 1] += start[b];
     entries.resize(start[BLOCK_COUNT]);
@@ -341,13 +455,13 @@ inline void loadLanes(V& out, const RowLanes& in)
     std::memcpy(&out, &in, sizeof(V));
 }
 
-// The body, compiled once for each width: V is Lanes4 (one row) or Lanes8 (the
-// pair of rows y0, y0 + 1).
+// The sums of one row (Lanes4) or pair of rows (Lanes8) over the block's list:
+// value and strength-weighted colour.
 template <typename V>
-__attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z)
+__attribute__((always_inline)) inline void sumLanes(const IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z, V& value,
+                                                    V& r, V& g, V& b)
 {
     constexpr int N = int(sizeof(V) / sizeof(float));
-    constexpr int ROWS = N / ROW_LANES;
     const int block = blockIndex(x0 >> BLOCK_SHIFT, y0 >> BLOCK_SHIFT, z >> BLOCK_SHIFT);
     const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
     const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
@@ -361,19 +475,16 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
         zero[i] = 0.0f;
         one[i] = 1.0f;
     }
-    V value = zero, r = zero, g = zero, b = zero;
+    value = r = g = b = zero;
     for (; entry != end; ++entry) {
         if (!(*entry & BLOCK_SEGMENT_BIT)) {
             const RowBall& ball = balls[*entry];
-            V centreX, centreY, centreZ, invRadiusSq, strength, red, green, blue;
+            V centreX, centreY, centreZ, invRadiusSq, strength;
             loadLanes(centreX, ball.centreX);
             loadLanes(centreY, ball.centreY);
             loadLanes(centreZ, ball.centreZ);
             loadLanes(invRadiusSq, ball.invRadiusSq);
             loadLanes(strength, ball.strength);
-            loadLanes(red, ball.red);
-            loadLanes(green, ball.green);
-            loadLanes(blue, ball.blue);
             const V dx = qx - centreX;
             const V dy = qy - centreY;
             const V dz = qz - centreZ;
@@ -381,6 +492,10 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
             const V w = wRaw > zero ? wRaw : zero;   // NaN lanes give 0, as "w > 0" fails for them
             const V f = strength * w * w;
             value += f;
+            V red, green, blue;
+            loadLanes(red, ball.red);
+            loadLanes(green, ball.green);
+            loadLanes(blue, ball.blue);
             r += f * red;
             g += f * green;
             b += f * blue;
@@ -415,22 +530,41 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
             const V wRaw = 1.0f - distSq * invRadiusSq;
             const V w = wRaw > zero ? wRaw : zero;
             const V tc = t > zero ? (t < one ? t : one) : zero;
-            V strength, strengthStep, red, redStep, green, greenStep, blue, blueStep;
+            V strength, strengthStep;
             loadLanes(strength, s.startStrength);
             loadLanes(strengthStep, s.strengthStep);
+            const V f = (strength + tc * strengthStep) * w * w;
+            value += f;
+            V red, redStep, green, greenStep, blue, blueStep;
             loadLanes(red, s.startRed);
             loadLanes(redStep, s.redStep);
             loadLanes(green, s.startGreen);
             loadLanes(greenStep, s.greenStep);
             loadLanes(blue, s.startBlue);
             loadLanes(blueStep, s.blueStep);
-            const V f = (strength + tc * strengthStep) * w * w;
-            value += f;
             r += f * (red + tc * redStep);
             g += f * (green + tc * greenStep);
             b += f * (blue + tc * blueStep);
         }
     }
+}
+
+// The body, compiled once for each width: V is Lanes4 (one row) or Lanes8 (the
+// pair of rows y0, y0 + 1). Values and colours go into the rows' stale cells;
+// with valuesOut, the values also go there, row after row (cells that were
+// current already hold the same bits).
+template <typename V>
+__attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z,
+                                                         float* valuesOut = nullptr)
+{
+    constexpr int N = int(sizeof(V) / sizeof(float));
+    constexpr int ROWS = N / ROW_LANES;
+    V value, r, g, b, zero, one;
+    for (int i = 0; i < N; ++i) {
+        zero[i] = 0.0f;
+        one[i] = 1.0f;
+    }
+    sumLanes<V>(mesher, x0, y0, z, value, r, g, b);
     // weightedColour for all lanes at once (IEEE division rounds the same in
     // a vector lane); lanes with value 0 or a non-finite quotient get black.
     const V safeValue = value == zero ? one : value;
@@ -443,6 +577,8 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
     std::memcpy(reds, &cr, sizeof(V));
     std::memcpy(greens, &cg, sizeof(V));
     std::memcpy(blues, &cb, sizeof(V));
+    if (valuesOut)
+        std::memcpy(valuesOut, values, sizeof(V));
     for (int row = 0; row < ROWS; ++row) {
         const int32_t first = cellIndex(x0, y0 + row, z);
         for (int i = 0; i < ROW_LANES; ++i) {
@@ -457,15 +593,16 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
 }
 
 // One row of four points (x0 a multiple of 4).
-void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z)
+void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z, float* valuesOut = nullptr)
 {
-    evaluateLanes<Lanes4>(mesher, x0, y, z);
+    evaluateLanes<Lanes4>(mesher, x0, y, z, valuesOut);
 }
 
 // Rows y0 and y0 + 1 (y0 even) in 256-bit registers.
-__attribute__((target("avx"))) void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z)
+__attribute__((target("avx"))) void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z,
+                                                    float* valuesOut = nullptr)
 {
-    evaluateLanes<Lanes8>(mesher, x0, y0, z);
+    evaluateLanes<Lanes8>(mesher, x0, y0, z, valuesOut);
 }
 
 // The value of an already looked-up cell of point (x, y, z). The spare cell
@@ -577,6 +714,8 @@ void beginPass(IsoMesher& mesher)
         for (NearSlot& slot : mesher.nearSlots)
             slot.stamp = far;
     }
+    if (mesher.completeSurface)
+        std::fill(mesher.visitedRows.begin(), mesher.visitedRows.end(), 0u);
     IsoMesh& mesh = mesher.meshes[mesher.current];
     mesh.vertices.clear();
     mesh.indices.clear();
@@ -647,7 +786,7 @@ std::vector<GridPoint>& seedSurface(IsoMesher& mesher, const SourceField& field,
     return stack;
 }
 
-// --- Flood ----------------------------------------------------------------------------------------
+// --- Flood tables ---------------------------------------------------------------------------------
 
 namespace {
 
@@ -700,6 +839,20 @@ static_assert(CROSSED_FACES.masks[1] == 0x2A, "corner 0 alone: the -x, -y and -z
 // --- Near faces ------------------------------------------------------------------------------
 
 namespace {
+
+// The visitedRows word of cube row (y, z), y and z in -1..63.
+inline size_t visitedRow(int32_t y, int32_t z)
+{
+    return size_t(y + 1) + size_t(GRID_SIZE + 1) * size_t(z + 1);
+}
+
+// Notes a visited cube in its row's bits (cubes from -1 along x have none:
+// their near-face marks are read instead).
+inline void markVisitedRow(IsoMesher& mesher, const GridPoint& q)
+{
+    if (q.x >= 0)
+        mesher.visitedRows[visitedRow(q.y, q.z)] |= uint64_t(1) << q.x;
+}
 
 // The near-face cube of lowest corner q (some coordinate -1, all in -1..63).
 inline int nearCubeIndex(const GridPoint& q)
@@ -767,8 +920,12 @@ uint16_t nearEdgeVertex(const IsoMesher& mesher, const GridPoint& A, int axis)
 
 // --- Flood ----------------------------------------------------------------------------------------
 
-IsoVertex makeEdgeVertex(const GridPoint& A, int axis, float vA, float vB, const Float3& gA, const Float3& gB,
-                         const Float3& cA, const Float3& cB, float isoLevel)
+namespace {
+
+// The body of makeEdgeVertex, inlined into the flood.
+__attribute__((always_inline)) inline IsoVertex edgeVertexOf(const GridPoint& A, int axis, float vA, float vB,
+                                                             const Float3& gA, const Float3& gB, const Float3& cA,
+                                                             const Float3& cB, float isoLevel)
 {
     const float t = (isoLevel - vA) / (vB - vA);   // vA != vB: they lie on either side
 
@@ -799,6 +956,14 @@ IsoVertex makeEdgeVertex(const GridPoint& A, int axis, float vA, float vB, const
     return vertex;
 }
 
+} // namespace
+
+IsoVertex makeEdgeVertex(const GridPoint& A, int axis, float vA, float vB, const Float3& gA, const Float3& gB,
+                         const Float3& cA, const Float3& cB, float isoLevel)
+{
+    return edgeVertexOf(A, axis, vA, vB, gA, gB, cA, cB, isoLevel);
+}
+
 namespace {
 
 // Appends the vertex of cube edge e (corner a inside xor corner b inside) and
@@ -814,7 +979,7 @@ void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, 
     const Float3 gB = gradientOf(mesher, *corner[b], B);
     slot = static_cast<uint16_t>(mesh.vertices.size());
     mesh.vertices.push_back(
-        makeEdgeVertex(A, EDGE_AXIS[e], v[a], v[b], gA, gB, corner[a]->colour, corner[b]->colour, isoLevel));
+        edgeVertexOf(A, EDGE_AXIS[e], v[a], v[b], gA, gB, corner[a]->colour, corner[b]->colour, isoLevel));
 }
 
 // Appends the triangles of configuration `config`, with edgeVertex[e] the
@@ -881,6 +1046,8 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
         } else if (!visitCube(mesher, q)) {
             continue;
         }
+        if (mesher.completeSurface)
+            markVisitedRow(mesher, q);
 
         GridCell* corner[8];
         float v[8];
@@ -928,14 +1095,18 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
         if (q.y <= mesher.cubeMin.y) faces &= ~0x08u;
         if (q.z >= mesher.cellMax.z) faces &= ~0x10u;
         if (q.z <= mesher.cubeMin.z) faces &= ~0x20u;
+        // Cubes from 1 to 62 on every axis have all six neighbours in the lattice.
+        const bool innerNeighbours = inside && q.x > 0 && q.y > 0 && q.z > 0;
         for (; faces; faces &= faces - 1) {
             const int k = __builtin_ctz(faces);
             const FaceStep& f = FACE_STEPS[k];
+            if (innerNeighbours) {
+                if (!cellAtIndex(mesher, base + FACE_INDEX[k]).visited)
+                    seeds.push_back(GridPoint{ q.x + f.dx, q.y + f.dy, q.z + f.dz });
+                continue;
+            }
             const GridPoint next{ q.x + f.dx, q.y + f.dy, q.z + f.dz };
-            // Inside cubes: every neighbour left after the range mask is in the lattice.
-            const bool visited = inside ? cellAtIndex(mesher, base + FACE_INDEX[k]).visited
-                                        : (withinCubes(mesher, next) && cubeVisited(mesher, next));
-            if (!visited)
+            if (!(withinCubes(mesher, next) && cubeVisited(mesher, next)))
                 seeds.push_back(next);
         }
     }
@@ -983,177 +1154,188 @@ uint16_t edgeVertexIndex(IsoMesher& mesher, const GridPoint& P, const GridPoint&
 
 // --- Rescue ------------------------------------------------------------------------------------
 
-namespace {
-
-// Bounds widen the kernel's w by this much before squaring: far more than the
-// rounding of a point's own evaluation (a few units in the last place of
-// numbers near 1), so no point's value can fall outside its block's bounds.
-constexpr float W_MARGIN = 1e-4f;
-
-// The range of strength * max(w, 0)^2 for w in [wLow, wHigh] and strength in
-// [sLow, sHigh], widened for rounding; adds it to lo and hi and its largest
-// magnitude to `magnitude`.
-inline void addKernelRange(float wLow, float wHigh, float sLow, float sHigh, float& lo, float& hi, float& magnitude)
-{
-    wLow -= W_MARGIN;
-    wHigh += W_MARGIN;
-    const float kLow = wLow > 0.0f ? wLow * wLow : 0.0f;
-    const float kHigh = wHigh > 0.0f ? wHigh * wHigh : 0.0f;
-    // k in [kLow, kHigh] (both >= 0), s in [sLow, sHigh]: the product's
-    // extremes lie at the corners.
-    const float p0 = sLow * kLow, p1 = sLow * kHigh, p2 = sHigh * kLow, p3 = sHigh * kHigh;
-    lo += std::fmin(std::fmin(p0, p1), std::fmin(p2, p3));
-    hi += std::fmax(std::fmax(p0, p1), std::fmax(p2, p3));
-    magnitude += std::fmax(std::fabs(sLow), std::fabs(sHigh)) * kHigh;
-}
-
-} // namespace
-
 void blockBounds(const IsoMesher& mesher, int block, float& lo, float& hi)
 {
-    const int bx = block % BLOCKS_PER_AXIS;
-    const int by = (block / BLOCKS_PER_AXIS) % BLOCKS_PER_AXIS;
-    const int bz = block / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS);
-    const float first[3] = { float(bx * BLOCK_SIZE), float(by * BLOCK_SIZE), float(bz * BLOCK_SIZE) };
-    const Float3 centre(first[0] + 0.5f * BLOCK_SPAN, first[1] + 0.5f * BLOCK_SPAN, first[2] + 0.5f * BLOCK_SPAN);
-    lo = hi = 0.0f;
-    float magnitude = 0.0f;
-    const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[size_t(block)];
-    const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[size_t(block) + 1];
-    const int terms = int(end - entry);
-    for (; entry != end; ++entry) {
-        if (!(*entry & BLOCK_SEGMENT_BIT)) {
-            const BallSource& b = mesher.field->balls[*entry];
-            // Nearest and farthest distance from the centre to the block's points.
-            float nearSq = 0.0f, farSq = 0.0f;
-            for (int i = 0; i < 3; ++i) {
-                const float below = first[i] - b.centre[i];                  // > 0: the block lies above
-                const float above = b.centre[i] - (first[i] + BLOCK_SPAN);   // > 0: the block lies below
-                const float gap = below > 0.0f ? below : (above > 0.0f ? above : 0.0f);
-                const float farthest = std::fmax(std::fabs(below), std::fabs(above));
-                nearSq += gap * gap;
-                farSq += farthest * farthest;
-            }
-            addKernelRange(1.0f - farSq * b.invRadiusSq, 1.0f - nearSq * b.invRadiusSq, b.strength, b.strength, lo, hi,
-                           magnitude);
-        } else {
-            const SegmentSource& s = mesher.field->segments[*entry & ~BLOCK_SEGMENT_BIT];
-            // The distance to the segment changes by at most the distance moved,
-            // so over the block it lies within the centre's distance +- half
-            // the block's diagonal.
-            const float d = std::sqrt(segmentDistanceSq(s, centre));
-            const float nearest = std::fmax(d - BLOCK_HALF_DIAGONAL, 0.0f);
-            const float farthest = d + BLOCK_HALF_DIAGONAL;
-            addKernelRange(1.0f - farthest * farthest * s.invRadiusSq, 1.0f - nearest * nearest * s.invRadiusSq,
-                           std::fmin(s.startStrength, s.endStrength), std::fmax(s.startStrength, s.endStrength), lo,
-                           hi, magnitude);
-        }
-    }
     // The point sums round too: widen by far more than their error.
-    const float slack = float(terms + 16) * 1e-6f * magnitude;
-    lo -= slack;
-    hi += slack;
+    const uint32_t terms = mesher.blockStart[size_t(block) + 1] - mesher.blockStart[size_t(block)];
+    const float slack = float(terms + 16) * 1e-6f * mesher.blockMagnitude[size_t(block)];
+    lo = mesher.blockLow[size_t(block)] - slack;
+    hi = mesher.blockHigh[size_t(block)] + slack;
 }
 
 namespace {
 
-// The class of block b on each axis from -1 to 16: the lattice's blocks, and
-// beyond them the layer of zeros outside the lattice.
-inline uint8_t classAt(const IsoMesher& mesher, int bx, int by, int bz, uint8_t outsideClass)
+// The padded-array index of block (bx, by, bz), each -1..16.
+inline size_t paddedBlock(int bx, int by, int bz)
 {
-    if (bx < 0 || by < 0 || bz < 0 || bx >= BLOCKS_PER_AXIS || by >= BLOCKS_PER_AXIS || bz >= BLOCKS_PER_AXIS)
-        return outsideClass;
-    return mesher.blockClass[size_t(blockIndex(bx, by, bz))];
+    constexpr int P = BLOCKS_PER_AXIS + 2;
+    return size_t(bx + 1) + size_t(P) * (size_t(by + 1) + size_t(P) * size_t(bz + 1));
 }
 
-// Whether the cubes whose corners lie in blocks b0..b1 (per axis) can hold a
-// crossing: some block is mixed, or two blocks lie on different sides.
-inline bool mayCross(const IsoMesher& mesher, const int b0[3], const int b1[3], uint8_t outsideClass)
+// Every point of block b into its cell (values and colours, as the flood's
+// own lookups would make them), and the values into out[64], x fastest.
+void evaluateBlock(IsoMesher& mesher, int block, float* out)
 {
-    const uint8_t first = classAt(mesher, b0[0], b0[1], b0[2], outsideClass);
-    if (first == BLOCK_MIXED)
-        return true;
-    for (int bz = b0[2]; bz <= b1[2]; ++bz)
-        for (int by = b0[1]; by <= b1[1]; ++by)
-            for (int bx = b0[0]; bx <= b1[0]; ++bx)
-                if (classAt(mesher, bx, by, bz, outsideClass) != first)
-                    return true;
-    return false;
-}
-
-// The block of lattice coordinate c on one axis: -1 below the lattice, 16 above.
-inline int blockOf(int32_t c)
-{
-    return c < 0 ? -1 : c >> BLOCK_SHIFT;
+    const int32_t x0 = (block % BLOCKS_PER_AXIS) * BLOCK_SIZE;
+    const int32_t y0 = (block / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS) * BLOCK_SIZE;
+    const int32_t z0 = (block / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS)) * BLOCK_SIZE;
+    for (int z = 0; z < BLOCK_SIZE; ++z)
+        for (int y = 0; y < BLOCK_SIZE;) {
+            float* row = out + BLOCK_SIZE * (y + BLOCK_SIZE * z);
+            if (!mesher.rowEvaluation) {
+                for (int x = 0; x < BLOCK_SIZE; ++x) {
+                    GridCell& cell = cellAtIndex(mesher, cellIndex(x0 + x, y0 + y, z0 + z));
+                    if (sameBits(cell.value, STALE_VALUE))
+                        evaluatePoint(mesher, x0 + x, y0 + y, z0 + z, cell);
+                    row[x] = cell.value;
+                }
+                y += 1;
+            } else if (mesher.wideRows) {
+                evaluateRowPair(mesher, x0, y0 + y, z0 + z, row);
+                y += ROW_PAIR;
+            } else {
+                evaluateRow(mesher, x0, y0 + y, z0 + z, row);
+                y += 1;
+            }
+        }
 }
 
 } // namespace
+
+void classifyBlocks(IsoMesher& mesher, float isoLevel)
+{
+    mesher.rescueMixedBlocks = 0;
+    mesher.classifiedStamp = mesher.stamp;
+    mesher.classifiedLevel = isoLevel;
+    if (!mesher.completeSurface)
+        return;
+    // Every block's class from its bounds, and its points' inside bits
+    // (bit x + 4 y + 16 z): all clear or all set for a block on one side,
+    // from its values for a mixed one. A mixed block's points go into the
+    // cells: the surface passes through nearly all such blocks, so the flood
+    // reads what it would otherwise evaluate itself. Blocks are kept in a
+    // padded array (-1 to 16 per axis) whose border is the zeros outside the
+    // lattice.
+    const uint8_t outsideClass = 0.0f >= isoLevel ? BLOCK_INSIDE : BLOCK_OUTSIDE;
+    const uint64_t outsideMask = outsideClass == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
+    if (mesher.paddedClass[0] != outsideClass) {
+        // The border, the zeros outside the lattice, only changes with the
+        // level's side of 0 (the inside is rewritten below every pass).
+        std::fill(mesher.paddedClass.begin(), mesher.paddedClass.end(), outsideClass);
+        std::fill(mesher.paddedMask.begin(), mesher.paddedMask.end(), outsideMask);
+    }
+    float values[BLOCK_POINTS];
+    for (int b = 0; b < BLOCK_COUNT; ++b) {
+        const int bx = b % BLOCKS_PER_AXIS, by = b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS,
+                  bz = b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS);
+        const size_t padded = paddedBlock(bx, by, bz);
+        uint8_t c = outsideClass;   // no source reaches: 0 everywhere
+        if (mesher.blockStart[size_t(b)] != mesher.blockStart[size_t(b) + 1]) {
+            float lo, hi;
+            blockBounds(mesher, b, lo, hi);
+            c = hi < isoLevel ? BLOCK_OUTSIDE : (lo >= isoLevel ? BLOCK_INSIDE : BLOCK_MIXED);
+        }
+        mesher.paddedClass[padded] = c;
+        if (c != BLOCK_MIXED) {
+            mesher.paddedMask[padded] = c == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
+            continue;
+        }
+        ++mesher.rescueMixedBlocks;
+        evaluateBlock(mesher, b, values);
+        // Four comparisons at a time (false for NaN, like ">=" itself).
+        uint64_t mask = 0;
+        const __m128 level = _mm_set1_ps(isoLevel);
+        for (int i = 0; i < BLOCK_POINTS; i += 4)
+            mask |= uint64_t(_mm_movemask_ps(_mm_cmpge_ps(_mm_loadu_ps(values + i), level))) << i;
+        mesher.paddedMask[padded] = mask;
+    }
+}
 
 void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
 {
     mesher.rescuedFloods = 0;
     if (!mesher.completeSurface)
         return;
+    if (mesher.classifiedStamp != mesher.stamp || !sameBits(mesher.classifiedLevel, isoLevel))
+        classifyBlocks(mesher, isoLevel);
     const uint8_t outsideClass = 0.0f >= isoLevel ? BLOCK_INSIDE : BLOCK_OUTSIDE;
-    for (int b = 0; b < BLOCK_COUNT; ++b) {
-        if (mesher.blockStart[size_t(b)] == mesher.blockStart[size_t(b) + 1]) {
-            mesher.blockClass[size_t(b)] = outsideClass;   // no source reaches: 0 everywhere
-            continue;
-        }
-        float lo, hi;
-        blockBounds(mesher, b, lo, hi);
-        mesher.blockClass[size_t(b)] = hi < isoLevel ? BLOCK_OUTSIDE : (lo >= isoLevel ? BLOCK_INSIDE : BLOCK_MIXED);
-    }
+    const uint64_t outsideMask = outsideClass == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
 
-    // Cubes by block of their lowest corner, -1 (the cubes from -1) to 15.
+    // 2. The inside bits of every row of points along x (bit x for x in
+    //    0..63), for rows y, z from -1 to 64; rows outside the lattice, and
+    //    rows whose sixteen blocks all lie outside the surface's reach, are
+    //    the outside fill.
+    const uint64_t fill = outsideMask;
+    constexpr size_t PR = GRID_SIZE + 2;   // point rows per axis, -1..64
+    std::vector<uint64_t>& rows = mesher.pointRows;
+    std::fill(rows.begin(), rows.end(), fill);
+    for (int bz = 0; bz < BLOCKS_PER_AXIS; ++bz)
+        for (int by = 0; by < BLOCKS_PER_AXIS; ++by) {
+            const uint8_t* classes = mesher.paddedClass.data() + paddedBlock(0, by, bz);
+            bool plain = true;
+            for (int bx = 0; bx < BLOCKS_PER_AXIS && plain; ++bx)
+                plain = classes[bx] == outsideClass;
+            if (plain)
+                continue;
+            const uint64_t* masks = mesher.paddedMask.data() + paddedBlock(0, by, bz);
+            for (int lz = 0; lz < BLOCK_SIZE; ++lz)
+                for (int ly = 0; ly < BLOCK_SIZE; ++ly) {
+                    const int shift = BLOCK_SIZE * ly + BLOCK_SIZE * BLOCK_SIZE * lz;
+                    uint64_t row = 0;
+                    for (int bx = 0; bx < BLOCKS_PER_AXIS; ++bx)
+                        row |= ((masks[bx] >> shift) & 0xFu) << (BLOCK_SIZE * bx);
+                    rows[size_t(by * BLOCK_SIZE + ly + 1) + PR * size_t(bz * BLOCK_SIZE + lz + 1)] = row;
+                }
+        }
+
+    // 3. Every row of cubes (y, z from -1 to 63) at once: cube x is crossed
+    //    when the bits of points x and x + 1 in its four point rows differ.
+    //    Cubes x = -1 and 63 take their outside corners from the fill. A
+    //    crossed cube that no flood visited starts one.
     std::vector<GridPoint>& stack = mesher.stack;
     const int32_t lowest = mesher.cubeMin.x;
-    for (int cz = -1; cz < BLOCKS_PER_AXIS; ++cz)
-        for (int cy = -1; cy < BLOCKS_PER_AXIS; ++cy)
-            for (int cx = -1; cx < BLOCKS_PER_AXIS; ++cx) {
-                const int c[3] = { cx, cy, cz };
-                int32_t from[3], to[3];
-                for (int i = 0; i < 3; ++i) {
-                    from[i] = c[i] < 0 ? -1 : c[i] * BLOCK_SIZE;
-                    to[i] = c[i] < 0 ? -1 : c[i] * BLOCK_SIZE + BLOCK_SIZE - 1;
-                    from[i] = std::max(from[i], lowest);
-                    to[i] = std::min(to[i], mesher.cellMax.x - 1);
+    const int32_t highest = mesher.cellMax.x - 1;
+    const unsigned outsideBit = unsigned(fill & 1u);
+    for (int32_t z = lowest; z <= highest; ++z)
+        for (int32_t y = lowest; y <= highest; ++y) {
+            const size_t at = size_t(y + 1) + PR * size_t(z + 1);
+            const uint64_t a = rows[at], b = rows[at + 1], c = rows[at + PR], d = rows[at + PR + 1];
+            const uint64_t all = a & b & c & d, any = a | b | c | d;
+            if (all == fill && any == fill)
+                continue;   // four plain rows: nothing crosses
+            // Cubes 0..62 within the rows.
+            uint64_t crossed = ~(all & (all >> 1)) & (any | (any >> 1)) & ~(uint64_t(1) << 63);
+            // Cube 63: points 63 and the outside at 64.
+            const unsigned top = unsigned(all >> 63) & outsideBit, topAny = unsigned(any >> 63) | outsideBit;
+            if (highest >= GRID_SIZE - 1 && !top && topAny)
+                crossed |= uint64_t(1) << 63;
+            crossed &= ~mesher.visitedRows[visitedRow(y, z)];
+            // Cube -1: the outside at -1 and points 0.
+            const unsigned bottom = unsigned(all & 1u) & outsideBit, bottomAny = unsigned(any & 1u) | outsideBit;
+            if (lowest < 0 && !bottom && bottomAny) {
+                const GridPoint q{ -1, y, z };
+                if (!cubeVisited(mesher, q)) {
+                    stack.push_back(q);
+                    flood(mesher, stack, isoLevel);
+                    ++mesher.rescuedFloods;
                 }
-                if (from[0] > to[0] || from[1] > to[1] || from[2] > to[2])
-                    continue;
-                const int b0[3] = { cx, cy, cz };
-                const int b1[3] = { cx + 1, cy + 1, cz + 1 };
-                if (!mayCross(mesher, b0, b1, outsideClass))
-                    continue;
-                for (int32_t z = from[2]; z <= to[2]; ++z)
-                    for (int32_t y = from[1]; y <= to[1]; ++y)
-                        for (int32_t x = from[0]; x <= to[0]; ++x) {
-                            // Only the cubes at a block's upper faces reach the next block.
-                            const int lo3[3] = { blockOf(x), blockOf(y), blockOf(z) };
-                            const int hi3[3] = { blockOf(x + 1), blockOf(y + 1), blockOf(z + 1) };
-                            if (!mayCross(mesher, lo3, hi3, outsideClass))
-                                continue;
-                            const GridPoint q{ x, y, z };
-                            if (cubeVisited(mesher, q))
-                                continue;
-                            GridCell* corner[8];
-                            float v[8];
-                            const bool inside = innerCube(q);
-                            const unsigned config =
-                                cubeCorners(mesher, q, inside, inside ? cellIndex(x, y, z) : 0, corner, v, isoLevel);
-                            if (config == 0 || config == 255)
-                                continue;
-                            // A crossed cube no flood reached: a piece of its own.
-                            stack.push_back(q);
-                            flood(mesher, stack, isoLevel);
-                            ++mesher.rescuedFloods;
-                        }
             }
+            for (; crossed; crossed &= crossed - 1) {
+                const GridPoint q{ __builtin_ctzll(crossed), y, z };
+                if (q.x < lowest || q.x > highest || cubeVisited(mesher, q))
+                    continue;   // visited by a flood this loop started
+                // A crossed cube no flood reached: a piece of its own.
+                stack.push_back(q);
+                flood(mesher, stack, isoLevel);
+                ++mesher.rescuedFloods;
+            }
+        }
 }
 
 const IsoMesh& runIsoPass(IsoMesher& mesher, float isoLevel)
 {
     beginPass(mesher);
+    classifyBlocks(mesher, isoLevel);
     std::vector<GridPoint>& seeds = seedSurface(mesher, *mesher.field, isoLevel);
     polygonize(mesher, seeds, isoLevel);
     rescueMissedSurface(mesher, isoLevel);

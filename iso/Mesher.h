@@ -60,6 +60,7 @@ constexpr int      BLOCK_SHIFT       = 2;
 constexpr int      BLOCK_SIZE        = 1 << BLOCK_SHIFT;           // lattice points per block edge
 constexpr int      BLOCKS_PER_AXIS   = GRID_SIZE >> BLOCK_SHIFT;
 constexpr int      BLOCK_COUNT       = BLOCKS_PER_AXIS * BLOCKS_PER_AXIS * BLOCKS_PER_AXIS;
+constexpr int      BLOCK_POINTS      = BLOCK_SIZE * BLOCK_SIZE * BLOCK_SIZE;
 constexpr uint32_t BLOCK_SEGMENT_BIT = 0x80000000u;   // entry is a segment index (indices stay far below)
 
 struct BlockEntry {
@@ -143,8 +144,17 @@ struct IsoMesher {
     bool         completeSurface = true; // false: the seeded flood only, cubes 0..63 (the old pass)
     std::vector<uint16_t> nearVisited;   // NEAR_FACE_CUBES: the stamp of the pass that visited the cube
     std::vector<NearSlot> nearSlots;     // NEAR_FACE_EDGES: vertex of the edge from -1 into the lattice
-    std::vector<uint8_t>  blockClass;    // BLOCK_COUNT BlockClass values of the last rescue
+    std::vector<float>    blockLow;      // BLOCK_COUNT sums of the sources' lowest shares (see blockBounds)
+    std::vector<float>    blockHigh;     //   ... of their highest shares
+    std::vector<float>    blockMagnitude;//   ... of their largest magnitudes
+    std::vector<uint8_t>  paddedClass;   // 18^3 blocks, -1..16 per axis: the classes, outside the lattice its zeros
+    std::vector<uint64_t> paddedMask;    // the same blocks' inside bits, bit x + 4 y + 16 z
+    std::vector<uint64_t> pointRows;     // 66 x 66 rows of points (y, z from -1): bit x set when inside
+    std::vector<uint64_t> visitedRows;   // 65 x 65 rows (y, z from -1): bit x set once cube (x, y, z) is visited
     size_t       rescuedFloods = 0;      // floods started by the last rescue
+    size_t       rescueMixedBlocks = 0;  // blocks of the last classification whose bounds allowed a crossing
+    uint16_t     classifiedStamp = 0;    // the pass and level the classes belong to
+    float        classifiedLevel = 0.0f;
 
     explicit IsoMesher(SourceField* field_);
     IsoMesher(const IsoMesher&) = delete;
@@ -226,14 +236,22 @@ void emitCube(IsoMesher& mesher, const GridPoint& q);
 // (in the lower point's edge slot), or NO_VERTEX.
 uint16_t edgeVertexIndex(IsoMesher& mesher, const GridPoint& P, const GridPoint& Q);
 
-// After the seeded flood: bounds every block's values, evaluates the cubes
-// where a crossing is possible, and floods from every crossed cube that was
-// not visited. Does nothing when completeSurface is off.
+// Before the seeds: every block's class from its bounds (all points outside,
+// all inside, or mixed), and the points of the mixed blocks evaluated into
+// their cells, with each block's inside bits kept for the rescue. Does
+// nothing when completeSurface is off.
+void classifyBlocks(IsoMesher& mesher, float isoLevel);
+
+// After the seeded flood: from the blocks' classes and inside bits, every
+// cube where a crossing is possible; floods from every crossed cube that was
+// not visited. Classifies first if classifyBlocks did not run in this pass at
+// this level. Does nothing when completeSurface is off.
 void rescueMissedSurface(IsoMesher& mesher, float isoLevel);
 
 // The lower bound (lo) and upper bound (hi) of the field over the lattice
-// points of block `block`, from its source list; every point's cached value
-// lies within them.
+// points of block `block` in the current pass, summed from the kernel's range
+// over the block of every source in its list; every point's value lies within
+// them. Made while the block lists are built (only with completeSurface).
 void blockBounds(const IsoMesher& mesher, int block, float& lo, float& hi);
 
 // The vertex of an edge from lattice-outside point A (one coordinate -1, on
@@ -248,6 +266,7 @@ uint16_t nearEdgeVertex(const IsoMesher& mesher, const GridPoint& A, int axis);
 IsoVertex makeEdgeVertex(const GridPoint& A, int axis, float vA, float vB, const Float3& gA, const Float3& gB,
                          const Float3& cA, const Float3& cB, float isoLevel);
 
-// A full pass: beginPass, seedSurface, polygonize, rescueMissedSurface.
+// A full pass: beginPass, classifyBlocks, seedSurface, polygonize,
+// rescueMissedSurface.
 // Returns meshes[current].
 const IsoMesh& runIsoPass(IsoMesher& mesher, float isoLevel);

@@ -214,7 +214,7 @@ TEST(IsomeshScene, RejectsBadScenesAndTimes)
     }
     ProcessResult r = runProcess({ ISOMESH, "--scene", "3", "x.ply" }, options);
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.errorOutput.find("isomesh --scene N --time T OUT.ply"), std::string::npos);
+    EXPECT_NE(r.errorOutput.find("isomesh [--check] --scene N --time T OUT.ply"), std::string::npos);
     r = runProcess({ ISOMESH, "--scene", "3", "--time", "1", "no/folder/x.ply" }, options);
     EXPECT_EQ(r.exitCode, 1);
 }

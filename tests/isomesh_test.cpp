@@ -10,6 +10,7 @@
 #include <cmath>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -173,6 +174,51 @@ TEST(SourceFile, WritesPlyWithPositionsNormalsAndColours)
     EXPECT_FALSE(writePly((dir.path() + "/no/such/folder.ply").c_str(), mesh, error));
 }
 
+// The two count lines of --check: the mesher's, then the full grid's.
+void expectAgreeingCheck(const std::string& output, const std::string& what)
+{
+    const size_t mesher = output.find("mesher:");
+    const size_t full = output.find("full grid:");
+    ASSERT_NE(mesher, std::string::npos) << what << output;
+    ASSERT_NE(full, std::string::npos) << what << output;
+    const std::string mine = output.substr(output.find("vertices", mesher), output.find('\n', mesher) - output.find("vertices", mesher));
+    const std::string theirs = output.substr(output.find("vertices", full), output.find('\n', full) - output.find("vertices", full));
+    EXPECT_EQ(mine, theirs) << what;
+    EXPECT_NE(mine.find("pieces"), std::string::npos) << what;
+}
+
+TEST(IsomeshCheck, AgreesWithTheFullGridOnRandomCloudsAndEveryScene)
+{
+    TempDir dir;
+    // Clouds with tiny balls, centres outside, negative bars: pieces the
+    // seeds alone miss.
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> pos(-3.0f, 67.0f), unit(0.0f, 1.0f);
+    for (int cloud = 0; cloud < 3; ++cloud) {
+        std::string text;
+        for (int i = 0; i < 30; ++i)
+            text += "ball " + std::to_string(pos(rng)) + " " + std::to_string(pos(rng)) + " " + std::to_string(pos(rng)) +
+                    " 20 " + std::to_string(1.0f + 8.0f * unit(rng)) + " 1 0.5 0\n";
+        text += "segment -4 30 30 68 34 30 -60 -60 2.5 0 0 1 0 0 1\n";
+        writeFile(dir.path() + "/cloud.txt", text);
+        ProcessOptions options;
+        options.workDir = dir.path();
+        options.captureOutput = true;
+        const ProcessResult r = runProcess({ ISOMESH, "--check", "cloud.txt", "10", "cloud.ply" }, options);
+        EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+        expectAgreeingCheck(r.output, "cloud " + std::to_string(cloud));
+    }
+    for (int scene = 1; scene <= 10; ++scene) {
+        ProcessOptions options;
+        options.workDir = dir.path();
+        options.captureOutput = true;
+        const ProcessResult r =
+            runProcess({ ISOMESH, "--check", "--scene", std::to_string(scene), "--time", "3.3", "s.ply" }, options);
+        EXPECT_EQ(r.exitCode, 0) << "scene " << scene << ": " << r.errorOutput;
+        expectAgreeingCheck(r.output, "scene " + std::to_string(scene));
+    }
+}
+
 TEST(IsomeshTool, WritesTheMeshAndPrintsCounts)
 {
     TempDir dir;
@@ -206,7 +252,7 @@ TEST(IsomeshTool, RejectsBadInputWithoutCrashing)
 
     r = runProcess({ ISOMESH, "good.txt" }, options);
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.errorOutput.find("usage: isomesh SOURCES.txt LEVEL OUT.ply"), std::string::npos);
+    EXPECT_NE(r.errorOutput.find("usage: isomesh [--check] SOURCES.txt LEVEL OUT.ply"), std::string::npos);
 
     r = runProcess({ ISOMESH, "missing.txt", "10", "x.ply" }, options);
     EXPECT_EQ(r.exitCode, 1);
