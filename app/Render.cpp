@@ -23,6 +23,8 @@
 
 #include <cstdio>
 
+EditorLayer editorLayer;
+
 // --- Constants and lights ----------------------------------------------------------
 
 LightParameters light0Parameters = {};

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+struct PathPair;
 
 // Overlay types: full-screen quads before or after the scene.
 enum OverlayType : int32_t {
@@ -47,6 +50,21 @@ constexpr float FIELD_OF_VIEW_Y = 30.0f;   // degrees
 constexpr float NEAR_PLANE = 1.0f;
 constexpr float FAR_PLANE = 8192.0f;
 constexpr const char* GROUP_ADDRESS = "quindle.example";
+
+// What the authoring tool draws over its frames; never set in the show
+// (written by the editor, app/Editor.h, read by renderFrame). The flight and
+// the status line are drawn after the scene, outside the glow capture.
+struct EditorLayer {
+    bool            active = false;      // the tool is editing: the layer is drawn at all
+    bool            flight = true;       // the scene's flight: spline, key markers, view ticks
+    bool            status = false;      // the status line at the bottom
+    bool            wireframe = false;   // the isosurface as lines (not in the glow capture)
+    const PathPair* pair = nullptr;      // the flight drawn
+    int             selectedKey = -1;    // highlighted key; -1 none
+    std::string     statusText;          // the status line's text, one line
+};
+
+extern EditorLayer editorLayer;
 
 // Asset loading: fills the two lights' parameter arrays.
 void setLightParameters();
