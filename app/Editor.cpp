@@ -216,6 +216,13 @@ void scrubTo(double target)
     editor.held = true;
     seekMusic(0, f.clock.fraction(frame));
     pauseMusic(0, true);
+    char text[160];
+    const double seconds = static_cast<double>(musicClock.lengthSamples) / SOUND_RATE;
+    std::snprintf(text, sizeof text, "frame %ld at track fraction %.9f (scene time %.3f s, track %s)", frame,
+                  static_cast<double>(f.clock.fraction(frame)),
+                  (f.clock.fraction(frame) - f.clock.fraction(f.first)) * seconds,
+                  clockText(f.clock.fraction(frame) * seconds).c_str());
+    say(text);
 }
 
 void scrubBy(int beats, int bars)
