@@ -1,6 +1,8 @@
-// tools/gensong.cpp: renders the demo's music and writes "data/vortalune.ogg".
+// tools/gensong.cpp: renders the demo's music and writes "data/vortalune.ogg"
+// and its beat map "data/vortalune.beats".
 //
-//   gensong OUT.ogg              the whole track: checks it, encodes it (Vorbis q 0.45)
+//   gensong OUT.ogg              the whole track: checks it, encodes it (Vorbis q 0.45),
+//                                and writes the beat map beside it (OUT.beats)
 //   gensong --wav OUT.wav A B [INSTRUMENT]
 //                                seconds A to B of the track as a WAV file, for listening
 //                                (only one instrument, by its name, when given)
@@ -54,7 +56,8 @@ const char* const USAGE =
     "       gensong --wav OUT.wav FROM TO [INSTRUMENT]\n"
     "       gensong --plan\n";
 const char* const HELP =
-    "  OUT.ogg      render the whole track, check it and encode it (Vorbis)\n"
+    "  OUT.ogg      render the whole track, check it and encode it (Vorbis), and\n"
+    "               write its beat map beside it (OUT.beats: fraction, bar, beat)\n"
     "  --wav        seconds FROM to TO of the track as a WAV file, only INSTRUMENT\n"
     "               when given (kick, snare, closed hat, open hat, shaker, crash,\n"
     "               impact, riser, bass, pad, pluck, lead, bell)\n"
@@ -123,6 +126,8 @@ int main(int argc, char** argv)
             return refuse(problem);
         if (argc > 2)
             return refuse(std::string("unexpected argument '") + argv[2] + "' after OUT.ogg");
+        if (song::beatMapPath(argv[1]) == argv[1])
+            return refuse(std::string("'") + argv[1] + "' is the beat map's own name: give the track another extension");
     }
 
     song::Song s = song::buildDemoSong();
@@ -175,5 +180,15 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("Wrote %s\n", argv[1]);
+
+    // The beat map: fractions of the rendered length, the unit of the music clock.
+    const std::vector<song::SongBeat> beats = song::songBeats(s);
+    const std::string beatFile = song::beatMapPath(argv[1]);
+    if (!song::writeTextFile(beatFile, song::beatMapText(beats, double(frames) / RATE), error)) {
+        std::fprintf(stderr, "gensong: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("Wrote %s (%zu beats in %d bars)\n", beatFile.c_str(), beats.size(),
+                beats.empty() ? 0 : beats.back().bar);
     return 0;
 }
