@@ -6,6 +6,7 @@
 //   gensong --wav OUT.wav A B [INSTRUMENT]
 //                                seconds A to B of the track as a WAV file, for listening
 //                                (only one instrument, by its name, when given)
+//   gensong --beats OUT.beats    only the beat map (no rendering)
 //   gensong --plan               only the tempo map and the scene boundaries
 //   gensong --help               the usage
 //
@@ -51,9 +52,25 @@ bool printPlan(const song::Song& s)
     return ok;
 }
 
+// The beat map, in fractions of the rendered length (whole frames, as the
+// music clock counts them). Prints what it wrote, or one line on failure.
+bool writeBeatMap(const song::Song& s, const std::string& path)
+{
+    const int64_t frames = std::llround(s.length * RATE);
+    const std::vector<song::SongBeat> beats = song::songBeats(s);
+    std::string error;
+    if (!song::writeTextFile(path, song::beatMapText(beats, double(frames) / RATE), error)) {
+        std::fprintf(stderr, "gensong: %s\n", error.c_str());
+        return false;
+    }
+    std::printf("Wrote %s (%zu beats in %d bars)\n", path.c_str(), beats.size(), beats.empty() ? 0 : beats.back().bar);
+    return true;
+}
+
 const char* const USAGE =
     "usage: gensong OUT.ogg\n"
     "       gensong --wav OUT.wav FROM TO [INSTRUMENT]\n"
+    "       gensong --beats OUT.beats\n"
     "       gensong --plan\n";
 const char* const HELP =
     "  OUT.ogg      render the whole track, check it and encode it (Vorbis), and\n"
@@ -61,6 +78,7 @@ const char* const HELP =
     "  --wav        seconds FROM to TO of the track as a WAV file, only INSTRUMENT\n"
     "               when given (kick, snare, closed hat, open hat, shaker, crash,\n"
     "               impact, riser, bass, pad, pluck, lead, bell)\n"
+    "  --beats      write the beat map only, without rendering the track\n"
     "  --plan       print the tempo map and the scene boundaries only\n"
     "  -h, --help   print this and exit\n";
 
@@ -98,11 +116,18 @@ int main(int argc, char** argv)
     // The whole command line is checked before the song is built.
     const bool plan = std::strcmp(argv[1], "--plan") == 0;
     const bool wav = std::strcmp(argv[1], "--wav") == 0;
+    const bool beatsOnly = std::strcmp(argv[1], "--beats") == 0;
     double from = 0.0, to = 0.0;
     int solo = -1;
     if (plan) {
         if (argc > 2)
             return refuse(std::string("--plan takes nothing after it, not '") + argv[2] + "'");
+    } else if (beatsOnly) {
+        if (argc != 3)
+            return refuse("--beats needs exactly one OUT.beats");
+        const std::string problem = fileArgumentProblem("the beat map's file name", argv[2]);
+        if (!problem.empty())
+            return refuse(problem);
     } else if (wav) {
         if (argc < 5 || argc > 6)
             return refuse("--wav needs OUT.wav FROM TO and at most an INSTRUMENT");
@@ -134,6 +159,8 @@ int main(int argc, char** argv)
     const bool planOk = printPlan(s);
     if (plan)
         return planOk ? 0 : 1;
+    if (beatsOnly)
+        return planOk && writeBeatMap(s, argv[2]) ? 0 : 1;
 
     if (wav) {
         if (solo >= 0) {   // solo one instrument
@@ -180,15 +207,5 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("Wrote %s\n", argv[1]);
-
-    // The beat map: fractions of the rendered length, the unit of the music clock.
-    const std::vector<song::SongBeat> beats = song::songBeats(s);
-    const std::string beatFile = song::beatMapPath(argv[1]);
-    if (!song::writeTextFile(beatFile, song::beatMapText(beats, double(frames) / RATE), error)) {
-        std::fprintf(stderr, "gensong: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("Wrote %s (%zu beats in %d bars)\n", beatFile.c_str(), beats.size(),
-                beats.empty() ? 0 : beats.back().bar);
-    return 0;
+    return writeBeatMap(s, song::beatMapPath(argv[1])) ? 0 : 1;
 }
