@@ -1,6 +1,7 @@
 // app/Editor.cpp: the camera-path editor of the authoring tool.
 #include "app/Editor.h"
 
+#include "app/Demo.h"
 #include "app/Music.h"
 #include "app/Screenshot.h"
 #include "app/Settings.h"
@@ -233,6 +234,13 @@ void scrubBy(int beats, int bars)
         to = stepBeats(editor.beats, from, beats);
     if (bars != 0)
         to = stepBars(editor.beats, from, bars);
+    // Past the map's last (or before its first) beat there is nowhere to
+    // step to: the scene's end (or start) is the next stop.
+    const SceneFrames& f = editor.frames;
+    if (beats + bars > 0 && !(to > from))
+        to = f.clock.fraction(std::max(f.first, f.last));
+    if (beats + bars < 0 && !(to < from))
+        to = f.clock.fraction(f.first);
     scrubTo(to);
 }
 
@@ -290,6 +298,18 @@ void editWithPose(bool (*edit)(FlightEditor&, const Float3&, const Float3&))
         return;
     }
     reportEdit(edit(editor.flight, camera.position, camera.angles));
+}
+
+// The frame the window shows: the render of this loop iteration is in the
+// back buffer until the swap that follows the events.
+void takeScreenshot()
+{
+    int w = appSettings.screenWidth, h = appSettings.screenHeight;
+    if (screenSurface) {
+        w = screenSurface->w;
+        h = screenSurface->h;
+    }
+    saveScreenshot(w, h);
 }
 
 void pollReload()
@@ -450,7 +470,7 @@ bool editorKey(SDLKey sym)
     case SDLK_BACKSPACE: reportEdit(deleteKey(editor.flight)); break;
     case SDLK_u:         reportEdit(undoEdit(editor.flight)); break;
     case SDLK_y:         reportEdit(redoEdit(editor.flight)); break;
-    case SDLK_x:         saveScreenshot(); break;
+    case SDLK_x:         takeScreenshot(); break;
     default:
         return false;
     }
