@@ -434,7 +434,7 @@ void drawStatusLine(const std::string& text, int w, int h)
 
     const float u = static_cast<float>(appSettings.screenWidth) * 0.00125f;
     const float margin = 6.0f * u;
-    const float band = 16.0f * u + 2.0f * margin;
+    const float band = 12.0f * u + 2.0f * margin;   // glyphs 8 x 12: a hundred characters fit the width
     glDisable(GL_TEXTURE_2D);
     glColor4f(0.0f, 0.0f, 0.0f, EDITOR_STATUS_BAND_ALPHA);
     glBegin(GL_QUADS);
@@ -446,7 +446,7 @@ void drawStatusLine(const std::string& text, int w, int h)
 
     glEnable(GL_TEXTURE_2D);
     glColor3fv(EDITOR_STATUS_COLOUR);
-    drawText(fontLists, 8.0f, margin, 12.0f * u, 16.0f * u, 0, text.c_str(), textureTable.nameOf(SLOT_FONT));
+    drawText(fontLists, 8.0f, margin, 8.0f * u, 12.0f * u, 0, text.c_str(), textureTable.nameOf(SLOT_FONT));
 
     popPixelProjection();
     glPopAttrib();

@@ -600,7 +600,7 @@ TEST_F(EditorDrawTest, GlowCaptureIsTheSameWithTheLayerOnOrOff)
 TEST_F(EditorDrawTest, StatusLineIsTextOverADarkBandAtTheBottom)
 {
     loadBoxFont();
-    appSettings.screenWidth = 800;   // glyphs 12 x 16 pixels, as the caption's
+    appSettings.screenWidth = 800;   // glyphs 8 x 12 pixels
     appSettings.screenHeight = H;
     glClearColor(0.5f, 0.5f, 0.5f, 1.0f);
     renderFlags = FLAG_CAPTION;
@@ -613,14 +613,14 @@ TEST_F(EditorDrawTest, StatusLineIsTextOverADarkBandAtTheBottom)
     save("editor-status.png");
     expectStandingState("status line");
 
-    // margin 6, glyphs 16 high: a band of 28 rows, the text from row 6.
-    constexpr int BAND = 28, TEXT_BOTTOM = 6, TEXT_TOP = 22;
+    // margin 6, glyphs 12 high: a band of 24 rows, the text from row 6.
+    constexpr int BAND = 24, TEXT_BOTTOM = 6, TEXT_TOP = 18;
     const Difference d = differenceOf(plain, drawn);
     EXPECT_GT(d.pixels, W * BAND / 2);
     EXPECT_EQ(d.lowestRow, 0);
     EXPECT_EQ(d.highestRow, BAND - 1) << "only the bottom band changes";
     const Rgb text = toRgb(EDITOR_STATUS_COLOUR);
-    const int glyphsEnd = 8 + 5 * 12;
+    const int glyphsEnd = 8 + 5 * 8;
     EXPECT_TRUE(near(pixelIn(drawn, 10, TEXT_BOTTOM + 2), text));
     EXPECT_TRUE(near(pixelIn(drawn, glyphsEnd - 2, TEXT_TOP - 2), text));
     const Rgb band = pixelIn(drawn, glyphsEnd + 4, TEXT_BOTTOM + 2);

@@ -206,6 +206,17 @@ size_t differingPixels(const std::vector<uint8_t>& a, const std::vector<uint8_t>
     return n;
 }
 
+// Thirty seconds of a quiet tone stand in for the demo's track.
+void writeTrack(const TempDir& dir)
+{
+    std::vector<int16_t> pcm(size_t(30 * 44100) * 2);
+    for (size_t i = 0; i < pcm.size() / 2; ++i)
+        pcm[2 * i] = pcm[2 * i + 1] = int16_t(3000.0 * std::sin(double(i) * 0.0627));
+    std::string error;
+    ASSERT_TRUE(song::writeOggVorbis(dir.path() + "/data/vortalune.ogg", pcm.data(), pcm.size() / 2, 2, 44100, 0.4f,
+                                     error)) << error;
+}
+
 void requireDisplay()
 {
     const char* display = std::getenv("DISPLAY");
@@ -277,11 +288,15 @@ TEST(PathEditorTool, ScreenshotsEqualTheWindowAndTheWireframeAndOverlayTogglesCo
     requireDisplay();
     TempDir dir;
     prepareFolder(dir);
+    writeTrack(dir);
     Grab shown;
     const ProcessResult r = runTool(dir, "6", [&](const std::string& w) {
-        // The scene and the camera stand still, the status line (with its
-        // changing frame times) is off: every frame is the same.
-        keys(w, "p l");
+        // The scene held at its third beat, the camera backed off and up from
+        // the flight's first key so the flight is in view, the status line
+        // (with its changing frame times) off: every frame is the same.
+        keys(w, "Escape l Home bracketright bracketright period");
+        hold(w, "s", 1.5);
+        hold(w, "f", 1.0);
         pause(0.5);
         keys(w, "x");
         shown = grabWindow(w, dir.path() + "/window.xwd");
@@ -313,13 +328,7 @@ TEST(PathEditorTool, AScrubbedFrameIsTheCaptureProgramsFrameAtTheSameTime)
     requireDisplay();
     TempDir dir;
     prepareFolder(dir);
-    // Thirty seconds of a quiet tone stand in for the demo's track.
-    std::vector<int16_t> pcm(size_t(30 * 44100) * 2);
-    for (size_t i = 0; i < pcm.size() / 2; ++i)
-        pcm[2 * i] = pcm[2 * i + 1] = int16_t(3000.0 * std::sin(double(i) * 0.0627));
-    std::string error;
-    ASSERT_TRUE(song::writeOggVorbis(dir.path() + "/data/vortalune.ogg", pcm.data(), pcm.size() / 2, 2, 44100, 0.4f,
-                                     error)) << error;
+    writeTrack(dir);
 
     const ProcessResult r = runTool(dir, "6", [&](const std::string& w) {
         // Out of the scene's playback, flight overlay and status line off,
