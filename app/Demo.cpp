@@ -8,12 +8,14 @@
 //   --- Entry ---
 #include "app/Demo.h"
 
+#include "app/Editor.h"
 #include "app/Font.h"
 #include "app/Input.h"
 #include "app/Music.h"
 #include "app/Render.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "app/SoundOutput.h"
 #include "gfx/Texture.h"
 #include "iso/Particles.h"
 #include "model/Actors.h"
@@ -186,6 +188,7 @@ void runFrameLoop()
 {
     FrameClock clock;
     while (!quitRequested) {
+        editorFrame();   // the authoring tool's editor: reloads, status line, overlay
         const uint32_t elapsed = SDL_GetTicks() - startTicks;
         const float step = advanceFrameClock(clock, elapsed, framesPerSecond);
 
@@ -254,6 +257,7 @@ int runDemo(int argc, char** argv)
         // The music moves to the start of the chosen scene.
         // The tool records into this scene's pair: one editor per scene and folder.
         beginEditing(pathPlayer.paths, line.scene);
+        beginEditor(line.scene, static_cast<double>(musicClock.lengthSamples) / SOUND_RATE);
         startPath(pathPlayer, line.scene);
         seekMusic(0, startPositionSum(line.scene, pathPlayer.paths.pathDurations));
     }

@@ -1,6 +1,7 @@
 // app/Input.cpp: event handling, the free camera and the authoring keys.
 #include "app/Input.h"
 
+#include "app/Editor.h"
 #include "app/Music.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
@@ -68,12 +69,25 @@ void recordCameraKey()
         returnCameraToFlight();
         return;
     }
-    recordKeyPoint(pathPlayer.paths, scene, camera.position, camera.angles);
+    if (editor.active)
+        editorRecordKey(camera.position, camera.angles);   // undoable, says what it did
+    else
+        recordKeyPoint(pathPlayer.paths, scene, camera.position, camera.angles);
+}
+
+// `c`: the flight is emptied in memory; in the tool one undo brings it back.
+void clearFlight()
+{
+    if (editor.active)
+        editorClearKeys();
+    else
+        clearPair(pathPlayer.paths, pathPlayer.pathIndex);
 }
 
 // `n`: the scene again from its start, with its part of the music.
 void replayScene()
 {
+    editorReleaseScene();   // a scrub's hold ends and its music plays again
     restartPath(pathPlayer);
     seekMusic(0, startPositionSum(pathPlayer.pathIndex, pathPlayer.paths.pathDurations));
 }
@@ -83,7 +97,7 @@ void freeCameraKey(SDLKey sym)
     switch (sym) {
     case SDLK_ESCAPE: quitRequested = true; break;
     case SDLK_SPACE:  recordCameraKey(); break;
-    case SDLK_c:      clearPair(pathPlayer.paths, pathPlayer.pathIndex); break;
+    case SDLK_c:      clearFlight(); break;
     case SDLK_g:      toggleFlag(FLAG_GRID); break;
     case SDLK_j:      break;   // reserved, does nothing
     case SDLK_p:      toggleFlag(FLAG_PAUSED); break;
@@ -95,7 +109,7 @@ void freeCameraKey(SDLKey sym)
     case SDLK_m:      toggleFlag(FLAG_CAPTION); break;
     case SDLK_n:      replayScene(); break;
     case SDLK_z:      updateFrame(SINGLE_STEP); break;   // also while paused
-    default:          break;
+    default:          editorKey(sym); break;   // the path editor's keys (app/Editor.h)
     }
 }
 
@@ -201,6 +215,8 @@ void updateFrameWithKeys(float dt, const Uint8* keys)
         updateActors(actorScene, camera, dt, 0);
     setTarget(camera, angles, p, 0.0f, CAMERA_HOLD, 0.3f);
     updateCamera(camera, dt);
+    if (editorHoldsScene())
+        return;   // scrubbed: the scene stands at its scrub time while the camera flies
     updateParticles(particleSystem, dt);
     updateIso(isoSurface, dt);
 }

@@ -106,6 +106,16 @@ void seekMusic(int slot, float f)
     setChannelPosition(slot, static_cast<uint32_t>(static_cast<uint64_t>(frames)));
 }
 
+void pauseMusic(int slot, bool paused)
+{
+    setChannelPaused(slot, paused);
+}
+
+bool musicPaused(int slot)
+{
+    return channelPaused(slot);
+}
+
 void markBeat()
 {
     std::fprintf(stderr, "Beat at: %f\n", static_cast<double>(musicPosition(0)));

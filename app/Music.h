@@ -50,5 +50,13 @@ float musicPosition(int slot);
 // truncated to a 64-bit integer, low 32 bits). No effect once the track has ended.
 void seekMusic(int slot, float f);
 
+// Holds channel `slot` where it is (true) or lets it play on (false). While held the
+// position does not move and nothing is heard; seekMusic still moves it (and it
+// stays held). A channel that does not play is left alone: holding it does nothing.
+void pauseMusic(int slot, bool paused);
+
+// True while channel `slot` plays and is held.
+bool musicPaused(int slot);
+
 // The beat key: prints "Beat at: %f\n" on stderr with musicPosition(0).
 void markBeat();

@@ -66,6 +66,19 @@ struct EditorLayer {
 
 extern EditorLayer editorLayer;
 
+// The layer's colours (RGB) and sizes. The flight is drawn without lighting,
+// depth-tested against the scene but writing no depth; markers are square
+// GL points of a fixed pixel size.
+constexpr float EDITOR_SPLINE_COLOUR[3]   = { 1.0f, 1.0f, 0.0f };    // yellow
+constexpr float EDITOR_KEY_COLOUR[3]      = { 0.0f, 1.0f, 1.0f };    // cyan
+constexpr float EDITOR_SELECTED_COLOUR[3] = { 1.0f, 0.0f, 1.0f };    // magenta
+constexpr float EDITOR_TICK_COLOUR[3]     = { 1.0f, 0.5f, 0.0f };    // orange
+constexpr float EDITOR_STATUS_COLOUR[3]   = { 0.95f, 0.95f, 0.85f }; // status text
+constexpr float EDITOR_STATUS_BAND_ALPHA  = 0.6f;                    // black band behind it
+constexpr float EDITOR_LINE_WIDTH         = 2.0f;                    // pixels, spline and ticks
+constexpr float EDITOR_KEY_SIZE           = 7.0f;                    // pixels
+constexpr float EDITOR_SELECTED_KEY_SIZE  = 11.0f;                   // pixels
+
 // Asset loading: fills the two lights' parameter arrays.
 void setLightParameters();
 

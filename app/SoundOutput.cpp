@@ -41,6 +41,7 @@ struct Channel {
     const SoundSample* sample      = nullptr;
     uint32_t           position    = 0;      // frames; written by the mixer while playing
     bool               playing     = false;
+    bool               paused      = false;  // held: mixes nothing, the position stays
     int                volume      = 255;
     uint32_t           clockTicks  = 0;      // tick clock: SDL_GetTicks() at play or seek
     uint32_t           clockStart  = 0;      // tick clock: position at clockTicks
@@ -80,9 +81,10 @@ bool validChannel(int channel)
 }
 
 // Tick clock: brings a playing channel's position up to now and stops it at the end.
+// A held channel stays where it is (its clock restarts when it plays on).
 void advanceTickClock(Channel& ch)
 {
-    if (output.device != SoundDevice::TickClock || !ch.playing || !ch.sample)
+    if (output.device != SoundDevice::TickClock || !ch.playing || ch.paused || !ch.sample)
         return;
     const uint32_t elapsedMs = SDL_GetTicks() - ch.clockTicks;
     const uint64_t pos = uint64_t(ch.clockStart) + uint64_t(elapsedMs) * SOUND_RATE / 1000u;
@@ -104,8 +106,8 @@ void mixInto(int16_t* out, size_t frames)
     std::fill(acc.begin(), acc.begin() + frames * SOUND_OUT_CHANNELS, 0);
 
     for (Channel& ch : output.channels) {
-        if (!ch.playing || !ch.sample)
-            continue;
+        if (!ch.playing || ch.paused || !ch.sample)
+            continue;   // a held channel adds silence and keeps its position
         const SoundSample& s = *ch.sample;
         const size_t available = ch.position < s.frames ? s.frames - ch.position : 0;
         const size_t count = std::min(frames, available);
@@ -681,6 +683,7 @@ int playSample(int channel, const SoundSample* sample)
     ch.volume = output.allVolume;
     ch.clockTicks = SDL_GetTicks();
     ch.clockStart = 0;
+    ch.paused = false;
     // An empty sample still starts its channel; it stops at the next mix.
     ch.playing = output.device != SoundDevice::TickClock || sample->frames > 0;
     return channel;
@@ -718,6 +721,31 @@ void setChannelPosition(int channel, uint32_t frame)
     ch.clockStart = ch.position;
     if (ch.position >= ch.sample->frames)
         ch.playing = false;
+}
+
+void setChannelPaused(int channel, bool paused)
+{
+    if (!validChannel(channel))
+        return;
+    AudioLock lock;
+    Channel& ch = output.channels[channel];
+    advanceTickClock(ch);   // a channel about to be held first catches up with now
+    if (!ch.playing || !ch.sample)
+        return;
+    if (ch.paused && !paused) {
+        ch.clockTicks = SDL_GetTicks();   // the tick clock plays on from the held position
+        ch.clockStart = ch.position;
+    }
+    ch.paused = paused;
+}
+
+bool channelPaused(int channel)
+{
+    if (!validChannel(channel))
+        return false;
+    AudioLock lock;
+    advanceTickClock(output.channels[channel]);
+    return output.channels[channel].playing && output.channels[channel].paused;
 }
 
 void setChannelVolume(int channel, int volume)

@@ -124,6 +124,13 @@ uint32_t channelPosition(int channel);
 // A channel that is not playing is left alone.
 void setChannelPosition(int channel, uint32_t frame);
 
+// Holds a playing channel where it is (true) or lets it play on from there
+// (false). A held channel mixes silence and its position does not move, on the
+// tick clock too; setChannelPosition still moves it, and it stays held. A
+// channel that does not play is left alone; playSample starts a channel unheld.
+void setChannelPaused(int channel, bool paused);
+bool channelPaused(int channel);   // true while the channel plays and is held
+
 // Volume 0..255 (clamped) of one channel or of SOUND_ALL_CHANNELS; the latter
 // also becomes the volume of channels started later.
 void setChannelVolume(int channel, int volume);

@@ -19,6 +19,7 @@
 #include "app/Settings.h"
 #include "app/Shell.h"
 #include "app/SoundOutput.h"
+#include "app/VirtualClock.h"
 #include "gfx/PngFile.h"
 #include "path/PathPlayer.h"
 
@@ -405,23 +406,6 @@ private:
 };
 
 // --- Capture -------------------------------------------------------------------------
-
-// The virtual clock: frame k sits at k / (fps x track seconds).
-struct VirtualClock {
-    double framesInTrack = 0.0;   // fps x track seconds
-
-    float fraction(long k) const { return static_cast<float>(static_cast<double>(k) / framesInTrack); }
-    // The first frame whose fraction is at or after f.
-    long firstAtOrAfter(double f) const
-    {
-        long k = static_cast<long>(std::ceil(f * framesInTrack));
-        while (k > 0 && fraction(k - 1) >= static_cast<float>(f))
-            --k;
-        while (fraction(k) < static_cast<float>(f))
-            ++k;
-        return k;
-    }
-};
 
 // The progress line on stderr, rewritten in place. Each count is shown once:
 // frames rendered without finishing one (the contact sheet's run-out, the

@@ -32,6 +32,8 @@ struct IsoSurface {
     int         sourceCount = 0;          // procedural sources per update
     bool        colourByPosition = false; // colour = position / 64 instead of palette
     int         palette = 2;              // 0..14
+    bool        deferMesh = false;        // updates move the sources only; the caller meshes once at the
+                                          // end (the tool's scene replay: the mesh depends on the field alone)
 
     // Sets the defaults, then runs updateIso with 0 s and with 1.0 s.
     IsoSurface();
@@ -46,7 +48,8 @@ constexpr int MAX_PROCEDURAL_SOURCES = 4096;
 // Back to the defaults above (timeMs 0). Sources and mesh are not touched.
 void resetIsoParams(IsoSurface& iso);
 
-// Advances the effect clock and rebuilds the mesh (iso/IsoUpdate.cpp).
+// Advances the effect clock, places the sources and rebuilds the mesh
+// (unless deferMesh is set) (iso/IsoUpdate.cpp).
 void updateIso(IsoSurface& iso, float dtSeconds);
 
 // One polygonization pass at `isoLevel` into mesher.meshes[mesher.current].

@@ -114,5 +114,6 @@ void updateIso(IsoSurface& iso, float dtSeconds)
         }
     }
 
-    rebuildIsoMesh(iso);
+    if (!iso.deferMesh)
+        rebuildIsoMesh(iso);
 }

@@ -84,6 +84,16 @@ void clearPath(CameraPath& path)
     path.spline.clear();
 }
 
+void setPathPoints(CameraPath& path, const std::vector<Float3>& points)
+{
+    clearPath(path);
+    path.points.reserve(points.size());
+    path.lengths.reserve(points.size());
+    for (const Float3& p : points)
+        appendKey(path, p);
+    rebuildSpline(path);
+}
+
 Float3 pointAtDistance(const CameraPath& path, float distance, int32_t& cursor)
 {
     const int32_t count = static_cast<int32_t>(path.points.size());

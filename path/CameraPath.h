@@ -73,6 +73,10 @@ void appendPoint(CameraPath& path, float x, float y, float z);
 // Empties the points, the lengths and the spline.
 void clearPath(CameraPath& path);
 
+// Replaces the points with `points`: lengths and spline as appending them one
+// by one leaves them.
+void setPathPoints(CameraPath& path, const std::vector<Float3>& points);
+
 // Polyline point at arc length `distance`, searching forward from `cursor`
 // (which it updates; it never moves back by itself). No points: (0, 0, 0).
 // Past the end: the last point, cursor = last index.

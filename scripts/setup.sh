@@ -13,7 +13,7 @@ PACKAGES=(
   libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
   libvorbis-dev libpng-dev libfreetype-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool
+  xvfb xauth xdotool x11-apps
   clang libclang-rt-14-dev
 )
 

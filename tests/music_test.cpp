@@ -1,5 +1,5 @@
 // tests/music_test.cpp: the sound layer (decoding, conversion, channels, the
-// no-device fallbacks) and the music clock with its beat key. Audio runs on
+// no-device fallbacks, holding a channel) and the music clock with its beat key. Audio runs on
 // SDL's dummy driver, so the clock advances in real time without a sound card.
 // Positions are checked with generous bounds: no timing assertions.
 #include "app/Input.h"
@@ -234,6 +234,107 @@ TEST_F(SoundTest, VolumesClampAndModuleVolumeNeedsAModule)
     EXPECT_EQ(allChannelsVolume(), 0);
     EXPECT_FALSE(setModuleMasterVolume(nullptr, 128));
 }
+
+// --- Holding the music ---------------------------------------------------------------------
+// On both outputs that run without a card: the dummy driver's audio thread and
+// the tick clock. Channel 1 plays the same sample unheld beside the held channel 0,
+// so "time has passed" is seen from the positions, not from a timer.
+
+namespace {
+
+class HoldTest : public SoundTest, public testing::WithParamInterface<SoundDevice> {
+protected:
+    void startOutput()
+    {
+        if (GetParam() == SoundDevice::TickClock)
+            ASSERT_EQ(startTickClockOutput(), SoundDevice::TickClock);
+        else
+            ASSERT_EQ(startSoundOutput(false), SoundDevice::Dummy);
+    }
+    // Waits until the unheld channel 1 has moved on by a few mixer buffers.
+    void letTimePass()
+    {
+        const uint32_t from = channelPosition(1);
+        ASSERT_TRUE(waitFor([&] { return channelPosition(1) > from + 3 * SOUND_BUFFER_FRAMES; }, 10.0));
+    }
+};
+
+std::string deviceName(const testing::TestParamInfo<SoundDevice>& info)
+{
+    return info.param == SoundDevice::TickClock ? "TickClock" : "DummyDriver";
+}
+
+} // namespace
+
+TEST_P(HoldTest, HeldPositionStaysSeeksAndPlaysOnFromThere)
+{
+    startOutput();
+    const uint32_t frames = 60 * SOUND_RATE;
+    musicClock.sample = storeSoundSample(0, std::vector<int16_t>(size_t(frames) * 2, 1000));
+    musicClock.lengthSamples = float(frames);
+    playTrack(0);
+    ASSERT_EQ(playSample(1, musicClock.sample), 1);
+    EXPECT_FALSE(musicPaused(0)) << "a track starts playing";
+
+    pauseMusic(0, true);
+    EXPECT_TRUE(musicPaused(0));
+    EXPECT_FALSE(musicPaused(1)) << "holding is per channel";
+    const uint32_t held = channelPosition(0);
+    const float heldFraction = musicPosition(0);
+    letTimePass();
+    EXPECT_EQ(channelPosition(0), held) << "a held channel does not move";
+    EXPECT_EQ(musicPosition(0), heldFraction);
+    EXPECT_TRUE(channelPlaying(0)) << "a held channel still plays";
+
+    seekMusic(0, 0.5f);
+    const uint32_t middle = frames / 2;
+    EXPECT_EQ(channelPosition(0), middle) << "a seek moves the held channel";
+    EXPECT_TRUE(musicPaused(0)) << "and it stays held";
+    letTimePass();
+    EXPECT_EQ(channelPosition(0), middle);
+    pauseMusic(0, true);   // holding again changes nothing
+    EXPECT_EQ(channelPosition(0), middle);
+
+    pauseMusic(0, false);
+    EXPECT_FALSE(musicPaused(0));
+    EXPECT_GE(channelPosition(0), middle) << "it plays on from where it was seeked";
+    EXPECT_TRUE(waitFor([&] { return channelPosition(0) > middle; }, 10.0)) << "and moves again";
+
+    // A seek past the end stops a held channel: it is no longer held.
+    pauseMusic(0, true);
+    seekMusic(0, 1.0f);
+    EXPECT_EQ(musicPosition(0), -1.0f);
+    EXPECT_FALSE(musicPaused(0));
+}
+
+TEST_P(HoldTest, HoldingAChannelThatDoesNotPlayIsHarmless)
+{
+    pauseMusic(0, true);   // no output yet
+    EXPECT_FALSE(musicPaused(0));
+    startOutput();
+    pauseMusic(3, true);   // nothing plays on it
+    pauseMusic(-1, true);
+    pauseMusic(SOUND_MIX_CHANNELS, true);
+    EXPECT_FALSE(musicPaused(3));
+    EXPECT_FALSE(musicPaused(-1));
+    EXPECT_FALSE(musicPaused(SOUND_MIX_CHANNELS));
+    EXPECT_EQ(musicPosition(3), -1.0f);
+
+    // A channel started after that plays unheld, and so does one started again
+    // after being held.
+    SoundSample* s = storeSoundSample(0, std::vector<int16_t>(size_t(SOUND_RATE) * 20 * 2, 0));
+    ASSERT_EQ(playSample(3, s), 3);
+    ASSERT_EQ(playSample(1, s), 1);
+    EXPECT_FALSE(channelPaused(3));
+    EXPECT_TRUE(waitFor([] { return channelPosition(3) > 0; }, 10.0));
+    setChannelPaused(3, true);
+    ASSERT_TRUE(channelPaused(3));
+    ASSERT_EQ(playSample(3, s), 3);
+    EXPECT_FALSE(channelPaused(3)) << "playSample starts a channel unheld";
+    EXPECT_TRUE(waitFor([] { return channelPosition(3) > 0; }, 10.0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, HoldTest, testing::Values(SoundDevice::Dummy, SoundDevice::TickClock), deviceName);
 
 // --- Music clock ----------------------------------------------------------------------------
 

@@ -8,11 +8,12 @@ target_include_directories(vortalune_song PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(vortalune_song PUBLIC PkgConfig::VORBIS PkgConfig::VORBIS_CODEC m)
 target_link_libraries(gensong PRIVATE vortalune_song)
 
+# gensong writes the beat map data/vortalune.beats beside the track.
 add_custom_command(
-  OUTPUT ${VORTALUNE_DATA_DIR}/vortalune.ogg
+  OUTPUT ${VORTALUNE_DATA_DIR}/vortalune.ogg ${VORTALUNE_DATA_DIR}/vortalune.beats
   COMMAND ${CMAKE_COMMAND} -E make_directory ${VORTALUNE_DATA_DIR}
   COMMAND gensong ${VORTALUNE_DATA_DIR}/vortalune.ogg
   DEPENDS gensong
-  COMMENT "Rendering the music track data/vortalune.ogg"
+  COMMENT "Rendering the music track data/vortalune.ogg and its beat map"
   VERBATIM)
-list(APPEND VORTALUNE_ASSET_OUTPUTS ${VORTALUNE_DATA_DIR}/vortalune.ogg)
+list(APPEND VORTALUNE_ASSET_OUTPUTS ${VORTALUNE_DATA_DIR}/vortalune.ogg ${VORTALUNE_DATA_DIR}/vortalune.beats)

@@ -1,9 +1,12 @@
-// tools/gensong.cpp: renders the demo's music and writes "data/vortalune.ogg".
+// tools/gensong.cpp: renders the demo's music and writes "data/vortalune.ogg"
+// and its beat map "data/vortalune.beats".
 //
-//   gensong OUT.ogg              the whole track: checks it, encodes it (Vorbis q 0.45)
+//   gensong OUT.ogg              the whole track: checks it, encodes it (Vorbis q 0.45),
+//                                and writes the beat map beside it (OUT.beats)
 //   gensong --wav OUT.wav A B [INSTRUMENT]
 //                                seconds A to B of the track as a WAV file, for listening
 //                                (only one instrument, by its name, when given)
+//   gensong --beats OUT.beats    only the beat map (no rendering)
 //   gensong --plan               only the tempo map and the scene boundaries
 //   gensong --help               the usage
 //
@@ -49,15 +52,33 @@ bool printPlan(const song::Song& s)
     return ok;
 }
 
+// The beat map, in fractions of the rendered length (whole frames, as the
+// music clock counts them). Prints what it wrote, or one line on failure.
+bool writeBeatMap(const song::Song& s, const std::string& path)
+{
+    const int64_t frames = std::llround(s.length * RATE);
+    const std::vector<song::SongBeat> beats = song::songBeats(s);
+    std::string error;
+    if (!song::writeTextFile(path, song::beatMapText(beats, double(frames) / RATE), error)) {
+        std::fprintf(stderr, "gensong: %s\n", error.c_str());
+        return false;
+    }
+    std::printf("Wrote %s (%zu beats in %d bars)\n", path.c_str(), beats.size(), beats.empty() ? 0 : beats.back().bar);
+    return true;
+}
+
 const char* const USAGE =
     "usage: gensong OUT.ogg\n"
     "       gensong --wav OUT.wav FROM TO [INSTRUMENT]\n"
+    "       gensong --beats OUT.beats\n"
     "       gensong --plan\n";
 const char* const HELP =
-    "  OUT.ogg      render the whole track, check it and encode it (Vorbis)\n"
+    "  OUT.ogg      render the whole track, check it and encode it (Vorbis), and\n"
+    "               write its beat map beside it (OUT.beats: fraction, bar, beat)\n"
     "  --wav        seconds FROM to TO of the track as a WAV file, only INSTRUMENT\n"
     "               when given (kick, snare, closed hat, open hat, shaker, crash,\n"
     "               impact, riser, bass, pad, pluck, lead, bell)\n"
+    "  --beats      write the beat map only, without rendering the track\n"
     "  --plan       print the tempo map and the scene boundaries only\n"
     "  -h, --help   print this and exit\n";
 
@@ -95,11 +116,18 @@ int main(int argc, char** argv)
     // The whole command line is checked before the song is built.
     const bool plan = std::strcmp(argv[1], "--plan") == 0;
     const bool wav = std::strcmp(argv[1], "--wav") == 0;
+    const bool beatsOnly = std::strcmp(argv[1], "--beats") == 0;
     double from = 0.0, to = 0.0;
     int solo = -1;
     if (plan) {
         if (argc > 2)
             return refuse(std::string("--plan takes nothing after it, not '") + argv[2] + "'");
+    } else if (beatsOnly) {
+        if (argc != 3)
+            return refuse("--beats needs exactly one OUT.beats");
+        const std::string problem = fileArgumentProblem("the beat map's file name", argv[2]);
+        if (!problem.empty())
+            return refuse(problem);
     } else if (wav) {
         if (argc < 5 || argc > 6)
             return refuse("--wav needs OUT.wav FROM TO and at most an INSTRUMENT");
@@ -123,12 +151,16 @@ int main(int argc, char** argv)
             return refuse(problem);
         if (argc > 2)
             return refuse(std::string("unexpected argument '") + argv[2] + "' after OUT.ogg");
+        if (song::beatMapPath(argv[1]) == argv[1])
+            return refuse(std::string("'") + argv[1] + "' is the beat map's own name: give the track another extension");
     }
 
     song::Song s = song::buildDemoSong();
     const bool planOk = printPlan(s);
     if (plan)
         return planOk ? 0 : 1;
+    if (beatsOnly)
+        return planOk && writeBeatMap(s, argv[2]) ? 0 : 1;
 
     if (wav) {
         if (solo >= 0) {   // solo one instrument
@@ -175,5 +207,5 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("Wrote %s\n", argv[1]);
-    return 0;
+    return writeBeatMap(s, song::beatMapPath(argv[1])) ? 0 : 1;
 }

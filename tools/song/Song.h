@@ -96,6 +96,34 @@ struct Boundary {
 };
 std::vector<Boundary> sceneBoundaries(const Song& song);
 
+// --- The beat map (BeatMapWriter.cpp) ------------------------------------------------------------
+// Every section is in 4/4: a bar is BEATS_PER_BAR quarter-note beats of 60 / bpm seconds.
+constexpr int BEATS_PER_BAR = 4;
+
+struct SongBeat {
+    double seconds;   // from the track's start, where the score places the beat's notes
+    int    bar;       // counts from 1 through the whole track
+    int    beat;      // 1..BEATS_PER_BAR within its bar
+};
+
+// Every beat of the tempo map, in time order: the sections' bars one after the
+// other (nothing in the tail after the last section's end).
+std::vector<SongBeat> songBeats(const Song& song);
+
+// The beat map's text for a track of `trackSeconds`: comment lines saying the
+// format, then one "fraction bar beat" line per beat with fraction =
+// seconds / trackSeconds printed with 9 decimals. Beats at or past the track's
+// end are left out.
+std::string beatMapText(const std::vector<SongBeat>& beats, double trackSeconds);
+
+// The beat map's file beside a track: the track's path with its extension
+// replaced by ".beats" (or ".beats" appended when it has none).
+std::string beatMapPath(const std::string& trackPath);
+
+// Writes `text` to a temporary name beside `path` and renames it over `path`.
+// Returns false with a one-line reason.
+bool writeTextFile(const std::string& path, const std::string& text, std::string& error);
+
 // --- Checks on rendered PCM --------------------------------------------------------------------
 // Largest absolute sample of interleaved float PCM.
 float peakLevel(const std::vector<float>& pcm);

@@ -1,0 +1,129 @@
+// app/Editor.h: the authoring tool's camera-path editor, on top of the free
+// camera: the flight drawn in the scene, a status line, scrubbing the scene
+// to the music's beats, key-by-key edits with undo and redo, reload of path
+// files changed on disk, screenshots and a wireframe view.
+//
+// Scrubbing replays the scene from its start on the capture program's
+// virtual clock (app/VirtualClock.h), with the player, the camera, the
+// particles and the random seed as a fresh run of `vortalune N` has them, so
+// the scene at a scrub time is exactly the scene a run played to that time
+// shows. While the scene is held at a scrub time the free camera still flies,
+// but the scene does not move and the music is paused.
+#pragma once
+
+#include "app/BeatMap.h"
+#include "app/Render.h"
+#include "app/Shell.h"
+#include "app/VirtualClock.h"
+#include "path/Camera.h"
+#include "path/FlightEdit.h"
+
+#include <SDL.h>
+
+#include <chrono>
+#include <deque>
+#include <string>
+
+struct PathPlayer;
+
+// The player's and the camera's state before a scene's first update, as the
+// run had it: a replay starts from it.
+struct PlayerStart {
+    ShowState show;
+    float     songPosition = 0.0f;
+    float     previousSongPosition = 0.0f;
+    float     step = 0.0f;
+    float     levelCounterA = 5.0f;
+    float     levelCounterB = 5.0f;
+    bool      titleShown = false;
+    bool      scene2Placed = false;
+    bool      scene2Faded = false;
+    bool      scene3Flashed = false;
+    bool      creditsShown = false;
+    Camera    camera;
+};
+
+PlayerStart takePlayerStart(const PathPlayer& player, const Camera& view);
+
+// The scrub clock's rate and the random seed a replay starts from (the
+// capture program's defaults, so its frames are the replay's).
+constexpr int      SCRUB_FPS = 60;
+constexpr unsigned SCRUB_SEED = 1;
+
+// The frames of one scene on the virtual clock.
+struct SceneFrames {
+    VirtualClock clock;
+    int          scene = 0;
+    long         first = 0;   // the scene's first update
+    long         last = -1;   // its last update before it ends; last < first: no frames
+};
+
+SceneFrames sceneFrames(int scene, const float (&durations)[SCENE_ENTRIES], double trackSeconds);
+
+// The scene's state at frame `frame` (clamped to the scene's frames) of a run
+// that started it fresh. `atFrame` is the frame the state is at now (-1:
+// unknown); a later frame continues from there, an earlier one replays from
+// the scene's start. The mesh is built once, for the last frame. The player
+// is left stopped, the camera as the flight put it.
+void playSceneTo(PathPlayer& player, Camera& view, const PlayerStart& start, const SceneFrames& frames, long frame,
+                 long& atFrame);
+
+// Frame times of the last second: the status line's rate, median and worst.
+struct FrameTimes {
+    std::deque<std::pair<double, double>> frames;   // (end time, length) in seconds
+    void   add(double now, double length);
+    double rate() const;      // frames per second over the last second
+    double median() const;    // ms
+    double worst() const;     // ms
+};
+
+struct Editor {
+    bool         active = false;      // the tool runs: `vortalune N`
+    FlightEditor flight;
+    ReloadWatch  watch;
+    double       nextPoll = 0.0;      // seconds on the steady clock
+    BeatMap      beats;
+    PlayerStart  start;
+    SceneFrames  frames;
+    long         atFrame = -1;        // frame the scene's state is at after a scrub; -1: live
+    double       scrubTarget = 0.0;   // the track fraction the last scrub asked for
+    bool         held = false;        // the scene stands at atFrame; the music is paused
+    bool         preview = false;     // the camera rides the flight at the scrub time
+    bool         showFlight = true;   // the flight overlay in the free camera
+    Camera       freeCamera;          // the free camera's pose while previewing
+    FrameTimes   times;
+    double       lastFrameStart = -1.0;
+};
+
+extern Editor editor;
+
+// Seconds on a steady clock.
+double editorClock();
+
+// At the start of `vortalune N`, after loading and before the scene plays:
+// remembers the player's start, reads the beat map, opens the scene's flight.
+void beginEditor(int scene, double trackSeconds);
+
+// The scene stands still (a scrub holds it): the free camera does not step it.
+bool editorHoldsScene();
+
+// Once per frame before the render: reload poll, frame times, what the
+// editor layer draws and the status line.
+void editorFrame();
+
+// A key in the free camera that the design's key table leaves free; true
+// when the editor used it. Space and `c` go through editorRecordKey and
+// editorClearKeys so they can be undone.
+bool editorKey(SDLKey sym);
+void editorRecordKey(const Float3& position, const Float3& angles);
+void editorClearKeys();
+
+// `n` replays the scene with its music: the hold ends.
+void editorReleaseScene();
+
+// The status line's text for the editor's state (scene time, track
+// position, bar and beat, keys, frame times, mode).
+std::string statusLine();
+
+// m:ss.mmm of `seconds` (negative: "-").
+std::string clockText(double seconds);

@@ -1,0 +1,369 @@
+// tests/editor_e2e_test.cpp: the path editor driven through the real tool
+// with xdotool under Xvfb: key edits with undo and redo checked in both files
+// after every step, screenshots equal to what the window shows, the wireframe
+// and flight overlay toggles, and a scrubbed frame equal to the capture
+// program's frame at the same time.
+#include "path/CameraPath.h"
+#include "tools/song/Song.h"
+
+#include "PngFixture.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::function<void(int)> driver;
+void runDriver(int pid) { driver(pid); }
+
+std::string commandOutput(const std::string& command)
+{
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, p))
+            out += buffer;
+        pclose(p);
+    }
+    return out;
+}
+
+std::string windowOf(int pid)
+{
+    const std::string out = commandOutput("xdotool search --sync --all --pid " + std::to_string(pid) +
+                                          " --name '^Vortalune$' 2>/dev/null | head -n 1");
+    return out.substr(0, out.find('\n'));
+}
+
+void pause(double seconds)
+{
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+// Keys one at a time, each given time to act (a frame at 800 x 600 in software GL).
+void keys(const std::string& window, const std::string& names)
+{
+    std::istringstream list(names);
+    std::string name;
+    while (list >> name) {
+        runShell("xdotool key --window " + window + " " + name + " >/dev/null 2>&1");
+        pause(0.35);
+    }
+}
+
+void hold(const std::string& window, const std::string& name, double seconds)
+{
+    runShell("xdotool keydown --window " + window + " " + name + " >/dev/null 2>&1");
+    pause(seconds);
+    runShell("xdotool keyup --window " + window + " " + name + " >/dev/null 2>&1");
+    pause(0.2);
+}
+
+void prepareFolder(const TempDir& dir)
+{
+    fs::create_directories(fs::path(dir.path()) / "data");
+    const fs::path source = fs::path(VORTALUNE_SOURCE_DIR) / "data";
+    for (const auto& entry : fs::directory_iterator(source)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext == ".txt" || ext == ".tms")
+            fs::copy_file(entry.path(), fs::path(dir.path()) / "data" / entry.path().filename());
+    }
+    fs::copy_file(fs::path(VORTALUNE_SOURCE_DIR) / "settings.ini", fs::path(dir.path()) / "settings.ini");
+}
+
+ProcessResult runTool(const TempDir& dir, const char* scene, std::function<void(const std::string&)> steps)
+{
+    driver = [steps](int pid) {
+        pause(1.0);
+        const std::string window = windowOf(pid);
+        steps(window);
+        keys(window, "Escape");
+    };
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.env = { "SDL_AUDIODRIVER=dummy" };
+    options.delaySeconds = 0.5;
+    options.timeoutSeconds = 120.0;
+    options.whileRunning = runDriver;
+    options.captureOutput = true;
+    return runProcess({ VORTALUNE_BINARY, scene }, options);
+}
+
+std::vector<Float3> keysIn(const fs::path& file)
+{
+    CameraPath path;
+    loadPathFile(path, file.string());
+    return path.points;
+}
+
+bool same(const Float3& a, const Float3& b)
+{
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+
+// The flight in both files, as lists of (position, rotation).
+struct Flight {
+    std::vector<Float3> pos, rot;
+};
+
+Flight flightIn(const TempDir& dir, int scene)
+{
+    const std::string folder = dir.path() + "/data";
+    return Flight{ keysIn(positionPathName(folder, scene)), keysIn(rotationPathName(folder, scene)) };
+}
+
+// "a b c" for the keys of `f` picked by index from `reference` flights.
+std::string describe(const Flight& f)
+{
+    std::string text = std::to_string(f.pos.size()) + "/" + std::to_string(f.rot.size()) + " keys";
+    return text;
+}
+
+bool sameFlight(const Flight& a, const Flight& b)
+{
+    if (a.pos.size() != b.pos.size() || a.rot.size() != b.rot.size())
+        return false;
+    for (size_t i = 0; i < a.pos.size(); ++i)
+        if (!same(a.pos[i], b.pos[i]))
+            return false;
+    for (size_t i = 0; i < a.rot.size(); ++i)
+        if (!same(a.rot[i], b.rot[i]))
+            return false;
+    return true;
+}
+
+Flight pick(const std::vector<std::pair<Float3, Float3>>& keys, std::initializer_list<int> order)
+{
+    Flight f;
+    for (int i : order) {
+        f.pos.push_back(keys[size_t(i)].first);
+        f.rot.push_back(keys[size_t(i)].second);
+    }
+    return f;
+}
+
+// The window's pixels as RGB rows, top first, read from the X server.
+struct Grab {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+};
+
+uint32_t be32(const std::vector<uint8_t>& b, size_t at)
+{
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | uint32_t(b[at + 3]);
+}
+
+Grab grabWindow(const std::string& window, const std::string& file)
+{
+    Grab g;
+    runShell("xwd -silent -id " + window + " -out " + file);
+    const std::vector<uint8_t> b = readFileBytes(file);
+    if (b.size() < 100)
+        return g;
+    const uint32_t headerSize = be32(b, 0), width = be32(b, 16), height = be32(b, 20);
+    const uint32_t byteOrder = be32(b, 28), bitsPerPixel = be32(b, 44), bytesPerLine = be32(b, 48);
+    const uint32_t colours = be32(b, 76);
+    const size_t data = size_t(headerSize) + size_t(colours) * 12;
+    if (bitsPerPixel != 32 || data + size_t(bytesPerLine) * height > b.size())
+        return g;
+    g.width = int(width);
+    g.height = int(height);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            const size_t p = data + size_t(y) * bytesPerLine + size_t(x) * 4;
+            // 0x00RRGGBB in the file's byte order.
+            const uint32_t v = byteOrder ? be32(b, p)
+                                         : uint32_t(b[p]) | uint32_t(b[p + 1]) << 8 | uint32_t(b[p + 2]) << 16 |
+                                               uint32_t(b[p + 3]) << 24;
+            g.rgb.push_back(uint8_t(v >> 16));
+            g.rgb.push_back(uint8_t(v >> 8));
+            g.rgb.push_back(uint8_t(v));
+        }
+    return g;
+}
+
+size_t differingPixels(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
+{
+    if (a.size() != b.size())
+        return SIZE_MAX;
+    size_t n = 0;
+    for (size_t i = 0; i + 2 < a.size(); i += 3)
+        n += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2];
+    return n;
+}
+
+// Thirty seconds of a quiet tone stand in for the demo's track.
+void writeTrack(const TempDir& dir)
+{
+    std::vector<int16_t> pcm(size_t(30 * 44100) * 2);
+    for (size_t i = 0; i < pcm.size() / 2; ++i)
+        pcm[2 * i] = pcm[2 * i + 1] = int16_t(3000.0 * std::sin(double(i) * 0.0627));
+    std::string error;
+    ASSERT_TRUE(song::writeOggVorbis(dir.path() + "/data/vortalune.ogg", pcm.data(), pcm.size() / 2, 2, 44100, 0.4f,
+                                     error)) << error;
+}
+
+void requireDisplay()
+{
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_TRUE(display && *display) << "run the tests under Xvfb (scripts/test.sh does)";
+}
+
+} // namespace
+
+TEST(PathEditorTool, RecordSelectReplaceDeleteUndoRedoWithBothFilesCheckedAfterEveryStep)
+{
+    requireDisplay();
+    TempDir dir;
+    prepareFolder(dir);
+    std::vector<std::pair<Float3, Float3>> recorded;   // keys 0..3, then the replacement as 4
+    std::vector<std::string> failures;
+    auto expect = [&](bool ok, const std::string& what, const Flight& f) {
+        if (!ok)
+            failures.push_back(what + ": the files hold " + describe(f));
+    };
+
+    const ProcessResult r = runTool(dir, "6", [&](const std::string& w) {
+        keys(w, "c");
+        for (int i = 0; i < 4; ++i) {
+            hold(w, "w", 0.3);
+            hold(w, "Left", 0.15);
+            keys(w, "space");
+        }
+        Flight f = flightIn(dir, 6);
+        expect(f.pos.size() == 4 && f.rot.size() == 4, "four keys recorded", f);
+        if (f.pos.size() != 4 || f.rot.size() != 4)
+            return;
+        for (int i = 0; i < 4; ++i)
+            recorded.emplace_back(f.pos[size_t(i)], f.rot[size_t(i)]);
+        expect(!same(recorded[0].first, recorded[3].first), "the camera moved between the keys", f);
+
+        keys(w, "period period");   // the second key; the camera jumps to it
+        hold(w, "w", 0.3);
+        hold(w, "Right", 0.15);
+        keys(w, "r");
+        f = flightIn(dir, 6);
+        if (f.pos.size() == 4 && f.rot.size() == 4)
+            recorded.emplace_back(f.pos[1], f.rot[1]);
+        expect(recorded.size() == 5 && !same(recorded[4].first, recorded[1].first) &&
+                   !same(recorded[4].second, recorded[1].second) && sameFlight(f, pick(recorded, { 0, 4, 2, 3 })),
+               "the second key replaced", f);
+        if (recorded.size() != 5)
+            return;
+
+        keys(w, "period Delete");   // the third key
+        expect(sameFlight(flightIn(dir, 6), pick(recorded, { 0, 4, 3 })), "the third key deleted", flightIn(dir, 6));
+        keys(w, "u");
+        expect(sameFlight(flightIn(dir, 6), pick(recorded, { 0, 4, 2, 3 })), "first undo", flightIn(dir, 6));
+        keys(w, "u");
+        expect(sameFlight(flightIn(dir, 6), pick(recorded, { 0, 1, 2, 3 })), "second undo", flightIn(dir, 6));
+        keys(w, "y");
+        expect(sameFlight(flightIn(dir, 6), pick(recorded, { 0, 4, 2, 3 })), "redo", flightIn(dir, 6));
+    });
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+    ASSERT_EQ(recorded.size(), 5u) << r.output << r.errorOutput;
+    for (const std::string& f : failures)
+        ADD_FAILURE() << f;
+    EXPECT_NE(r.output.find("Scene 6: key 2 replaced (4 keys, saved)"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Scene 6: redone"), std::string::npos) << r.output;
+}
+
+TEST(PathEditorTool, ScreenshotsEqualTheWindowAndTheWireframeAndOverlayTogglesComeBack)
+{
+    requireDisplay();
+    TempDir dir;
+    prepareFolder(dir);
+    writeTrack(dir);
+    Grab shown;
+    const ProcessResult r = runTool(dir, "6", [&](const std::string& w) {
+        // The scene held at its third beat, the camera backed off and up from
+        // the flight's first key so the flight is in view, the status line
+        // (with its changing frame times) off: every frame is the same.
+        keys(w, "Escape l Home bracketright bracketright period");
+        hold(w, "s", 1.5);
+        hold(w, "f", 1.0);
+        pause(0.5);
+        keys(w, "x");
+        shown = grabWindow(w, dir.path() + "/window.xwd");
+        keys(w, "e x e x o x o x");
+    });
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+
+    std::vector<PngInfo> shots;
+    for (int i = 1; i <= 5; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/shots/vortalune-%04d.png", i);
+        shots.push_back(readPng(dir.path() + name));
+        ASSERT_TRUE(shots.back().ok) << name << "\n" << r.output << r.errorOutput;
+        EXPECT_NE(r.output.find(std::string(name).substr(1)), std::string::npos) << "the message names the file";
+    }
+    ASSERT_EQ(shown.width, int(shots[0].width));
+    ASSERT_EQ(shown.height, int(shots[0].height));
+    EXPECT_EQ(differingPixels(shown.rgb, shots[0].rgb), 0u) << "the screenshot is the frame the window shows";
+
+    EXPECT_GT(differingPixels(shots[0].rgb, shots[1].rgb), 500u) << "wireframe on";
+    EXPECT_EQ(differingPixels(shots[0].rgb, shots[2].rgb), 0u) << "wireframe off again";
+    EXPECT_GT(differingPixels(shots[0].rgb, shots[3].rgb), 50u) << "flight overlay off";
+    EXPECT_EQ(differingPixels(shots[0].rgb, shots[4].rgb), 0u) << "flight overlay on again";
+}
+
+TEST(PathEditorTool, AScrubbedFrameIsTheCaptureProgramsFrameAtTheSameTime)
+{
+    requireDisplay();
+    TempDir dir;
+    prepareFolder(dir);
+    writeTrack(dir);
+
+    const ProcessResult r = runTool(dir, "6", [&](const std::string& w) {
+        // Out of the scene's playback, flight overlay and status line off,
+        // camera on the flight, then to the scene's start and three beats on.
+        keys(w, "Escape l o k Home bracketright bracketright bracketright");
+        pause(0.5);
+        keys(w, "x");
+    });
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+    const std::regex at("frame ([0-9]+) at track fraction ([0-9.]+)");
+    std::smatch last;
+    for (auto it = std::sregex_iterator(r.output.begin(), r.output.end(), at); it != std::sregex_iterator(); ++it)
+        last = *it;
+    ASSERT_FALSE(last.empty()) << r.output << r.errorOutput;
+    const long frame = std::stol(last[1].str());
+    const PngInfo tool = readPng(dir.path() + "/shots/vortalune-0001.png");
+    ASSERT_TRUE(tool.ok) << r.output;
+
+    const std::string out = dir.path() + "/capture";
+    char range[128];
+    std::snprintf(range, sizeof range, "%.9f", double(frame + 1) / (60.0 * 30.0));
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.env = { "SDL_AUDIODRIVER=dummy" };
+    options.timeoutSeconds = 120.0;
+    const ProcessResult c = runProcess({ VORTALUNE_CAPTURE_BINARY, "--fps", "60", "--size", "800x600", "--from",
+                                         last[2].str(), "--to", range, "--out", out },
+                                       options);
+    ASSERT_EQ(c.exitCode, 0) << c.errorOutput;
+    char name[64];
+    std::snprintf(name, sizeof name, "/frame_%06ld.png", frame);
+    const PngInfo captured = readPng(out + name);
+    ASSERT_TRUE(captured.ok) << out + name << "\n" << c.errorOutput;
+    ASSERT_EQ(captured.width, tool.width);
+    ASSERT_EQ(captured.height, tool.height);
+    EXPECT_EQ(differingPixels(captured.rgb, tool.rgb), 0u) << "frame " << frame;
+}

@@ -1,0 +1,263 @@
+// tests/editor_scrub_test.cpp: scrubbing a scene puts it into the state that
+// playing it from its start reaches at the same frame of the virtual clock:
+// isosurface (sources, level, the mesh itself), fades and glow, particles,
+// the camera on the flight and the player's clock. Checked for several
+// scenes at the first frame, the first beats, the middle and the last frame,
+// reached straight, backwards after a later scrub, forwards beat by beat,
+// and after the free camera and another scene have stirred everything up.
+#include "app/Editor.h"
+#include "app/Settings.h"
+#include "iso/IsoSurface.h"
+#include "iso/Particles.h"
+#include "path/Camera.h"
+#include "path/PathPlayer.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr double TRACK_SECONDS = 60.0;   // short scenes keep the replays quick
+
+struct SceneState {
+    ShowState            show;
+    float                songPosition, pathStartTime, step, levelA, levelB;
+    bool                 latches[5];
+    float                isoLevel, timeMs;
+    int                  textureSlot, placementMode, sourceCount, palette;
+    std::vector<uint8_t> vertices;
+    std::vector<uint16_t> indices;
+    std::vector<float>   particles;   // position and size of every gathered particle
+    Float3               cameraPosition, cameraAngles;
+};
+
+SceneState stateOf(const PathPlayer& p)
+{
+    SceneState s{};
+    s.show = p.show;
+    s.songPosition = p.songPosition;
+    s.pathStartTime = p.pathStartTime;
+    s.step = p.step;
+    s.levelA = p.levelCounterA;
+    s.levelB = p.levelCounterB;
+    const bool latches[5] = { p.titleShown, p.scene2Placed, p.scene2Faded, p.scene3Flashed, p.creditsShown };
+    std::memcpy(s.latches, latches, sizeof latches);
+    s.isoLevel = isoSurface.isoLevel;
+    s.timeMs = isoSurface.timeMs;
+    s.textureSlot = isoSurface.textureSlot;
+    s.placementMode = isoSurface.placementMode;
+    s.sourceCount = isoSurface.sourceCount;
+    s.palette = isoSurface.palette;
+    const IsoMesh& mesh = isoSurface.mesher.meshes[isoSurface.mesher.current];
+    s.vertices.resize(mesh.vertices.size() * sizeof(IsoVertex));
+    if (!mesh.vertices.empty())
+        std::memcpy(s.vertices.data(), mesh.vertices.data(), s.vertices.size());
+    s.indices = mesh.indices;
+    const ParticleNode* nodes[64];
+    int count = 64;
+    gatherParticles(particleSystem, nodes, count);
+    for (int i = 0; i < count; ++i) {
+        s.particles.push_back(nodes[i]->position.x);
+        s.particles.push_back(nodes[i]->position.y);
+        s.particles.push_back(nodes[i]->position.z);
+        s.particles.push_back(nodes[i]->size);
+    }
+    s.cameraPosition = camera.position;
+    s.cameraAngles = camera.angles;
+    return s;
+}
+
+void expectSameState(const SceneState& a, const SceneState& b, const std::string& where)
+{
+    SCOPED_TRACE(where);
+    EXPECT_EQ(a.show.frontOverlay.type, b.show.frontOverlay.type);
+    EXPECT_EQ(a.show.frontOverlay.alpha, b.show.frontOverlay.alpha);
+    EXPECT_EQ(a.show.backOverlay.type, b.show.backOverlay.type);
+    EXPECT_EQ(a.show.backOverlay.alpha, b.show.backOverlay.alpha);
+    EXPECT_EQ(a.show.glowAmount, b.show.glowAmount);
+    EXPECT_EQ(a.show.brightGlow, b.show.brightGlow);
+    EXPECT_EQ(a.show.skyboxSlot, b.show.skyboxSlot);
+    EXPECT_EQ(a.songPosition, b.songPosition);
+    EXPECT_EQ(a.pathStartTime, b.pathStartTime);
+    EXPECT_EQ(a.step, b.step);
+    EXPECT_EQ(a.levelA, b.levelA);
+    EXPECT_EQ(a.levelB, b.levelB);
+    EXPECT_EQ(0, std::memcmp(a.latches, b.latches, sizeof a.latches));
+    EXPECT_EQ(a.isoLevel, b.isoLevel);
+    EXPECT_EQ(a.timeMs, b.timeMs);
+    EXPECT_EQ(a.textureSlot, b.textureSlot);
+    EXPECT_EQ(a.placementMode, b.placementMode);
+    EXPECT_EQ(a.sourceCount, b.sourceCount);
+    EXPECT_EQ(a.palette, b.palette);
+    EXPECT_EQ(a.vertices.size(), b.vertices.size());
+    EXPECT_TRUE(a.vertices == b.vertices) << "the meshes differ";
+    EXPECT_TRUE(a.indices == b.indices);
+    EXPECT_TRUE(a.particles == b.particles) << a.particles.size() << " vs " << b.particles.size() << " values";
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(a.cameraPosition[i], b.cameraPosition[i]);
+        EXPECT_EQ(a.cameraAngles[i], b.cameraAngles[i]);
+    }
+}
+
+class ScrubTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        savedFreeRoam_ = appSettings.freeRoamAllowed;
+        appSettings.freeRoamAllowed = true;   // the tool: the player stops at the scene's end
+        player_ = std::make_unique<PathPlayer>();
+        testing::internal::CaptureStderr();
+        constructPathPlayer(*player_, dir_.path().c_str());
+        testing::internal::GetCapturedStderr();
+        // A flight with some shape, so the camera on it is worth comparing.
+        for (int scene = FIRST_SCENE; scene <= LAST_SCENE; ++scene) {
+            PathPair& pair = player_->paths.pairs[scene];
+            clearPath(pair.position);
+            clearPath(pair.rotation);
+            for (int i = 0; i < 6; ++i) {
+                appendPoint(pair.position, 100.0f * i, 40.0f * (i % 3), 900.0f - 50.0f * i);
+                appendPoint(pair.rotation, 5.0f * i, 30.0f * i, 0.0f);
+            }
+        }
+        savedCamera_ = camera;
+        start_ = takePlayerStart(*player_, camera);
+    }
+    void TearDown() override
+    {
+        appSettings.freeRoamAllowed = savedFreeRoam_;
+        camera = savedCamera_;
+        isoSurface.deferMesh = false;
+    }
+
+    // The reference: the scene played from its start, one update per frame,
+    // with the mesh built at every update, the way a run plays it.
+    SceneState playedTo(const SceneFrames& f, long frame)
+    {
+        PathPlayer& p = *player_;
+        long at = -1;
+        playSceneTo(p, camera, start_, f, f.first, at);   // the reset, and the first frame
+        // From here the plain player loop, as the frame loop runs it.
+        p.playing = true;
+        for (long k = f.first + 1; k <= frame && p.playing; ++k)
+            updatePlayer(p, f.clock.fraction(k));
+        p.playing = false;
+        return stateOf(p);
+    }
+
+    // Everything the free camera and other scenes touch, stirred.
+    void stir()
+    {
+        PathPlayer& p = *player_;
+        const int scene = p.pathIndex;
+        startPath(p, 2);
+        for (int k = 0; k < 30; ++k)
+            updatePlayer(p, 0.065f + 0.0005f * k);
+        p.pathIndex = scene;
+        updateParticles(particleSystem, 0.37f);
+        updateIso(isoSurface, 0.5f);
+        setTarget(camera, Float3(10, 20, 0), Float3(5, 6, 7), 0.0f, CAMERA_HOLD, 0.3f);
+        std::srand(12345);
+    }
+
+    TempDir                     dir_;
+    std::unique_ptr<PathPlayer> player_;
+    PlayerStart                 start_;
+    Camera                      savedCamera_;
+    bool                        savedFreeRoam_ = false;
+};
+
+} // namespace
+
+TEST_F(ScrubTest, SceneFramesEndWhereThePlayerEndsTheScene)
+{
+    for (int scene : { 1, 4, 10 }) {
+        const SceneFrames f = sceneFrames(scene, player_->paths.pathDurations, TRACK_SECONDS);
+        ASSERT_LT(f.first, f.last);
+        EXPECT_GE(f.clock.fraction(f.first), startPositionSum(scene, player_->paths.pathDurations));
+        // Played to the last frame the scene still runs; one frame more ends it.
+        PathPlayer& p = *player_;
+        long at = -1;
+        playSceneTo(p, camera, start_, f, f.last, at);
+        p.playing = true;
+        updatePlayer(p, f.clock.fraction(f.last + 1));
+        EXPECT_FALSE(p.playing) << "scene " << scene;
+    }
+    const SceneFrames none = sceneFrames(3, player_->paths.pathDurations, 0.0);
+    EXPECT_LT(none.last, none.first);
+}
+
+TEST_F(ScrubTest, ScrubbingReachesThePlayedStateStraightBackwardsAndForwards)
+{
+    for (int scene : { 1, 3, 6, 9, 10 }) {
+        const SceneFrames f = sceneFrames(scene, player_->paths.pathDurations, TRACK_SECONDS);
+        ASSERT_LT(f.first, f.last);
+        const long beat = static_cast<long>(SCRUB_FPS * 0.5);   // a beat at 120 BPM
+        const std::vector<long> targets = { f.first, f.first + beat, f.first + 2 * beat, (f.first + f.last) / 2,
+                                            f.last };
+        for (long target : targets) {
+            const std::string where = "scene " + std::to_string(scene) + " frame " + std::to_string(target - f.first);
+            const SceneState played = playedTo(f, target);
+
+            // Straight there, after the scene was stirred.
+            stir();
+            long at = -1;
+            playSceneTo(*player_, camera, start_, f, target, at);
+            EXPECT_EQ(at, target);
+            expectSameState(stateOf(*player_), played, where + " straight");
+
+            // Back from a later frame.
+            stir();
+            at = -1;
+            playSceneTo(*player_, camera, start_, f, f.last, at);
+            playSceneTo(*player_, camera, start_, f, target, at);
+            expectSameState(stateOf(*player_), played, where + " from the end");
+
+            // Forwards beat by beat, continuing each time.
+            at = -1;
+            for (long k = f.first; k < target; k += beat)
+                playSceneTo(*player_, camera, start_, f, k, at);
+            playSceneTo(*player_, camera, start_, f, target, at);
+            expectSameState(stateOf(*player_), played, where + " beat by beat");
+        }
+    }
+}
+
+TEST_F(ScrubTest, FramesOutsideTheSceneClampToItsEnds)
+{
+    const SceneFrames f = sceneFrames(5, player_->paths.pathDurations, TRACK_SECONDS);
+    const SceneState last = playedTo(f, f.last);
+    long at = -1;
+    playSceneTo(*player_, camera, start_, f, f.last + 1000, at);
+    EXPECT_EQ(at, f.last);
+    expectSameState(stateOf(*player_), last, "past the end");
+    const SceneState first = playedTo(f, f.first);
+    playSceneTo(*player_, camera, start_, f, f.first - 50, at);
+    EXPECT_EQ(at, f.first);
+    expectSameState(stateOf(*player_), first, "before the start");
+}
+
+TEST(ScrubStatus, ClockTextAndFrameTimes)
+{
+    EXPECT_EQ(clockText(0.0), "0:00.000");
+    EXPECT_EQ(clockText(125.1234), "2:05.123");
+    EXPECT_EQ(clockText(59.9996), "1:00.000");
+    EXPECT_EQ(clockText(-1.0), "-");
+    FrameTimes t;
+    // 30 frames of 10 ms then one of 80 ms, all within the last second.
+    double now = 100.0;
+    for (int i = 0; i < 30; ++i)
+        t.add(now += 0.010, 0.010);
+    t.add(now += 0.080, 0.080);
+    EXPECT_EQ(t.rate(), 31.0);
+    EXPECT_NEAR(t.median(), 10.0, 1e-9);
+    EXPECT_NEAR(t.worst(), 80.0, 1e-9);
+    t.add(now + 2.0, 0.020);   // two seconds later only the new frame counts
+    EXPECT_EQ(t.rate(), 1.0);
+    EXPECT_NEAR(t.worst(), 20.0, 1e-9);
+}
