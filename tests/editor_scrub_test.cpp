@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr double TRACK_SECONDS = 60.0;   // short scenes keep the replays quick
+constexpr double TRACK_SECONDS = 30.0;   // short scenes keep the replays quick
 
 struct SceneState {
     ShowState            show;
