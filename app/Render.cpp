@@ -441,6 +441,7 @@ void drawGlowLayers(const ShowState& show, int w, int h)
                 quad(i);
                 glEnd();
                 ++glowDrawStats.layerDraws;
+                glowDrawStats.layerPixels += static_cast<long>(r.width) * r.height;
             }
         }
         glPopAttrib();
@@ -454,6 +455,7 @@ void drawGlowLayers(const ShowState& show, int w, int h)
             quad(i);
         glEnd();
         glowDrawStats.layerDraws = GLOW_LAYERS;
+        glowDrawStats.layerPixels = static_cast<long>(GLOW_LAYERS) * w * h;
     }
 
     popPixelProjection();

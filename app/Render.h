@@ -61,6 +61,7 @@ extern bool glowScissor;
 // What the last glow pass drew (written by renderFrame, read by tests).
 struct GlowDrawStats {
     int  layerDraws = 0;      // quads drawn: one per layer (plain) or one per rectangle
+    long layerPixels = 0;     // pixels those draws cover, summed over the layers
     bool scissored = false;   // the rectangles were used (false: the plain path)
 };
 
