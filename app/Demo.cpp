@@ -10,6 +10,7 @@
 
 #include "app/Editor.h"
 #include "app/Font.h"
+#include "app/FrameReport.h"
 #include "app/Input.h"
 #include "app/Music.h"
 #include "app/Render.h"
@@ -184,32 +185,71 @@ void renderShowFrame()
 
 namespace {
 
-void runFrameLoop()
+// --timings: the start of a timed part (0 without a report).
+int64_t partStart(const FrameReport* report)
+{
+    return report ? frameReportNow() : 0;
+}
+
+// --timings: ends a part begun at `start`. With finishGl the part waits for
+// GL to finish what it was given, so the work lands in the part that queued
+// it rather than in whichever call happens to block next.
+void partEnd(FrameReport* report, FramePart part, int64_t start, bool finishGl)
+{
+    if (!report)
+        return;
+    if (finishGl)
+        glFinish();
+    report->addPart(part, frameReportNow() - start);
+}
+
+// report: null without --timings; the loop then does exactly what it does
+// untimed (the timing calls return at once, and nothing waits for GL).
+void runFrameLoop(FrameReport* report)
 {
     FrameClock clock;
     while (!quitRequested) {
+        if (report)   // the row: the scene as the frame starts, or the free camera
+            report->beginFrame(frameReportNow(), FrameRowKey{ pathPlayer.pathIndex, !pathPlayer.playing });
         editorFrame();   // the authoring tool's editor: reloads, status line, overlay
         const uint32_t elapsed = SDL_GetTicks() - startTicks;
         const float step = advanceFrameClock(clock, elapsed, framesPerSecond);
 
         if (pathPlayer.playing) {
             // The render comes first; the player's update prepares the next frame.
+            int64_t start = partStart(report);
             renderShowFrame();
+            partEnd(report, FRAME_DRAW, start, true);
+            start = partStart(report);
             updatePlayer(pathPlayer, musicPosition(0));
+            partEnd(report, FRAME_UPDATE, start, false);
         } else if (!appSettings.freeRoamAllowed) {
+            if (report)
+                report->dropFrame();   // nothing is drawn: not a frame
             quitRequested = true;
             continue;   // no events, no swap in this iteration
         } else {
+            int64_t start = partStart(report);
             glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
             glColor3f(1.0f, 1.0f, 1.0f);
-            if (!(renderFlags & FLAG_PAUSED))
+            partEnd(report, FRAME_DRAW, start, false);
+            if (!(renderFlags & FLAG_PAUSED)) {
+                start = partStart(report);
                 updateFrame(step);   // the free camera steps the scene
+                partEnd(report, FRAME_UPDATE, start, false);
+            }
+            start = partStart(report);
             renderFrame(pathPlayer.show);
+            partEnd(report, FRAME_DRAW, start, true);
         }
 
         handleEvents();
+        const int64_t start = partStart(report);
         SDL_GL_SwapBuffers();
+        partEnd(report, FRAME_SWAP, start, true);
     }
+    if (report)
+        report->endFrame(frameReportNow());
 }
 
 void shutdown()
@@ -239,7 +279,7 @@ int runDemo(int argc, char** argv)
         std::fprintf(stderr, "vortalune: %s\n%s", line.reason.c_str(), VORTALUNE_USAGE);
         return EXIT_USAGE;
     }
-    applyCommandLineMode(argc, appSettings);
+    applyCommandLineMode(line.request == COMMAND_LINE_SHOW ? 1 : 2, appSettings);   // --timings chooses no mode
     printStartupMessages();   // what reading settings.ini and the path files found
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -262,7 +302,10 @@ int runDemo(int argc, char** argv)
         seekMusic(0, startPositionSum(line.scene, pathPlayer.paths.pathDurations));
     }
 
-    runFrameLoop();
+    FrameReport report;
+    runFrameLoop(line.timings ? &report : nullptr);
     shutdown();
+    if (line.timings)
+        std::fputs(report.format("vortalune", "swap").c_str(), stderr);
     return 0;
 }

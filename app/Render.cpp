@@ -12,6 +12,7 @@
 #include "app/Demo.h"
 #include "app/FlightOverlay.h"
 #include "app/Font.h"
+#include "app/GlowTiles.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
 #include "gfx/Texture.h"
@@ -28,6 +29,8 @@
 #include <vector>
 
 EditorLayer editorLayer;
+bool glowScissor = true;
+GlowDrawStats glowDrawStats;
 
 // --- Constants and lights ----------------------------------------------------------
 
@@ -104,6 +107,38 @@ void drawOverlayQuad(int32_t type, float alpha)
     drawOverlayQuad(type, alpha, w, h);
 }
 
+namespace {
+
+// True when a quad of source alpha `alpha` (clamped to 0..1 by GL) blended by
+// the current function leaves every pixel as it is: alpha <= 0 under
+// GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA with the add equation. A textured quad
+// also needs GL_MODULATE, so the fragment's alpha is the colour's times the
+// texel's. Anything else is drawn.
+bool overlayIsInvisible(float alpha, bool textured)
+{
+    if (!(alpha <= 0.0f))
+        return false;
+    GLint srcRgb = 0, dstRgb = 0, srcAlpha = 0, dstAlpha = 0, equationRgb = 0, equationAlpha = 0;
+    glGetIntegerv(GL_BLEND_SRC_RGB, &srcRgb);
+    glGetIntegerv(GL_BLEND_DST_RGB, &dstRgb);
+    glGetIntegerv(GL_BLEND_SRC_ALPHA, &srcAlpha);
+    glGetIntegerv(GL_BLEND_DST_ALPHA, &dstAlpha);
+    glGetIntegerv(GL_BLEND_EQUATION_RGB, &equationRgb);
+    glGetIntegerv(GL_BLEND_EQUATION_ALPHA, &equationAlpha);
+    if (srcRgb != GL_SRC_ALPHA || srcAlpha != GL_SRC_ALPHA || dstRgb != GL_ONE_MINUS_SRC_ALPHA ||
+        dstAlpha != GL_ONE_MINUS_SRC_ALPHA || equationRgb != GL_FUNC_ADD || equationAlpha != GL_FUNC_ADD)
+        return false;
+    if (textured) {
+        GLint env = 0;
+        glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &env);
+        if (env != GL_MODULATE)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void drawOverlayQuad(int32_t type, float alpha, int w, int h)
 {
     glDisable(GL_LIGHTING);
@@ -115,23 +150,29 @@ void drawOverlayQuad(int32_t type, float alpha, int w, int h)
         glEnable(GL_TEXTURE_2D);
         glBindTexture(GL_TEXTURE_2D, textureTable.nameOf(type == OVERLAY_TITLE ? SLOT_TITLE : SLOT_CREDITS));
         glColor4f(1.0f, 1.0f, 1.0f, alpha);
-        glBegin(GL_QUADS);
-        glTexCoord2f(0.0f, 1.0f); glVertex2f(0.0f, 0.0f);
-        glTexCoord2f(0.0f, 0.0f); glVertex2f(0.0f, static_cast<float>(h));
-        glTexCoord2f(1.0f, 0.0f); glVertex2f(static_cast<float>(w), static_cast<float>(h));
-        glTexCoord2f(1.0f, 1.0f); glVertex2f(static_cast<float>(w), 0.0f);
-        glEnd();
+        if (!overlayIsInvisible(alpha, true)) {
+            glBegin(GL_QUADS);
+            glTexCoord2f(0.0f, 1.0f); glVertex2f(0.0f, 0.0f);
+            glTexCoord2f(0.0f, 0.0f); glVertex2f(0.0f, static_cast<float>(h));
+            glTexCoord2f(1.0f, 0.0f); glVertex2f(static_cast<float>(w), static_cast<float>(h));
+            glTexCoord2f(1.0f, 1.0f); glVertex2f(static_cast<float>(w), 0.0f);
+            glEnd();
+        } else {
+            glTexCoord2f(1.0f, 1.0f);   // the current texture coordinate the quad leaves
+        }
         glDisable(GL_TEXTURE_2D);
     } else if (type == OVERLAY_BLACK || type == OVERLAY_WHITE) {
         glDisable(GL_TEXTURE_2D);
         const float g = type == OVERLAY_BLACK ? 0.0f : 1.0f;
         glColor4f(g, g, g, alpha);
-        glBegin(GL_QUADS);
-        glVertex2f(0.0f, 0.0f);
-        glVertex2f(0.0f, static_cast<float>(h));
-        glVertex2f(static_cast<float>(w), static_cast<float>(h));
-        glVertex2f(static_cast<float>(w), 0.0f);
-        glEnd();
+        if (!overlayIsInvisible(alpha, false)) {
+            glBegin(GL_QUADS);
+            glVertex2f(0.0f, 0.0f);
+            glVertex2f(0.0f, static_cast<float>(h));
+            glVertex2f(static_cast<float>(w), static_cast<float>(h));
+            glVertex2f(static_cast<float>(w), 0.0f);
+            glEnd();
+        }
     }
 
     popPixelProjection();
@@ -299,7 +340,66 @@ void captureGlow(const ShowState& show, int w, int h)
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
+// True when a black texel of the bound glow texture makes a fragment that adds
+// nothing, and the layers' samples follow their texture coordinates as the
+// rectangles assume: GL_MODULATE, no fog, colour sum or texture coordinate
+// generation, an identity texture matrix, linear or nearest filtering without
+// mipmaps, repeat or clamp-to-edge wrapping, and no scissor already set.
+bool glowRectsApply(GlowWrap& wrapS, GlowWrap& wrapT)
+{
+    if (!glowScissor || glIsEnabled(GL_SCISSOR_TEST) || glIsEnabled(GL_FOG) || glIsEnabled(GL_COLOR_SUM) ||
+        glIsEnabled(GL_TEXTURE_GEN_S) || glIsEnabled(GL_TEXTURE_GEN_T))
+        return false;
+    GLint env = 0, minFilter = 0, magFilter = 0, ws = 0, wt = 0;
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &env);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &ws);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wt);
+    auto filterOk = [](GLint f) { return f == GL_LINEAR || f == GL_NEAREST; };
+    auto toWrap = [](GLint mode, GlowWrap& out) {
+        out = mode == GL_REPEAT ? GLOW_WRAP_REPEAT : GLOW_WRAP_CLAMP;
+        return mode == GL_REPEAT || mode == GL_CLAMP_TO_EDGE;
+    };
+    if (env != GL_MODULATE || !filterOk(minFilter) || !filterOk(magFilter) || !toWrap(ws, wrapS) ||
+        !toWrap(wt, wrapT))
+        return false;
+    float m[16];
+    glGetFloatv(GL_TEXTURE_MATRIX, m);
+    for (int i = 0; i < 16; ++i)
+        if (m[i] != (i % 5 == 0 ? 1.0f : 0.0f))
+            return false;
+    return true;
+}
+
+// The bound glow texture's lit tiles, read back whole (rows past the capture
+// height included: the layers' samples reach them too). False without a
+// readable level 0.
+bool readGlowTiles(GlowTileGrid& grid)
+{
+    static std::vector<uint8_t> pixels;   // reused: no allocation per frame once grown
+    GLint tw = 0, th = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &tw);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &th);
+    if (tw < 1 || th < 1)
+        return false;
+    pixels.resize(static_cast<size_t>(tw) * th * 3);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glPixelStorei(GL_PACK_SWAP_BYTES, GL_FALSE);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+    glPopClientAttrib();
+    findLitTiles(pixels.data(), tw, th, grid);
+    return true;
+}
+
 // Layers the capture over the screen ten times, each zoomed in a step further.
+// Each layer adds (colour * texel)^2, nothing where the capture is black: with
+// glowScissor the layer's quad is drawn only over the rectangles its lit tiles
+// reach, one scissored draw each, and not at all when no tile is lit.
 void drawGlowLayers(const ShowState& show, int w, int h)
 {
     glDisable(GL_CULL_FACE);
@@ -312,19 +412,51 @@ void drawGlowLayers(const ShowState& show, int w, int h)
 
     const float step = GLOW_STEP_SCALE * show.glowAmount;
     const float c = show.brightGlow ? 1.0f : 0.3f;
-    const float r = static_cast<float>(h) / static_cast<float>(w);
     const float fw = static_cast<float>(w), fh = static_cast<float>(h);
-    float o = 0.0f;
-    glBegin(GL_QUADS);
-    for (int i = 0; i < GLOW_LAYERS; ++i) {
-        glColor4f(c, c, c, static_cast<float>(GLOW_LAYERS - i) * 0.2f / 10.0f);
-        glTexCoord2f(o, o);             glVertex2f(0.0f, 0.0f);
-        glTexCoord2f(1.0f - o, o);      glVertex2f(fw, 0.0f);
-        glTexCoord2f(1.0f - o, r - o);  glVertex2f(fw, fh);
-        glTexCoord2f(o, r - o);         glVertex2f(0.0f, fh);
-        o += step;
+    GlowLayerMapping layers[GLOW_LAYERS];
+    glowLayerMappings(step, w, h, layers, GLOW_LAYERS);
+    auto layerAlpha = [](int i) { return static_cast<float>(GLOW_LAYERS - i) * 0.2f / 10.0f; };
+    auto quad = [&](int i) {
+        const GlowLayerMapping& m = layers[i];
+        glColor4f(c, c, c, layerAlpha(i));
+        glTexCoord2f(m.s0, m.t0);  glVertex2f(0.0f, 0.0f);
+        glTexCoord2f(m.s1, m.t0);  glVertex2f(fw, 0.0f);
+        glTexCoord2f(m.s1, m.t1);  glVertex2f(fw, fh);
+        glTexCoord2f(m.s0, m.t1);  glVertex2f(0.0f, fh);
+    };
+
+    static GlowTileGrid grid;
+    static std::vector<GlowRect> rects;
+    GlowWrap wrapS = GLOW_WRAP_REPEAT, wrapT = GLOW_WRAP_REPEAT;
+    glowDrawStats = GlowDrawStats{};
+    if (glowRectsApply(wrapS, wrapT) && readGlowTiles(grid)) {
+        glowDrawStats.scissored = true;
+        glPushAttrib(GL_SCISSOR_BIT);
+        glEnable(GL_SCISSOR_TEST);
+        for (int i = 0; i < GLOW_LAYERS; ++i) {
+            glowLayerRects(grid, layers[i], wrapS, wrapT, w, h, rects);
+            for (const GlowRect& r : rects) {
+                glScissor(r.x, r.y, r.width, r.height);
+                glBegin(GL_QUADS);
+                quad(i);
+                glEnd();
+                ++glowDrawStats.layerDraws;
+                glowDrawStats.layerPixels += static_cast<long>(r.width) * r.height;
+            }
+        }
+        glPopAttrib();
+        // The current colour and texture coordinate the plain path leaves.
+        const GlowLayerMapping& last = layers[GLOW_LAYERS - 1];
+        glColor4f(c, c, c, layerAlpha(GLOW_LAYERS - 1));
+        glTexCoord2f(last.s0, last.t1);
+    } else {
+        glBegin(GL_QUADS);
+        for (int i = 0; i < GLOW_LAYERS; ++i)
+            quad(i);
+        glEnd();
+        glowDrawStats.layerDraws = GLOW_LAYERS;
+        glowDrawStats.layerPixels = static_cast<long>(GLOW_LAYERS) * w * h;
     }
-    glEnd();
 
     popPixelProjection();
     glDisable(GL_BLEND);

@@ -51,6 +51,22 @@ constexpr float NEAR_PLANE = 1.0f;
 constexpr float FAR_PLANE = 8192.0f;
 constexpr const char* GROUP_ADDRESS = "quindle.example";
 
+// The glow layers' drawing. With glowScissor set (the program), each layer's
+// full-screen quad is drawn once per screen rectangle where the capture holds
+// light (app/GlowTiles.h), under a scissor; the pixels are the same as with
+// every layer over the whole screen. Test-only switch: tests clear it to
+// compare against the plain path; nothing else writes it.
+extern bool glowScissor;
+
+// What the last glow pass drew (written by renderFrame, read by tests).
+struct GlowDrawStats {
+    int  layerDraws = 0;      // quads drawn: one per layer (plain) or one per rectangle
+    long layerPixels = 0;     // pixels those draws cover, summed over the layers
+    bool scissored = false;   // the rectangles were used (false: the plain path)
+};
+
+extern GlowDrawStats glowDrawStats;
+
 // What the authoring tool draws over its frames; never set in the show
 // (written by the editor, app/Editor.h, read by renderFrame). The flight and
 // the status line are drawn after the scene, outside the glow capture.
@@ -94,6 +110,9 @@ void renderFrame(const ShowState& show);
 // in the program; tests pass other sizes).
 void renderFrame(const ShowState& show, int width, int height);
 // One full-screen quad at the size of screenSurface, or of width x height.
+// A quad that cannot change a pixel (no overlay type, or alpha <= 0 under the
+// standing alpha blending) is not drawn, but the state changes are made all
+// the same, the current colour included.
 void drawOverlayQuad(int32_t type, float alpha);
 void drawOverlayQuad(int32_t type, float alpha, int width, int height);
 void applyRenderState();

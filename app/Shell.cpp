@@ -68,7 +68,7 @@ uint8_t assertCheck(int condition, const char* details, int line, const char* fi
 }
 
 const char* const VORTALUNE_USAGE =
-    "usage: vortalune [SCENE]\n";
+    "usage: vortalune [--timings] [SCENE]\n";
 
 const char* const VORTALUNE_HELP =
     "  (no argument)  the show: 1024x768 full-screen from the start of the track;\n"
@@ -76,6 +76,10 @@ const char* const VORTALUNE_HELP =
     "  SCENE          the authoring tool: 800x600 windowed; scene SCENE (0..10) plays\n"
     "                 with the music moved to its start, then the free camera takes over\n"
     "                 (scene 0 has no flight: straight to the free camera)\n"
+    "  --timings      at exit, a table of frame times per scene on stderr (frames,\n"
+    "                 rate, median, 99th percentile, worst, and the mean split into\n"
+    "                 update, draw, swap and other); before or after SCENE. The loop\n"
+    "                 then waits for GL after the draw and after the swap\n"
     "  -h, --help     print this and exit\n"
     "Run it from the project folder: it reads data/ and settings.ini there.\n";
 
@@ -97,15 +101,30 @@ CommandLine parseCommandLine(int argc, const char* const* argv)
             return line;
         }
     }
-    if (argc < 2)
+    // --timings may stand before or after the scene; what is left is the
+    // show (nothing) or one scene number.
+    std::vector<const char*> rest;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], TIMINGS_OPTION) == 0) {
+            if (line.timings) {
+                line.request = COMMAND_LINE_BAD;
+                line.reason = std::string(TIMINGS_OPTION) + " is given twice";
+                return line;
+            }
+            line.timings = true;
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    if (rest.empty())
         return line;   // the show
     line.request = COMMAND_LINE_BAD;
-    if (argc > 2) {
+    if (rest.size() > 1) {
         line.reason = "takes at most one argument (a scene number 0.." + std::to_string(SCENE_ENTRIES - 1) +
-                      "), got " + std::to_string(argc - 1);
+                      ") besides " + TIMINGS_OPTION + ", got " + std::to_string(rest.size());
         return line;
     }
-    const char* text = argv[1];
+    const char* text = rest[0];
     if (text[0] == '-' && !(text[1] >= '0' && text[1] <= '9')) {
         line.reason = std::string("unknown option '") + text + "'";
         return line;

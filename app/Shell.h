@@ -33,12 +33,14 @@ uint8_t assertCheck(int condition, const char* details, int line, const char* fi
 
 // --- Command line --------------------------------------------------------------------
 // The program takes nothing (the show), one scene number 0..10 (the authoring
-// tool from that scene), or --help / -h. Everything else is refused before any
-// window opens.
+// tool from that scene), or --help / -h. --timings may stand before or after
+// either (once): the frame-time report at exit. Everything else is refused
+// before any window opens.
 constexpr int EXIT_USAGE = 2;   // exit code of a refused command line
+constexpr const char* TIMINGS_OPTION = "--timings";
 
 enum CommandLineRequest {
-    COMMAND_LINE_SHOW,    // no argument
+    COMMAND_LINE_SHOW,    // no argument (besides --timings)
     COMMAND_LINE_SCENE,   // one scene number; CommandLine::scene holds it
     COMMAND_LINE_HELP,    // --help or -h anywhere: usage and help on stdout, exit 0
     COMMAND_LINE_BAD,     // CommandLine::reason says why: reason and usage on stderr, exit EXIT_USAGE
@@ -48,6 +50,7 @@ struct CommandLine {
     CommandLineRequest request = COMMAND_LINE_SHOW;
     int                scene   = 0;    // 0 .. SCENE_ENTRIES - 1 with COMMAND_LINE_SCENE
     std::string        reason;         // one line, without the program's name; empty unless BAD
+    bool               timings = false;   // --timings: the frame-time report at exit
 };
 
 extern const char* const VORTALUNE_USAGE;   // the "usage:" line, ends with a newline
@@ -55,7 +58,7 @@ extern const char* const VORTALUNE_HELP;    // what follows it for --help: the a
 
 // Reads argv[1 .. argc - 1]. A scene is a whole number written with digits
 // only (no sign, no spaces, nothing after it) from 0 to 10; more than one
-// argument is refused.
+// argument besides --timings, or --timings twice, is refused.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
 // --- Report lines --------------------------------------------------------------------
@@ -93,7 +96,9 @@ void printStartupMessages();
 // --- Display mode ----------------------------------------------------------------------
 // Resets the settings to their defaults and writes the mode of the command line:
 // argc < 2 is the show (1024 x 768 full-screen), otherwise the authoring tool
-// (800 x 600 windowed, free camera allowed). lookRate survives.
+// (800 x 600 windowed, free camera allowed). lookRate survives. (The entry
+// point passes 1 for COMMAND_LINE_SHOW and 2 for a scene, whatever --timings
+// adds to the real argc.)
 void applyCommandLineMode(int argc, AppSettings& settings);
 
 // Smallest power of two not below n (1 for n <= 1).

@@ -15,6 +15,7 @@
 //   --- Capture ---
 //   --- Entry ---
 #include "app/Demo.h"
+#include "app/FrameReport.h"
 #include "app/Music.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
@@ -66,12 +67,13 @@ struct CaptureOptions {
     unsigned    seed = 1;
     std::string video;
     std::string contactSheet;
+    bool        timings = false;    // the frame-time table on stderr at the end
 };
 
 const char* const USAGE =
     "usage: vortalune-capture [--fps N] [--size WxH] [--scene N | --from F --to F]\n"
     "                         [--every K] [--out DIR] [--seed S]\n"
-    "                         [--video FILE.mp4] [--contact-sheet FILE.png]\n";
+    "                         [--video FILE.mp4] [--contact-sheet FILE.png] [--timings]\n";
 
 const char* const HELP =
     "Plays the show on a virtual music clock and writes what it renders; run it\n"
@@ -86,6 +88,8 @@ const char* const HELP =
     "  --seed S             random seed, 0..2147483647 (1)\n"
     "  --video FILE.mp4     an MP4 through ffmpeg instead of PNG frames\n"
     "  --contact-sheet FILE.png  the first frame, the middle of each scene, the last\n"
+    "  --timings            at the end, a table of frame times per scene on stderr;\n"
+    "                       its \"write\" column is the read-back and the writing\n"
     "  -h, --help           print this and exit\n";
 
 bool isHelpOption(const std::string& a)
@@ -204,6 +208,8 @@ std::string parseOptions(int argc, char** argv, CaptureOptions& o)
             error = needs(true, "");
         else if (a == "--contact-sheet")
             error = needs(true, "");
+        else if (a == "--timings")
+            o.timings = true;
         else
             error = "unknown option " + a;
         if (!error.empty())
@@ -565,14 +571,34 @@ int run(const CaptureOptions& o)
     const long tailStart = std::max(firstFrame, endFrame - std::max(3L, static_cast<long>(o.fps / 4)));
     const long total = sheetMode ? SHEET_CELLS : (endFrame - firstFrame + o.every - 1) / o.every;
     Progress progress(total);
+    // --timings: each rendered frame lasts from the end of the previous one
+    // (from the first frame of the range for the first) to its own end, so it
+    // also carries the player updates of the frames skipped before it. The
+    // catch-up before the range (the preroll) is not counted.
+    FrameReport report;
+    FrameReport* const timing = o.timings ? &report : nullptr;
+    int64_t frameStart = -1;
+    int64_t parts[FRAME_PARTS] = {};
+    auto partStart = [&] { return timing ? frameReportNow() : 0; };
+    auto partEnd = [&](FramePart part, int64_t start, bool finishGl) {
+        if (!timing || frameStart < 0)
+            return;
+        if (finishGl)
+            glFinish();
+        parts[part] += frameReportNow() - start;
+    };
     long written = 0;
     bool failed = false;
     std::vector<uint8_t> lastFrame;
     long lastFrameIndex = -1;
     for (long k = prerollFrame; k < endFrame && !failed; ++k) {
+        if (timing && k >= firstFrame && frameStart < 0)
+            frameStart = frameReportNow();
         // The player's update at this frame's fraction, then the same frame
         // body as the show: the render shows what the update prepared.
+        int64_t start = partStart();
         updatePlayer(pathPlayer, clock.fraction(k));
+        partEnd(FRAME_UPDATE, start, false);
         if (!pathPlayer.playing)
             break;   // the show is over: the show's loop ends here too
         if (k < firstFrame)
@@ -589,9 +615,13 @@ int run(const CaptureOptions& o)
         if (!wanted)
             continue;
 
+        start = partStart();
         renderShowFrame();
+        partEnd(FRAME_DRAW, start, true);
+        start = partStart();
         std::vector<uint8_t> frame = readBackBuffer(o.width, o.height);
         SDL_GL_SwapBuffers();
+        partEnd(FRAME_SWAP, start, true);
         if (windowClosed()) {
             std::fprintf(stderr, "\nvortalune-capture: stopped at frame %ld\n", k);
             failed = true;
@@ -611,12 +641,15 @@ int run(const CaptureOptions& o)
                 lastFrameIndex = k;
             }
         } else if (videoMode) {
+            start = partStart();
             if (std::fwrite(frame.data(), 1, frame.size(), video) != frame.size()) {
                 std::fprintf(stderr, "\nvortalune-capture: ffmpeg stopped taking frames\n");
                 failed = true;
             }
+            partEnd(FRAME_SWAP, start, false);
             ++written;
         } else {
+            start = partStart();
             char name[64];
             std::snprintf(name, sizeof name, "frame_%06ld.png", k);
             const std::string path = (fs::path(o.out) / name).string();
@@ -626,15 +659,26 @@ int run(const CaptureOptions& o)
             }
             std::fprintf(manifest, "%s %ld %.9g %d\n", name, k, static_cast<double>(clock.fraction(k)),
                          pathPlayer.pathIndex);
+            partEnd(FRAME_SWAP, start, false);
             ++written;
         }
         progress.show(written);
+        if (timing) {
+            // The row: the scene this frame shows (the one frames.txt names).
+            const int64_t end = frameReportNow();
+            report.addFrame(FrameRowKey{ pathPlayer.pathIndex, false }, end - frameStart, parts[FRAME_UPDATE],
+                            parts[FRAME_DRAW], parts[FRAME_SWAP]);
+            frameStart = end;
+            std::fill(std::begin(parts), std::end(parts), 0);
+        }
     }
     if (sheetMode && lastFrameIndex >= 0) {
         ++written;   // the last cell
         progress.show(written);
     }
     progress.finish();
+    if (timing)
+        std::fputs(report.format("vortalune-capture", "write").c_str(), stderr);
 
     if (manifest)
         std::fclose(manifest);

@@ -1,10 +1,12 @@
-// iso/IsoDraw.cpp: drawing the isosurface mesh with OpenGL immediate mode.
-// The only file of iso/ that includes GL.
+// iso/IsoDraw.cpp: drawing the isosurface mesh with OpenGL 1.1 vertex arrays
+// (or, for comparison, immediate mode). The only file of iso/ that includes GL.
 #include "iso/IsoSurface.h"
 
 #include "gfx/Texture.h"
 
 #include <SDL_opengl.h>
+
+#include <vector>
 
 namespace {
 
@@ -32,7 +34,89 @@ void applyMaterial(const IsoSurface& iso)
     }
 }
 
+// The mesh one vertex call at a time.
+void submitImmediate(const IsoSurface& iso, const IsoMesh& mesh, bool textured, bool translucent)
+{
+    const IsoVertex* vertices = mesh.vertices.data();
+    glBegin(GL_TRIANGLES);
+    for (uint16_t index : mesh.indices) {
+        const IsoVertex& v = vertices[index];
+        glNormal3fv(&v.normal.x);
+        if (textured)
+            glTexCoord2f(v.normal.x, v.normal.z);   // looked up by surface direction
+        if (iso.flatColourMode)
+            glColor3fv(&FLAT_COLOUR.x);
+        else if (translucent)
+            glColor4f(v.colour.x, v.colour.y, v.colour.z, iso.alpha);
+        else
+            glColor3fv(&v.colour.x);
+        glVertex3fv(&v.position.x);
+    }
+    glEnd();
+}
+
+// The same vertices, attributes and order in one glDrawElements. Per-draw
+// scratch (texture coordinates, colours with the surface's alpha) is kept
+// between frames. Afterwards the current normal, texture coordinate and
+// colour are the last vertex's, as immediate mode leaves them.
+void submitArrays(const IsoSurface& iso, const IsoMesh& mesh, bool textured, bool translucent)
+{
+    static std::vector<GLfloat> texCoords;
+    static std::vector<GLfloat> colours;
+    if (mesh.indices.empty())
+        return;
+    const IsoVertex* vertices = mesh.vertices.data();
+    const size_t n = mesh.vertices.size();
+    const GLsizei stride = sizeof(IsoVertex);
+
+    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, stride, &vertices[0].position.x);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glNormalPointer(GL_FLOAT, stride, &vertices[0].normal.x);
+    if (textured) {
+        texCoords.resize(2 * n);
+        for (size_t i = 0; i < n; ++i) {
+            texCoords[2 * i] = vertices[i].normal.x;
+            texCoords[2 * i + 1] = vertices[i].normal.z;
+        }
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(2, GL_FLOAT, 0, texCoords.data());
+    }
+    if (iso.flatColourMode) {
+        glColor3fv(&FLAT_COLOUR.x);
+    } else if (translucent) {
+        colours.resize(4 * n);
+        for (size_t i = 0; i < n; ++i) {
+            colours[4 * i] = vertices[i].colour.x;
+            colours[4 * i + 1] = vertices[i].colour.y;
+            colours[4 * i + 2] = vertices[i].colour.z;
+            colours[4 * i + 3] = iso.alpha;
+        }
+        glEnableClientState(GL_COLOR_ARRAY);
+        glColorPointer(4, GL_FLOAT, 0, colours.data());
+    } else {
+        glEnableClientState(GL_COLOR_ARRAY);
+        glColorPointer(3, GL_FLOAT, stride, &vertices[0].colour.x);
+    }
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mesh.indices.size()), GL_UNSIGNED_SHORT, mesh.indices.data());
+    glPopClientAttrib();
+
+    const IsoVertex& last = vertices[mesh.indices.back()];
+    glNormal3fv(&last.normal.x);
+    if (textured)
+        glTexCoord2f(last.normal.x, last.normal.z);
+    if (iso.flatColourMode)
+        glColor3fv(&FLAT_COLOUR.x);
+    else if (translucent)
+        glColor4f(last.colour.x, last.colour.y, last.colour.z, iso.alpha);
+    else
+        glColor3fv(&last.colour.x);
+}
+
 } // namespace
+
+bool isoImmediateMode = false;
 
 void drawIso(const IsoSurface& iso)
 {
@@ -58,22 +142,10 @@ void drawIso(const IsoSurface& iso)
         glDisable(GL_DEPTH_TEST);    // triangles are not sorted
     }
 
-    const IsoVertex* vertices = mesh.vertices.data();
-    glBegin(GL_TRIANGLES);
-    for (uint16_t index : mesh.indices) {
-        const IsoVertex& v = vertices[index];
-        glNormal3fv(&v.normal.x);
-        if (textured)
-            glTexCoord2f(v.normal.x, v.normal.z);   // looked up by surface direction
-        if (iso.flatColourMode)
-            glColor3fv(&FLAT_COLOUR.x);
-        else if (translucent)
-            glColor4f(v.colour.x, v.colour.y, v.colour.z, iso.alpha);
-        else
-            glColor3fv(&v.colour.x);
-        glVertex3fv(&v.position.x);
-    }
-    glEnd();
+    if (isoImmediateMode)
+        submitImmediate(iso, mesh, textured, translucent);
+    else
+        submitArrays(iso, mesh, textured, translucent);
 
     glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, SPECULAR_BLACK);
     glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 0.0f);

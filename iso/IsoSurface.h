@@ -61,6 +61,10 @@ void rebuildIsoMesh(IsoSurface& iso);
 // white; GL_TEXTURE_2D on exactly when textureSlot != 0.
 void drawIso(const IsoSurface& iso);
 
+// Test-only: true submits the mesh vertex by vertex (immediate mode) instead
+// of with vertex arrays; both give the same pixels and the same GL state.
+extern bool isoImmediateMode;
+
 // drawIso with flatColourMode set for the draw (restored afterwards).
 void drawIsoFlat(IsoSurface& iso);
 

@@ -164,6 +164,13 @@ const std::vector<Case> CASES = {
     { "vortalune", { "" }, 2, "not ''" },
     { "vortalune", { "3", "4" }, 2, "at most one argument" },
     { "vortalune", { "--fullscreen" }, 2, "unknown option '--fullscreen'" },
+    { "vortalune", { "--timings", "--help" }, 0, "" },
+    { "vortalune", { "--timings", "3", "4" }, 2, "at most one argument" },
+    { "vortalune", { "--timings", "--timings" }, 2, "--timings is given twice" },
+    { "vortalune", { "4", "--timings", "--timings" }, 2, "--timings is given twice" },
+    { "vortalune", { "--timings", "11" }, 2, "not '11'" },
+    { "vortalune", { "text", "--timings" }, 2, "not 'text'" },
+    { "vortalune", { "--timings", "--bogus" }, 2, "unknown option '--bogus'" },
     // --- vortalune-capture ---
     { "vortalune-capture", { "--help" }, 0, "" },
     { "vortalune-capture", { "-h" }, 0, "" },
@@ -180,6 +187,8 @@ const std::vector<Case> CASES = {
     { "vortalune-capture", { "--from", "nan", "--to", "0.5" }, 2, "--from nan" },
     { "vortalune-capture", { "--from", "0.1", "--to", "inf" }, 2, "--to inf" },
     { "vortalune-capture", { "--bogus" }, 2, "unknown option --bogus" },
+    { "vortalune-capture", { "--timings", "--help" }, 0, "" },
+    { "vortalune-capture", { "--timings", "3" }, 2, "unknown option 3" },
     // --- gensong ---
     { "gensong", { "--help" }, 0, "" },
     { "gensong", { "-h" }, 0, "" },

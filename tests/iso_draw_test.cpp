@@ -290,3 +290,88 @@ TEST_F(DrawIso, LitBallCloudIsSmoothAndClosed)
     readPixel(GL_TEST_WIDTH - 3, GL_TEST_HEIGHT - 3, rgba);
     EXPECT_EQ(rgba[0] + rgba[1] + rgba[2], 0);
 }
+
+// Vertex arrays give the pixels and the GL state that vertex-by-vertex
+// submission gives, in every drawing mode: coloured, textured, translucent,
+// flat, with each material.
+TEST_F(DrawIso, VertexArraysDrawExactlyWhatImmediateModeDraws)
+{
+    const Float3 colours[3] = { { 1, 0.2f, 0.2f }, { 0.2f, 1, 0.2f }, { 0.3f, 0.3f, 1 } };
+    for (uint32_t i = 0; i < 12; ++i) {
+        const float a = float(i) * 0.9f;
+        const Float3 c(32.0f + 9.0f * std::sin(a), 32.0f + 9.0f * std::cos(a * 1.3f), 32.0f + 7.0f * std::sin(a * 0.7f));
+        placeBall(iso->field, i, makeBall(c, colours[i % 3], 20.0f, 7.0f));
+    }
+    rebuildIsoMesh(*iso);
+    ASSERT_GT(iso->mesher.meshes[0].indices.size(), 3000u);
+
+    struct Mode {
+        const char* name;
+        int texture;
+        float alpha;
+        bool flat;
+        int material;
+    };
+    const Mode modes[] = {
+        { "coloured matte", 0, 1.0f, false, MATERIAL_MATTE },
+        { "coloured highlight", 0, 1.0f, false, MATERIAL_WHITE },
+        { "textured", SLOT_BUMPY, 1.0f, false, MATERIAL_COLOURED },
+        { "translucent", 0, 0.4f, false, MATERIAL_MATTE },
+        { "translucent textured", SLOT_BUMPY, 0.6f, false, MATERIAL_WHITE },
+        { "flat", 0, 1.0f, true, MATERIAL_MATTE },
+    };
+    // A 64 x 64 colour gradient, linearly filtered, so every texture
+    // coordinate shows in the pixels.
+    textureTable.generate();
+    std::vector<uint8_t> texels(64 * 64 * 3);
+    for (int i = 0; i < 64 * 64; ++i) {
+        texels[size_t(i) * 3] = uint8_t((i % 64) * 4);
+        texels[size_t(i) * 3 + 1] = uint8_t((i / 64) * 4);
+        texels[size_t(i) * 3 + 2] = uint8_t(255 - (i % 64) * 2);
+    }
+    glBindTexture(GL_TEXTURE_2D, textureTable.nameOf(SLOT_BUMPY));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 64, 64, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    struct Drawn {
+        std::vector<uint8_t> pixels;
+        GLfloat colour[4], normal[3], texCoord[4];
+    };
+    auto draw = [&](const Mode& m, bool immediate) {
+        isoImmediateMode = immediate;
+        iso->textureSlot = m.texture;
+        iso->alpha = m.alpha;
+        iso->flatColourMode = m.flat;
+        iso->materialMode = m.material;
+        glClearColor(0.1f, 0.0f, 0.2f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        setLitTestView(32.0, 44.0, 95.0);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        drawIso(*iso);
+        Drawn d;
+        d.pixels.resize(size_t(GL_TEST_WIDTH) * GL_TEST_HEIGHT * 4);
+        glReadPixels(0, 0, GL_TEST_WIDTH, GL_TEST_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, d.pixels.data());
+        glGetFloatv(GL_CURRENT_COLOR, d.colour);
+        glGetFloatv(GL_CURRENT_NORMAL, d.normal);
+        glGetFloatv(GL_CURRENT_TEXTURE_COORDS, d.texCoord);
+        isoImmediateMode = false;
+        return d;
+    };
+    for (const Mode& m : modes) {
+        SCOPED_TRACE(m.name);
+        const Drawn a = draw(m, true);
+        const Drawn b = draw(m, false);
+        EXPECT_TRUE(a.pixels == b.pixels) << "the pixels differ";
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(a.colour[i], b.colour[i]);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(a.normal[i], b.normal[i]);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(a.texCoord[i], b.texCoord[i]);
+        GLint arrays = 0;
+        glGetIntegerv(GL_VERTEX_ARRAY, &arrays);
+        EXPECT_EQ(arrays, 0) << "client arrays are left as they were";
+    }
+    textureTable.release();
+}

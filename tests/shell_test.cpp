@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -66,9 +67,35 @@ TEST(Shell, CommandLineHelpWinsWherever)
         EXPECT_EQ(line.request, COMMAND_LINE_HELP) << args[0];
         EXPECT_TRUE(line.reason.empty());
     }
-    EXPECT_EQ(std::string(VORTALUNE_USAGE), "usage: vortalune [SCENE]\n");
+    EXPECT_EQ(std::string(VORTALUNE_USAGE), "usage: vortalune [--timings] [SCENE]\n");
     EXPECT_NE(std::string(VORTALUNE_HELP).find("--help"), std::string::npos);
+    EXPECT_NE(std::string(VORTALUNE_HELP).find("--timings"), std::string::npos);
     EXPECT_EQ(std::string(VORTALUNE_HELP).back(), '\n');
+}
+
+TEST(Shell, CommandLineTakesTimingsAloneOrBeforeOrAfterTheScene)
+{
+    EXPECT_FALSE(parseArguments({}).timings);
+    EXPECT_FALSE(parseArguments({ "3" }).timings);
+
+    const CommandLine show = parseArguments({ "--timings" });
+    EXPECT_EQ(show.request, COMMAND_LINE_SHOW) << show.reason;
+    EXPECT_TRUE(show.timings);
+
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{ { "--timings", "3" }, { "3", "--timings" } }) {
+        const CommandLine line = parseArguments(args);
+        EXPECT_EQ(line.request, COMMAND_LINE_SCENE) << args[0] << " " << args[1] << ": " << line.reason;
+        EXPECT_EQ(line.scene, 3);
+        EXPECT_TRUE(line.timings);
+        EXPECT_TRUE(line.reason.empty());
+    }
+    for (const char* scene : { "0", "10" }) {
+        const CommandLine line = parseArguments({ scene, "--timings" });
+        EXPECT_EQ(line.request, COMMAND_LINE_SCENE) << scene;
+        EXPECT_EQ(line.scene, std::atoi(scene));
+    }
+    EXPECT_EQ(parseArguments({ "--timings", "--help" }).request, COMMAND_LINE_HELP);
 }
 
 struct RefusedLine {
@@ -108,7 +135,17 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedLine{ { "--fullscreen" }, "unknown option '--fullscreen'" },
                       RefusedLine{ { "-" }, "unknown option '-'" },
                       RefusedLine{ { "3", "4" }, "at most one argument" },
-                      RefusedLine{ { "3", "" }, "at most one argument" }),
+                      RefusedLine{ { "3", "" }, "at most one argument" },
+                      RefusedLine{ { "--timings", "3", "4" }, "at most one argument" },
+                      RefusedLine{ { "3", "--timings", "4" }, "at most one argument" },
+                      RefusedLine{ { "--timings", "--timings" }, "--timings is given twice" },
+                      RefusedLine{ { "3", "--timings", "--timings" }, "--timings is given twice" },
+                      RefusedLine{ { "--timings", "11" }, "not '11'" },
+                      RefusedLine{ { "x", "--timings" }, "not 'x'" },
+                      RefusedLine{ { "--timings", "" }, "not ''" },
+                      RefusedLine{ { "--timings", "--fullscreen" }, "unknown option '--fullscreen'" },
+                      RefusedLine{ { "--timing" }, "unknown option '--timing'" },
+                      RefusedLine{ { "--TIMINGS" }, "unknown option '--TIMINGS'" }),
     [](const ::testing::TestParamInfo<RefusedLine>& info) { return "Case" + std::to_string(info.index); });
 
 TEST(Shell, CommandLineChoosesShowOrAuthoringMode)
