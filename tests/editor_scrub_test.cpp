@@ -198,8 +198,10 @@ TEST_F(ScrubTest, ScrubbingReachesThePlayedStateStraightBackwardsAndForwards)
         const SceneFrames f = sceneFrames(scene, player_->paths.pathDurations, TRACK_SECONDS);
         ASSERT_LT(f.first, f.last);
         const long beat = static_cast<long>(SCRUB_FPS * 0.5);   // a beat at 120 BPM
-        const std::vector<long> targets = { f.first, f.first + beat, f.first + 2 * beat, (f.first + f.last) / 2,
-                                            f.last };
+        // The first frame, the first beat, the middle (odd scenes) or the
+        // second beat (even ones), and the last frame.
+        const long third = scene % 2 ? (f.first + f.last) / 2 : f.first + 2 * beat;
+        const std::vector<long> targets = { f.first, f.first + beat, third, f.last };
         for (long target : targets) {
             const std::string where = "scene " + std::to_string(scene) + " frame " + std::to_string(target - f.first);
             const SceneState played = playedTo(f, target);
