@@ -218,7 +218,7 @@ void scrubTo(double target)
     seekMusic(0, f.clock.fraction(frame));
     pauseMusic(0, true);
     char text[160];
-    const double seconds = static_cast<double>(musicClock.lengthSamples) / SOUND_RATE;
+    const double seconds = trackSeconds();
     std::snprintf(text, sizeof text, "frame %ld at track fraction %.9f (scene time %.3f s, track %s)", frame,
                   static_cast<double>(f.clock.fraction(frame)),
                   (f.clock.fraction(frame) - f.clock.fraction(f.first)) * seconds,
@@ -286,7 +286,7 @@ void jumpToSelectedKey()
 }
 
 // Every edit, refused or done, says what happened in one line.
-void reportEdit(bool /*changed*/)
+void reportEdit()
 {
     say(editor.flight.lastMessage);
 }
@@ -297,7 +297,8 @@ void editWithPose(bool (*edit)(FlightEditor&, const Float3&, const Float3&))
         say("the camera's pose is not finite; no key was changed");
         return;
     }
-    reportEdit(edit(editor.flight, camera.position, camera.angles));
+    edit(editor.flight, camera.position, camera.angles);
+    reportEdit();
 }
 
 // The frame the window shows: the render of this loop iteration is in the
@@ -422,12 +423,14 @@ void editorFrame()
 
 void editorRecordKey(const Float3& position, const Float3& angles)
 {
-    reportEdit(appendKey(editor.flight, position, angles));
+    appendKey(editor.flight, position, angles);
+    reportEdit();
 }
 
 void editorClearKeys()
 {
-    reportEdit(clearKeys(editor.flight));
+    clearKeys(editor.flight);
+    reportEdit();
 }
 
 bool editorKey(SDLKey sym)
@@ -456,20 +459,20 @@ bool editorKey(SDLKey sym)
     case SDLK_COMMA:
         if (selectKey(editor.flight, -1))
             jumpToSelectedKey();
-        reportEdit(true);
+        reportEdit();
         break;
     case SDLK_PERIOD:
         if (selectKey(editor.flight, +1))
             jumpToSelectedKey();
-        reportEdit(true);
+        reportEdit();
         break;
     case SDLK_r:         editWithPose(replaceKey); break;
     case SDLK_i:
     case SDLK_INSERT:    editWithPose(insertKey); break;
     case SDLK_DELETE:
-    case SDLK_BACKSPACE: reportEdit(deleteKey(editor.flight)); break;
-    case SDLK_u:         reportEdit(undoEdit(editor.flight)); break;
-    case SDLK_y:         reportEdit(redoEdit(editor.flight)); break;
+    case SDLK_BACKSPACE: deleteKey(editor.flight); reportEdit(); break;
+    case SDLK_u:         undoEdit(editor.flight); reportEdit(); break;
+    case SDLK_y:         redoEdit(editor.flight); reportEdit(); break;
     case SDLK_x:         takeScreenshot(); break;
     default:
         return false;

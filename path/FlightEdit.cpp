@@ -216,30 +216,33 @@ bool deleteKey(FlightEditor& editor)
     return true;
 }
 
+namespace {
+
+// Undo and redo: the flight on top of `from` comes back, the flight now goes
+// onto `to`, and the files are saved like an edit.
+bool stepHistory(FlightEditor& editor, std::vector<FlightKeys>& from, std::vector<FlightKeys>& to,
+                 const char* nothing, const char* done)
+{
+    if (from.empty())
+        return refuse(editor, nothing);
+    keepAuthoredKeysOnly(*editor.set, editor.scene);
+    FlightKeys back = popLevel(editor.history, from);
+    pushLevel(editor.history, to, currentKeys(editor));
+    applyKeys(editor, back);
+    save(editor, done);
+    return true;
+}
+
+} // namespace
+
 bool undoEdit(FlightEditor& editor)
 {
-    FlightHistory& history = editor.history;
-    if (history.undo.empty())
-        return refuse(editor, "nothing to undo");
-    keepAuthoredKeysOnly(*editor.set, editor.scene);
-    FlightKeys before = popLevel(history, history.undo);
-    pushLevel(history, history.redo, currentKeys(editor));
-    applyKeys(editor, before);
-    save(editor, "undone");
-    return true;
+    return stepHistory(editor, editor.history.undo, editor.history.redo, "nothing to undo", "undone");
 }
 
 bool redoEdit(FlightEditor& editor)
 {
-    FlightHistory& history = editor.history;
-    if (history.redo.empty())
-        return refuse(editor, "nothing to redo");
-    keepAuthoredKeysOnly(*editor.set, editor.scene);
-    FlightKeys after = popLevel(history, history.redo);
-    pushLevel(history, history.undo, currentKeys(editor));
-    applyKeys(editor, after);
-    save(editor, "redone");
-    return true;
+    return stepHistory(editor, editor.history.redo, editor.history.undo, "nothing to redo", "redone");
 }
 
 void adoptFlight(FlightEditor& editor, const FlightKeys& keys)

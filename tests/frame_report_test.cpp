@@ -98,8 +98,9 @@ void expectTableAddsUp(const std::vector<TableRow>& rows)
     }
     const TableRow& total = rows.back();
     EXPECT_EQ(total.frames, frames);
-    if (frames > 0)
+    if (frames > 0) {
         EXPECT_NEAR(total.mean, totalMs / frames, PRINTED_EPS * 2);
+    }
 }
 
 FrameRowKey scene(int n, bool freeCamera = false)
