@@ -506,18 +506,45 @@ bool commitPair(const std::string& recordName, Target (&targets)[2], const std::
     return true;
 }
 
-// The side copy's k: the run's own once chosen, else the first k for which
-// neither file exists yet.
-int sideCopyNumber(const std::string& folder, int scene, PairDiskState& state)
+// The keys of a path text (its lines after the count).
+std::string keyLines(const std::string& text)
 {
-    if (state.sideCopy > 0)
+    const size_t end = text.find('\n');
+    return end == std::string::npos ? std::string() : text.substr(end + 1);
+}
+
+// True when the side copy this editor wrote last may take `texts`: both its
+// files still hold exactly what was written there, and the new keys keep
+// every one of those keys in order (they only add to them).
+bool sideCopyExtends(const std::string& folder, int scene, const PairDiskState& state,
+                     const std::string (&texts)[2])
+{
+    if (state.sideCopy <= 0)
+        return false;
+    const char* prefixes[2] = { "pos_path", "rot_path" };
+    for (int i = 0; i < 2; ++i) {
+        std::string onDisk, why;
+        if (!readSmallFile(sideCopyName(folder, prefixes[i], scene, state.sideCopy), onDisk, MAX_PATH_FILE_BYTES,
+                           why) ||
+            onDisk != state.sideCopyText[i])
+            return false;
+        const std::string old = keyLines(onDisk);
+        if (keyLines(texts[i]).compare(0, old.size(), old) != 0)
+            return false;
+    }
+    return true;
+}
+
+// The side copy's k: the editor's last one when the new keys extend it, else
+// the first k for which neither file exists yet.
+int sideCopyNumber(const std::string& folder, int scene, const PairDiskState& state, const std::string (&texts)[2])
+{
+    if (sideCopyExtends(folder, scene, state, texts))
         return state.sideCopy;
     for (int k = 1; k < 100000; ++k) {
         if (!stampOf(sideCopyName(folder, "pos_path", scene, k)).exists &&
-            !stampOf(sideCopyName(folder, "rot_path", scene, k)).exists) {
-            state.sideCopy = k;
+            !stampOf(sideCopyName(folder, "rot_path", scene, k)).exists)
             return k;
-        }
     }
     return 0;
 }
@@ -525,7 +552,7 @@ int sideCopyNumber(const std::string& folder, int scene, PairDiskState& state)
 PairSaveOutcome saveAside(const std::string& folder, int scene, const std::string (&texts)[2], PairDiskState& state,
                           const std::string& reason)
 {
-    const int k = sideCopyNumber(folder, scene, state);
+    const int k = sideCopyNumber(folder, scene, state, texts);
     Target targets[2];
     std::string why;
     const char* prefixes[2] = { "pos_path", "rot_path" };
@@ -540,6 +567,9 @@ PairSaveOutcome saveAside(const std::string& folder, int scene, const std::strin
                      reason.c_str(), k > 0 ? why.c_str() : "no free name", scene);
         return PairSaveOutcome::FAILED;
     }
+    state.sideCopy = k;
+    state.sideCopyText[0] = texts[0];
+    state.sideCopyText[1] = texts[1];
     reportLine("%s; the keys of scene %d were saved to %s and %s\n", reason.c_str(), scene,
                  targets[0].name.c_str(), targets[1].name.c_str());
     return PairSaveOutcome::SAVED_ASIDE;

@@ -19,7 +19,10 @@
 // removes); after 5 the next start finishes the renames. When steps 1 or 2
 // refuse the pair's own files, or another editor holds the scene's lock, the
 // keys go to a side copy, "pos_path<n>.copy<k>.txt" with its "rot_" twin, so
-// no key is lost; every outcome is one line on stderr.
+// no key is lost; every outcome is one line on stderr. A side copy is never
+// written over with different keys: a later save goes to the first free k,
+// unless the copy this editor wrote last still holds exactly what it wrote
+// and the new keys only add to it.
 #pragma once
 
 #include <cstdint>
@@ -80,7 +83,8 @@ struct PairDiskState {
     FileStamp      stamp[2];           // on disk after our last read or save
     bool           backedUp[2] = {};   // a not-whole file has been copied aside
     int32_t        defaultPoints = 0;  // playback defaults after the read keys (0 or 2)
-    int32_t        sideCopy = 0;       // k of "pos_path<n>.copy<k>.txt" once keys went aside
+    int32_t        sideCopy = 0;       // k of the side copy this editor wrote last; 0 none
+    std::string    sideCopyText[2];    // what it wrote there (position, rotation)
 };
 
 // --- Locks ---------------------------------------------------------------------------

@@ -14,6 +14,9 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 
 namespace fs = std::filesystem;
 
@@ -31,6 +34,14 @@ void sendPendingKeys(int pid)
     while (keys >> key) {
         if (key.rfind("sleep:", 0) == 0) {
             std::this_thread::sleep_for(std::chrono::duration<double>(std::atof(key.c_str() + 6)));
+            continue;
+        }
+        if (key.rfind("hold:", 0) == 0) {   // "hold:w": the key held down for half a second
+            const std::string window = "xdotool search --sync --all --pid " + std::to_string(pid) +
+                                       " --name '^Vortalune$' ";
+            runShell(window + "keydown --window %1 " + key.substr(5) + " >/dev/null 2>&1");
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            runShell(window + "keyup --window %1 " + key.substr(5) + " >/dev/null 2>&1");
             continue;
         }
         runShell("xdotool search --sync --all --pid " + std::to_string(pid) +
@@ -226,4 +237,133 @@ TEST(AuthoringToolKeepsKeys, ASecondInstanceInTheFolderIsToldAndDoesNotOverwrite
     EXPECT_EQ(leadingCount(readFile(pos)), count + 1) << "the first instance's key, and only it";
     EXPECT_EQ(leadingCount(readFile(fs::path(dir.path()) / "data" / "pos_path6.copy1.txt")), count + 1)
         << "the second instance's key is kept beside";
+}
+
+namespace {
+
+// Keys handed to one running tool by the test thread, so two tools can be
+// driven in a set order: each key is sent once the test pushes it.
+class KeyFeed {
+public:
+    void push(const std::string& key)
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        keys_.push_back(key);
+        ready_.notify_one();
+    }
+    void close()
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        closed_ = true;
+        ready_.notify_one();
+    }
+    bool pop(std::string& key)
+    {
+        std::unique_lock<std::mutex> hold(mutex_);
+        ready_.wait(hold, [&] { return closed_ || !keys_.empty(); });
+        if (keys_.empty())
+            return false;
+        key = keys_.front();
+        keys_.pop_front();
+        return true;
+    }
+
+private:
+    std::mutex              mutex_;
+    std::condition_variable ready_;
+    std::deque<std::string> keys_;
+    bool                    closed_ = false;
+};
+
+thread_local KeyFeed* threadFeed = nullptr;
+
+void sendFedKeys(int pid)
+{
+    std::string key;
+    while (threadFeed->pop(key)) {
+        pendingKeys = key;
+        sendPendingKeys(pid);
+    }
+}
+
+std::thread startFedTool(const TempDir& dir, KeyFeed& feed, const char* scene, ProcessResult& result)
+{
+    return std::thread([&dir, &feed, scene, &result] {
+        threadFeed = &feed;
+        ProcessOptions options;
+        options.workDir = dir.path();
+        options.env = { "SDL_AUDIODRIVER=dummy" };
+        options.delaySeconds = 1.0;
+        options.timeoutSeconds = 120.0;
+        options.whileRunning = sendFedKeys;
+        result = runProcess({ VORTALUNE_BINARY, scene }, options);
+    });
+}
+
+// Waits up to `seconds` for `done`; false when it never came.
+template <typename F>
+bool waitFor(F done, double seconds)
+{
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+} // namespace
+
+// Two tools on scene 4: B saves aside, A saves the pair, B reloads A's files
+// and saves again. B's first side copy must still hold its key.
+TEST(AuthoringToolKeepsKeys, ASecondEditorsSideCopyIsNeverWrittenOverAfterItReloads)
+{
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_TRUE(display && *display);
+    TempDir dir;
+    prepareFolder(dir);
+    const fs::path data = fs::path(dir.path()) / "data";
+    const int count = leadingCount(readFile(data / "pos_path4.txt"));
+
+    KeyFeed feedA, feedB;
+    ProcessResult a, b;
+    std::thread runA = startFedTool(dir, feedA, "4", a);
+    ASSERT_TRUE(waitFor([&] {
+        SceneLock probe;
+        return probe.acquire(data.string(), 4) == SceneLock::BUSY;
+    }, 60));
+    std::thread runB = startFedTool(dir, feedB, "4", b);
+    std::this_thread::sleep_for(std::chrono::seconds(3));   // B's scene ends at once: no music
+
+    feedB.push("hold:w");   // B1 is not where A's key will be
+    feedB.push("space");
+    const bool asideOnce = waitFor([&] { return fs::exists(data / "rot_path4.copy1.txt"); }, 30);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string copy1 = readFile(data / "pos_path4.copy1.txt");
+    feedA.push("space");
+    const bool pairSaved = waitFor([&] { return leadingCount(readFile(data / "pos_path4.txt")) == count + 1; }, 30);
+    std::this_thread::sleep_for(std::chrono::seconds(2));   // B's poll reloads A's files
+    feedB.push("space");
+    const bool asideTwice = waitFor([&] { return fs::exists(data / "rot_path4.copy2.txt"); }, 30);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    feedB.push("u");   // undoes B's second key: its flight is A's again, saved aside once more
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    feedB.push("Escape");
+    feedA.push("Escape");
+    feedA.close();
+    feedB.close();
+    runB.join();
+    runA.join();
+
+    ASSERT_TRUE(asideOnce && pairSaved && asideTwice) << a.errorOutput << "\n---\n" << b.errorOutput;
+    EXPECT_EQ(b.exitCode, 0) << b.errorOutput;
+    EXPECT_NE(b.errorOutput.find("changed on disk; scene 4's flight was reloaded"), std::string::npos)
+        << b.errorOutput;
+    EXPECT_EQ(leadingCount(copy1), count + 1);
+    EXPECT_EQ(readFile(data / "pos_path4.copy1.txt"), copy1) << "B's first key is still where it was saved";
+    EXPECT_EQ(leadingCount(readFile(data / "pos_path4.copy2.txt")), count + 2) << "A's keys and B's second";
+    EXPECT_NE(b.errorOutput.find("saved to data/pos_path4.copy2.txt"), std::string::npos) << b.errorOutput;
+    EXPECT_EQ(leadingCount(readFile(data / "pos_path4.txt")), count + 1) << "the pair holds A's keys";
+    for (int k = 1; fs::exists(data / ("pos_path4.copy" + std::to_string(k) + ".txt")); ++k)
+        EXPECT_GE(leadingCount(readFile(data / ("pos_path4.copy" + std::to_string(k) + ".txt"))), count + 1) << k;
 }

@@ -3,6 +3,7 @@
 // (also when the process is killed in the middle), one editor records into a
 // scene at a time, and saves respect read-only files, symlinks and modes.
 #include "path/CameraPath.h"
+#include "path/FlightEdit.h"
 #include "path/PairStore.h"
 
 #include "TestSupport.h"
@@ -398,6 +399,63 @@ TEST(OneEditor, ASecondEditorOfTheSceneIsToldAndSavesToASideCopy)
     EXPECT_EQ(mine.find("20.000000"), std::string::npos) << "the second editor did not overwrite the first's keys";
     EXPECT_NE(readFile(dir.path() + "/pos_path4.copy1.txt").find("20.000000 0.000000 0.000000"), std::string::npos);
 }
+
+// The second editor of a scene saves aside, reloads what the first one saved,
+// then saves again (with an undo of the reload in between, or not): no side
+// copy is ever written over with keys that drop what it held.
+class SideCopies : public testing::TestWithParam<bool> {};
+
+TEST_P(SideCopies, AreNeverWrittenOverWithKeysThatDropWhatTheyHeld)
+{
+    const bool undoTheReload = GetParam();
+    TempDir dir;
+    writeFile(pos(dir, 4), keyFile(2));
+    writeFile(rot(dir, 4), keyFile(2, true));
+    PathSet a, b;
+    loadCaptured(a, dir.path());
+    loadCaptured(b, dir.path());
+    testing::internal::CaptureStderr();
+    beginEditing(a, 4);
+    beginEditing(b, 4);
+    FlightEditor editorB;
+    startFlightEdit(editorB, b, 4);
+    ReloadWatch watch;
+    std::string message;
+    reloadIfChanged(editorB, watch, message);
+
+    appendKey(editorB, Float3(1001, 0, 0), Float3());   // B1 goes aside
+    const std::string copy1 = readFile(dir.path() + "/pos_path4.copy1.txt");
+    recordKeyPoint(a, 4, Float3(2001, 0, 0), Float3());   // A saves the pair
+    for (int poll = 0; poll < 2; ++poll)
+        reloadIfChanged(editorB, watch, message);
+    EXPECT_EQ(keyCount(editorB), 3) << "B took A's flight: " << message;
+    if (undoTheReload)
+        undoEdit(editorB);
+    appendKey(editorB, Float3(1002, 0, 0), Float3());   // B2
+    const std::string err = testing::internal::GetCapturedStderr();
+
+    EXPECT_NE(copy1.find("1001.000000"), std::string::npos);
+    const std::string copy1Now = readFile(dir.path() + "/pos_path4.copy1.txt");
+    const std::string copy2 = readFile(dir.path() + "/pos_path4.copy2.txt");
+    if (undoTheReload) {
+        // B's own flight again, B2 added: the same copy grows.
+        EXPECT_EQ(leadingCount(copy1Now), 4) << err;
+        EXPECT_EQ(copy1Now.find(copy1.substr(copy1.find('\n'))), 1u) << "copy1 keeps B1 in place";
+        EXPECT_NE(copy1Now.find("1002.000000"), std::string::npos);
+        EXPECT_TRUE(copy2.empty());
+    } else {
+        // A's flight plus B2 does not extend copy1: it goes to copy2.
+        EXPECT_EQ(copy1Now, copy1) << err;
+        EXPECT_EQ(leadingCount(copy2), 4);
+        EXPECT_NE(copy2.find("2001.000000"), std::string::npos);
+        EXPECT_NE(copy2.find("1002.000000"), std::string::npos);
+        EXPECT_NE(err.find("pos_path4.copy2.txt"), std::string::npos) << "the line names the new copy: " << err;
+    }
+    EXPECT_EQ(leadingCount(readFile(pos(dir, 4))), 3) << "A's pair holds A's keys";
+}
+
+INSTANTIATE_TEST_SUITE_P(AfterAReload, SideCopies, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "ThenUndo" : "ThenSave"; });
 
 TEST(OneEditor, TwoProcessesSavingIntoOneFolderKeepEveryKey)
 {
