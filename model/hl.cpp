@@ -911,6 +911,13 @@ void StudioModel::computePose(int block, const uint8_t* image, size_t imageSize,
         k = frames - 1;
     }
 
+    // The last frame has no stored frame after it: it moves towards frame 0
+    // when the sequence loops and holds still when it does not, so the pose
+    // never reaches into whatever data follows the sequence's runs.
+    const bool lastFrame = k >= frames - 1;
+    const bool looping = (readInt(seq + SEQUENCE_FLAGS) & SEQUENCE_LOOPING) != 0;
+    const int towards = looping ? 0 : k;
+
     computeControllerAdjust();
 
     const uint8_t* bone = header + readInt(header + HEADER_BONE_OFFSET);
@@ -927,8 +934,14 @@ void StudioModel::computePose(int block, const uint8_t* image, size_t imageSize,
         for (int c = 0; c < 3; ++c) {
             const uint16_t offset = readUShort(anim + 2 * (c + 3));
             float raw[2] = { 0.0f, 0.0f };
-            if (offset != 0)
+            if (offset != 0) {
                 decodeRotationRuns(anim + offset, end, k, raw);
+                if (lastFrame) {
+                    float after[2];
+                    decodeRotationRuns(anim + offset, end, towards, after);
+                    raw[1] = after[0];
+                }
+            }
             const float scale = readFloat(bone + BONE_SCALES + 4 * (c + 3));
             angle1[c] = values[c + 3] + raw[0] * scale;
             angle2[c] = values[c + 3] + raw[1] * scale;
@@ -951,8 +964,17 @@ void StudioModel::computePose(int block, const uint8_t* image, size_t imageSize,
         for (int c = 0; c < 3; ++c) {
             const uint16_t offset = readUShort(anim + 2 * c);
             float value = values[c];
-            if (offset != 0)
-                value += readFloat(bone + BONE_SCALES + 4 * c) * decodePositionRuns(anim + offset, end, k, s);
+            if (offset != 0) {
+                float r = 0.0f;
+                if (!lastFrame) {
+                    r = decodePositionRuns(anim + offset, end, k, s);
+                } else {
+                    r = decodePositionRuns(anim + offset, end, k, 0.0f);
+                    if (looping)
+                        r = r * (1.0f - s) + decodePositionRuns(anim + offset, end, towards, 0.0f) * s;
+                }
+                value += readFloat(bone + BONE_SCALES + 4 * c) * r;
+            }
             if (controllers[c] != -1)
                 value += controllerAdjust[controllers[c]];
             position[c] = value;

@@ -76,6 +76,7 @@ constexpr int CONTROLLER_CHANNEL = 20;  // 0-3 ordinary, 4 the mouth
 // SequenceRecord
 constexpr int SEQUENCE_SIZE        = 176;
 constexpr int SEQUENCE_FPS         = 32;
+constexpr int SEQUENCE_FLAGS       = 36;    // bit SEQUENCE_LOOPING: the last frame leads back to frame 0
 constexpr int SEQUENCE_FRAME_COUNT = 56;
 constexpr int SEQUENCE_MOTION_TYPE = 68;    // bits 0x1/0x2/0x4 zero x/y/z of the motion bone
 constexpr int SEQUENCE_MOTION_BONE = 72;
@@ -132,6 +133,7 @@ constexpr int CHANNEL_ROTATIONS    = CHANNEL_XR | CHANNEL_YR | CHANNEL_ZR;
 constexpr int CHANNEL_TRANSLATIONS = CHANNEL_X | CHANNEL_Y | CHANNEL_Z;
 constexpr int CONTROLLER_WRAPS     = 0x8000;   // range is a full turn
 constexpr int MOUTH_CHANNEL        = 4;
+constexpr int SEQUENCE_LOOPING     = 0x1;   // in SEQUENCE_FLAGS
 
 } // namespace studio
 

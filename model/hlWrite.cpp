@@ -225,6 +225,7 @@ StudioFiles writeStudioModel(const StudioModelDesc& desc)
         out.putName(at, seq.name, 32);
         out.putFloat(at + SEQUENCE_FPS, seq.fps);
         out.putInt(at + SEQUENCE_FRAME_COUNT, seq.frameCount);
+        out.putInt(at + SEQUENCE_FLAGS, seq.flags);
         out.putInt(at + SEQUENCE_MOTION_TYPE, seq.motionType);
         out.putInt(at + SEQUENCE_MOTION_BONE, seq.motionBone);
         for (int a = 0; a < 3; ++a) {

@@ -39,6 +39,7 @@ struct StudioSequenceDesc {
     std::string name;
     float       fps = 10.0f;
     int         frameCount = 1;
+    int         flags = 0;                           // studio::SEQUENCE_LOOPING
     int         motionType = 0;
     int         motionBone = 0;
     Float3      boxMin;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <vector>
@@ -676,4 +677,39 @@ TEST(ActorCharacter, WalkCommandWalksAlongTheCamerasRightOnTheGroundPlayingTheWa
     EXPECT_GE(framesSeen.size(), 5u) << "the walk cycle runs through its frames";
     EXPECT_GE(wraps, 1) << "and loops";
     EXPECT_GT(actor.boxHeight, 60.0f) << "the character is about 77 units tall";
+}
+
+// The demo's character never shows the last frame of a sequence (where the
+// pose would move towards frame 0 or hold): every sequence has at least three
+// frames, and the frame drawn, 1 + clock x fps wrapped once, stays inside
+// [1, n - 1) through walks, jumps and stops at the show's steps. So the rule
+// for the last frame leaves its poses as they were.
+TEST(ActorCharacter, NeverShowsTheLastFrameOfASequence)
+{
+    ActorScene scene;
+    StudioModel* model = openModel(buildOvrinModel());
+    ASSERT_TRUE(model->loaded());
+    placeCharacter(scene, 0, model);
+    Camera view;
+    setTarget(view, Float3(20.0f, 35.0f, 0.0f), Float3(0.0f, 40.0f, 0.0f), 300.0f, CAMERA_HOLD, 1.0f);
+    updateCamera(view, 0.0f);
+
+    std::set<int> sequencesSeen;
+    for (int i = 0; i < 6000; ++i) {
+        const float dt = (i % 7 == 0) ? 0.1f : 1.0f / 60.0f;   // the show's steps, and a slow frame now and then
+        if (i % 400 == 200)
+            queueAction(scene, 0, (i / 400) % 2 ? ACTION_TAKE_OFF : 5);   // jumps and waves
+        updateActors(scene, view, dt, (i / 150) % 2 ? ACTOR_COMMAND_WALK : ACTOR_COMMAND_STOP);
+        const Actor& actor = scene.actors[0];
+        model->selectSequence(actor.runningAction());   // as drawing does
+        model->stepAnimation(actor.animClock);
+        const int seq = model->sequence;
+        int32_t frames = 0, sequences = 0;
+        std::memcpy(&sequences, model->header + studio::HEADER_SEQUENCE_OFFSET, 4);
+        std::memcpy(&frames, model->header + sequences + seq * studio::SEQUENCE_SIZE + studio::SEQUENCE_FRAME_COUNT, 4);
+        ASSERT_GE(frames, 3) << "sequence " << seq;
+        ASSERT_LT(model->frame, float(frames - 1)) << "sequence " << seq << " update " << i;
+        sequencesSeen.insert(seq);
+    }
+    EXPECT_GE(sequencesSeen.size(), 4u) << "walks, jumps and stands were played";
 }

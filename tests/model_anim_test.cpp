@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <ostream>
 #include <string>
 
@@ -420,3 +421,77 @@ TEST(StudioAnimation, OutOfRangeSequenceFallsBackToZero)
     s.model.buildBoneTransforms();
     EXPECT_EQ(s.model.sequence, 0);
 }
+
+// The last frame of a sequence of n frames has no stored frame after it: it
+// moves towards frame 0 when the sequence loops and holds when it does not.
+// Read past the sequence's runs, a pose lands far outside its stored box.
+struct LastFrameCase {
+    int  frames;
+    bool looping;
+};
+
+class StudioLastFrame : public testing::TestWithParam<LastFrameCase> {};
+
+int32_t intAt(const std::vector<uint8_t>& file, size_t at)
+{
+    int32_t v;
+    std::memcpy(&v, &file[at], 4);
+    return v;
+}
+
+// The writer ends every chain with a run repeating the last value; a model
+// from elsewhere need not, and what follows its runs is other data. This
+// makes that value of the root's x and z-turn chains 30000, so that a pose
+// reading past the sequence's frames shows.
+void poisonRunEnds(std::vector<uint8_t>& file, int frames)
+{
+    const size_t seq = size_t(intAt(file, HEADER_SEQUENCE_OFFSET));
+    const size_t group = size_t(intAt(file, HEADER_GROUP_OFFSET));
+    const size_t record = size_t(intAt(file, group + GROUP_DATA_OFFSET)) + size_t(intAt(file, seq + SEQUENCE_ANIM_OFFSET));
+    for (const int channel : { 0, 5 }) {
+        uint16_t offset;
+        std::memcpy(&offset, &file[record + 2 * size_t(channel)], 2);
+        const size_t end = record + offset + 2 * size_t(frames + 1) + 2;   // one run of n values, then the end run
+        const int16_t poison = 30000;
+        std::memcpy(&file[end], &poison, 2);
+    }
+}
+
+TEST_P(StudioLastFrame, StaysInsideTheSequenceBoxAndMovesTowardsWhatItsLoopingDefines)
+{
+    const LastFrameCase c = GetParam();
+    StudioModelDesc desc = tinyModelDesc(1, c.frames);
+    StudioSequenceDesc& seq = desc.sequences[0];
+    seq.flags = c.looping ? SEQUENCE_LOOPING : 0;
+    seq.boxMin = Float3(0.0f, -1.0f, -1.0f);   // the root's x runs 0, 2, 4, ...
+    seq.boxMax = Float3(2.0f * float(c.frames - 1), 1.0f, 1.0f);
+    StudioFiles files = writeStudioModel(desc);
+    poisonRunEnds(files.model, c.frames);
+    LoadedStudio s(files);
+    ASSERT_EQ(s.opened, 1);
+    StudioModel& m = s.model;
+    float box[6];
+    m.sequenceBox(box);
+
+    const float n = float(c.frames);
+    const float last = 2.0f * (n - 1.0f);   // the root's x and, in tenths of a radian, its z turn
+    for (const float frame : { n - 1.0f, n - 0.5f, n }) {
+        m.frame = frame;
+        m.buildBoneTransforms();
+        const float x = m.boneTransforms[0].m[0][3];
+        const float turn = std::atan2(m.boneTransforms[0].m[1][0], m.boneTransforms[0].m[0][0]);
+        EXPECT_GE(x, box[0] - EPS) << "frame " << frame;
+        EXPECT_LE(x, box[1] + EPS) << "frame " << frame;
+        const float towards = (c.looping && frame == n - 0.5f) ? 0.5f : 0.0f;   // half-way back to frame 0
+        EXPECT_NEAR(x, last * (1.0f - towards), EPS) << "frame " << frame;
+        EXPECT_NEAR(turn, 0.05f * last * (1.0f - towards), EPS) << "frame " << frame;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OneTwoAndThreeFrames, StudioLastFrame,
+                         testing::Values(LastFrameCase{ 1, false }, LastFrameCase{ 1, true },
+                                         LastFrameCase{ 2, false }, LastFrameCase{ 2, true },
+                                         LastFrameCase{ 3, false }, LastFrameCase{ 3, true }),
+                         [](const testing::TestParamInfo<LastFrameCase>& info) {
+                             return std::to_string(info.param.frames) + (info.param.looping ? "Looping" : "Held");
+                         });
