@@ -211,6 +211,17 @@ int surfaceBytesPerPixel(const SDL_Surface* surface)
     return bpp;
 }
 
+// A grey PNG with a transparency chunk decodes to two bytes a pixel, grey
+// then alpha, with the red and green masks on those bytes and blue beyond
+// them; a 16-bit colour image (5-6-5, 5-5-5) packs all three into the two.
+bool isGreyWithAlpha(const SDL_Surface* surface)
+{
+    const SDL_PixelFormat* f = surface->format;
+    const auto oneByte = [](uint32_t mask) { return mask == 0xFFu || mask == 0xFF00u; };
+    return f->BytesPerPixel == 2 && oneByte(f->Rmask) && oneByte(f->Gmask) && f->Rmask != f->Gmask &&
+           (f->Bmask & 0xFFFFu) == 0;
+}
+
 // Why the table refuses a surface as a colour image (3 or 4 bytes per pixel
 // are taken), or empty when it accepts it.
 std::string colourRefusal(const SDL_Surface* surface)
@@ -220,20 +231,23 @@ std::string colourRefusal(const SDL_Surface* surface)
         return std::string();
     if (bpp == 1)
         return "a paletted or grey image; colour images need RGB or RGBA";
+    if (bpp == 2 && isGreyWithAlpha(surface))
+        return "a grey image with a transparent grey level; colour images need RGB or RGBA";
     if (bpp == 2)
-        return "16-bit pixels; colour images need RGB or RGBA";
+        return "16-bit colour pixels; colour images need 8 bits per channel, RGB or RGBA";
     return "the decoded image has no usable pixels";
 }
 
-// A mask may also have one byte per pixel (grey or paletted): that byte is
-// the alpha. 16-bit pixels have no byte channel to take.
+// A mask may also be one grey or palette byte per pixel, or grey with the
+// alpha of a transparency chunk: that grey (or index) byte is the alpha.
+// 16-bit colour pixels have no byte channel to take.
 std::string maskRefusal(const SDL_Surface* surface)
 {
     const int bpp = surfaceBytesPerPixel(surface);
-    if (bpp == 1 || bpp == 3 || bpp == 4)
+    if (bpp == 1 || bpp == 3 || bpp == 4 || (bpp == 2 && isGreyWithAlpha(surface)))
         return std::string();
     if (bpp == 2)
-        return "16-bit pixels; a mask needs 1, 3 or 4 bytes per pixel";
+        return "16-bit colour pixels; a mask needs 8-bit grey, paletted, RGB or RGBA pixels";
     return "the decoded image has no usable pixels";
 }
 
@@ -277,12 +291,12 @@ std::vector<uint8_t> packSurface(const SDL_Surface* surface, int outChannels)
 }
 
 // Per pixel, the byte the mask gives as alpha, first image row first: byte 0
-// of a one-byte pixel (a grey level or palette index), the red channel of
-// an RGB or RGBA pixel.
+// of a one-byte pixel (a grey level or palette index), the grey byte of grey
+// with alpha, the red channel of an RGB or RGBA pixel.
 std::vector<uint8_t> maskAlpha(const SDL_Surface* mask)
 {
     const int bpp = mask->format->BytesPerPixel;
-    const int at = bpp >= 3 ? channelByte(mask->format->Rshift, bpp) : 0;
+    const int at = bpp >= 2 ? channelByte(mask->format->Rshift, bpp) : 0;
     std::vector<uint8_t> alpha(static_cast<size_t>(mask->w) * mask->h);
     const uint8_t* base = static_cast<const uint8_t*>(mask->pixels);
     uint8_t* dst = alpha.data();

@@ -23,29 +23,52 @@ void writeFixturePalettedPng(const std::string& path, int width, int height, con
     ASSERT_TRUE(writePalettedPng(path.c_str(), width, height, indices.data(), palette, 4)) << path;
 }
 
-void writeBlankPng(const std::string& path, uint32_t width, uint32_t height)
+namespace {
+
+// 8-bit rows of `colourType` through libpng at level 1 without filters; with
+// `transparentGrey` >= 0, a tRNS chunk naming that grey level.
+void writeRawPng(const std::string& path, uint32_t width, uint32_t height, int colourType, int channels,
+                 const std::vector<uint8_t>& pixels, int transparentGrey)
 {
+    ASSERT_EQ(pixels.size(), size_t(width) * height * size_t(channels));
     FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr) << path;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    std::vector<uint8_t> row(static_cast<size_t>(width) * 3, 0);
     volatile bool ok = false;
     if (png && info && !setjmp(png_jmpbuf(png))) {
         png_init_io(png, file);
-        png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png, info, width, height, 8, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
+        if (transparentGrey >= 0) {
+            png_color_16 key {};
+            key.gray = png_uint_16(transparentGrey);
+            png_set_tRNS(png, info, nullptr, 0, &key);
+        }
         png_set_filter(png, 0, PNG_FILTER_NONE);
         png_set_compression_level(png, 1);
         png_write_info(png, info);
         for (uint32_t y = 0; y < height; ++y)
-            png_write_row(png, row.data());
+            png_write_row(png, pixels.data() + size_t(y) * width * size_t(channels));
         png_write_end(png, info);
         ok = true;
     }
     png_destroy_write_struct(&png, &info);
     ASSERT_EQ(std::fclose(file), 0);
     ASSERT_TRUE(ok) << path;
+}
+
+} // namespace
+
+void writeBlankPng(const std::string& path, uint32_t width, uint32_t height)
+{
+    writeRawPng(path, width, height, PNG_COLOR_TYPE_RGB, 3, std::vector<uint8_t>(size_t(width) * height * 3, 0), -1);
+}
+
+void writeFixtureGreyPngWithTransparency(const std::string& path, int width, int height,
+                                         const std::vector<uint8_t>& grey, int transparentGrey)
+{
+    writeRawPng(path, uint32_t(width), uint32_t(height), PNG_COLOR_TYPE_GRAY, 1, grey, transparentGrey);
 }
 
 namespace {

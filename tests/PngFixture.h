@@ -24,6 +24,11 @@ struct PngInfo {
 
 // A black RGB PNG of any size, written a row at a time: a 16000 x 16000 image
 // costs one row of memory and makes a file of about 3 MB (and 1.5 s).
+// An 8-bit grey image with a transparency chunk naming one grey level as
+// transparent (SDL_image decodes it as grey plus alpha, two bytes a pixel).
+void writeFixtureGreyPngWithTransparency(const std::string& path, int width, int height,
+                                         const std::vector<uint8_t>& grey, int transparentGrey);
+
 void writeBlankPng(const std::string& path, uint32_t width, uint32_t height);
 
 // A one-pixel RGB PNG whose header claims width x height (its IHDR checksum

@@ -358,12 +358,14 @@ TEST_F(TextureTableTest, GreyOrPalettedMaskGivesItsByteAsAlpha)
     }
     writeFixturePng(file("grey.png"), 4, 4, 1, grey);
     writeFixturePalettedPng(file("palette.png"), 4, 4, indices);
+    // Grey with a transparent level decodes as grey plus alpha: the grey is the alpha.
+    writeFixtureGreyPngWithTransparency(file("grey-trns.png"), 4, 4, grey, grey[5]);
 
     struct Case {
         const char* mask;
         const std::vector<uint8_t>& alpha;
     };
-    for (const Case& c : { Case{ "grey.png", grey }, Case{ "palette.png", indices } }) {
+    for (const Case& c : { Case{ "grey.png", grey }, Case{ "palette.png", indices }, Case{ "grey-trns.png", grey } }) {
         ASSERT_EQ(table.loadPngWithMask(file("colour.png").c_str(), file(c.mask).c_str(), 7, 0), 7) << c.mask;
         EXPECT_EQ(table.components[7], 4);
         EXPECT_EQ(table.widths[7], 4);
@@ -382,13 +384,20 @@ TEST_F(TextureTableTest, ColourImageOfOneBytePerPixelIsRefusedWithOneLine)
     writeFixturePng(file("colour.png"), 4, 4, 3, pattern(4, 4, 3));
     writeFixturePng(file("grey.png"), 4, 4, 1, std::vector<uint8_t>(16, 90));
     writeFixturePalettedPng(file("palette.png"), 4, 4, std::vector<uint8_t>(16, 2));
-    for (const char* name : { "grey.png", "palette.png" }) {
+    writeFixtureGreyPngWithTransparency(file("grey-trns.png"), 4, 4, std::vector<uint8_t>(16, 90), 90);
+    struct Case {
+        const char* name;
+        const char* reason;
+    };
+    for (const Case& c : { Case{ "grey.png", "a paletted or grey image" }, Case{ "palette.png", "a paletted or grey image" },
+                           Case{ "grey-trns.png", "a grey image with a transparent grey level" } }) {
         testing::internal::CaptureStderr();
-        EXPECT_EQ(table.loadPngWithMask(file(name).c_str(), file("colour.png").c_str(), 7, 0), 0) << name;
+        EXPECT_EQ(table.loadPngWithMask(file(c.name).c_str(), file("colour.png").c_str(), 7, 0), 0) << c.name;
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-        EXPECT_NE(err.find(file(name)), std::string::npos) << err;
-        EXPECT_NE(err.find("paletted or grey"), std::string::npos) << err;
+        EXPECT_NE(err.find(file(c.name)), std::string::npos) << err;
+        EXPECT_NE(err.find(c.reason), std::string::npos) << err;
+        EXPECT_EQ(err.find("16-bit"), std::string::npos) << err;
     }
     EXPECT_EQ(table.components[7], 0);
     EXPECT_EQ(table.widths[7], 0);
