@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <ctime>
 #include <dlfcn.h>
 #include <link.h>
@@ -169,6 +170,10 @@ void loadAssets(bool withMusic)
     if (!withMusic)
         return;
     loadTrack(MUSIC_TRACK_FILE, 0);
+    const std::string tooShort =
+        trackTooShort(static_cast<double>(musicClock.lengthSamples) / SOUND_RATE, pathPlayer.paths.pathDurations);
+    if (musicClock.sample && !tooShort.empty())
+        std::fprintf(stderr, "The music track %s %s.\n", MUSIC_TRACK_FILE, tooShort.c_str());
     setSoundVolume(appSettings.soundVolume);
     setMusicVolume(appSettings.musicVolume);
     playTrack(0);

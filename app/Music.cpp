@@ -120,3 +120,25 @@ void markBeat()
 {
     std::fprintf(stderr, "Beat at: %f\n", static_cast<double>(musicPosition(0)));
 }
+
+double shortestPlayableTrack(const float (&durations)[SCENE_ENTRIES])
+{
+    float shortest = 1.0f;
+    for (int scene = 1; scene < SCENE_ENTRIES; ++scene)
+        if (durations[scene] > 0.0f)
+            shortest = std::min(shortest, durations[scene]);
+    return 1.0 / (PLAYABLE_FRAMES_PER_SECOND * static_cast<double>(shortest));
+}
+
+std::string trackTooShort(double seconds, const float (&durations)[SCENE_ENTRIES])
+{
+    const double needed = shortestPlayableTrack(durations);
+    if (seconds >= needed)
+        return std::string();
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "is %.3f s long, too short to play the show (it needs %.3f s or more: one frame of its "
+                  "shortest scene at %.0f frames a second)",
+                  seconds, needed, PLAYABLE_FRAMES_PER_SECOND);
+    return text;
+}

@@ -3,6 +3,10 @@
 // Built on the sound layer (app/SoundOutput.h). Called from the main thread only.
 #pragma once
 
+#include "app/Shell.h"   // SCENE_ENTRIES
+
+#include <string>
+
 struct SoundSample;
 struct SoundModule;
 
@@ -60,3 +64,13 @@ bool musicPaused(int slot);
 
 // The beat key: prints "Beat at: %f\n" on stderr with musicPosition(0).
 void markBeat();
+
+// The shortest track the show can be played on: its shortest scene (of
+// durations[1..10], track fractions) must last one frame at
+// PLAYABLE_FRAMES_PER_SECOND. In seconds.
+constexpr double PLAYABLE_FRAMES_PER_SECOND = 60.0;
+double shortestPlayableTrack(const float (&durations)[SCENE_ENTRIES]);
+
+// "is 0.030 s long, too short to play the show (it needs 0.261 s: ...)" for a
+// track of `seconds` below that length; empty when it can be played.
+std::string trackTooShort(double seconds, const float (&durations)[SCENE_ENTRIES]);

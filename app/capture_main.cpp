@@ -478,6 +478,12 @@ int run(const CaptureOptions& o)
         std::fprintf(stderr, "vortalune-capture: the music track %s is empty\n", MUSIC_TRACK_FILE);
         return 1;
     }
+    const std::string tooShort =
+        trackTooShort(static_cast<double>(trackFrames) / SOUND_RATE, pathPlayer.paths.pathDurations);
+    if (!tooShort.empty()) {
+        std::fprintf(stderr, "vortalune-capture: the music track %s %s\n", MUSIC_TRACK_FILE, tooShort.c_str());
+        return 1;
+    }
 
     const bool sheetMode = !o.contactSheet.empty();
     const bool videoMode = !o.video.empty();

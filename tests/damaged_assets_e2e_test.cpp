@@ -196,3 +196,33 @@ TEST(DamagedAssetsEndToEnd, DamagedTracksGiveOneLineAndTheShowStillRunsToItsEnd)
         EXPECT_EQ(linesNaming(r.errorOutput, c.line), 1u) << c.what << "\n" << r.errorOutput;
     }
 }
+
+// A track shorter than one frame of the shortest scene: the show and the tool
+// say so (and play on what there is), the capture refuses to run.
+TEST(DamagedAssetsEndToEnd, ATrackTooShortForTheShowIsNamedWithItsLength)
+{
+    ASSERT_TRUE(haveDisplay());
+    TempDir dir;
+    const fs::path data = fs::path(dir.path()) / "data";
+    fs::create_directories(data);
+    writeTrack(data / "vortalune.ogg", 0.03);
+    const std::string line = "data/vortalune.ogg is 0.030 s long, too short to play the show (it needs 0.260 s";
+    struct Case {
+        std::vector<std::string> argv;
+        int                      exitCode;   // -1: the tool runs until it is stopped
+    };
+    const Case cases[] = {
+        { { VORTALUNE_BINARY }, 0 },
+        { { VORTALUNE_BINARY, "3" }, -1 },
+        { { VORTALUNE_CAPTURE_BINARY, "--out", dir.path() + "/frames" }, 1 },
+    };
+    for (const Case& c : cases) {
+        ProcessOptions options;
+        options.workDir = dir.path();
+        options.env = { "SDL_AUDIODRIVER=dummy" };
+        options.timeoutSeconds = c.exitCode < 0 ? 6.0 : 60.0;
+        const ProcessResult r = runProcess(c.argv, options);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.argv.size() << "\n" << r.errorOutput;
+        EXPECT_EQ(linesNaming(r.errorOutput, line), 1u) << c.argv.size() << "\n" << r.errorOutput;
+    }
+}
