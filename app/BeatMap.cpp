@@ -285,10 +285,12 @@ bool loadBeatMap(BeatMap& map, const std::string& file, double trackSeconds)
     const int refused = parseBeatMap(text, parsed, problem);
     const std::string refusedText =
         std::to_string(refused) + (refused == 1 ? " line refused" : " lines refused") + ", the first " + problem;
-    if (parsed.beats.empty()) {
+    // One beat gives no step: every beat or bar step would go to the scene's end.
+    if (parsed.beats.size() < 2) {
         map = halfSecondGrid(trackSeconds);
-        std::fprintf(stderr, "The beat map %s has no usable beat (%s): the half-second grid is used.\n",
-                     file.c_str(), refused > 0 ? refusedText.c_str() : "no beat lines");
+        const std::string why = refused > 0 ? refusedText : std::string(parsed.beats.empty() ? "no beat lines" : "no other line");
+        std::fprintf(stderr, "The beat map %s has %s (%s): the half-second grid is used.\n", file.c_str(),
+                     parsed.beats.empty() ? "no usable beat" : "only one usable beat, and steps need two", why.c_str());
         return false;
     }
     if (refused > 0)

@@ -405,6 +405,12 @@ TEST_F(BeatMapLoad, EmptyOrUselessFileGivesTheGridAndOneLine)
 
     writeFile(file, "a b c\n2 1 1\n");
     expectGrid(load(file, false), file, "2 lines refused, the first line 1: 'a' is not a number");
+
+    // One usable beat gives no step: every ] would go to the scene's end.
+    writeFile(file, "0.1 1 1\n");
+    expectGrid(load(file, false), file, "only one usable beat, and steps need two (no other line)");
+    writeFile(file, "0.9 1 1\n0.1 1 2\n0.2 1 3\n0.3 1 4\n");
+    expectGrid(load(file, false), file, "only one usable beat, and steps need two (3 lines refused, the first line 2: beat out of order");
 }
 
 TEST_F(BeatMapLoad, DirectoryAndOversizedFilesAreRefused)
@@ -412,13 +418,13 @@ TEST_F(BeatMapLoad, DirectoryAndOversizedFilesAreRefused)
     expectGrid(load(dir.path(), false), dir.path(), "it is a directory");
 
     const std::string big = dir.path() + "/big.beats";
-    writeFile(big, "0 1 1\n");
+    writeFile(big, "0 1 1\n0.5 1 2\n");
     ASSERT_EQ(truncate(big.c_str(), off_t(BEAT_MAP_MAX_BYTES) + 1), 0);
     expectGrid(load(big, false), big, "over the limit of " + std::to_string(BEAT_MAP_MAX_BYTES));
 
     ASSERT_EQ(truncate(big.c_str(), off_t(BEAT_MAP_MAX_BYTES)), 0);   // exactly the limit: read
     load(big, true);
-    EXPECT_EQ(map.beats.size(), 1u);
+    EXPECT_EQ(map.beats.size(), 2u);
 }
 
 TEST_F(BeatMapLoad, SomeLinesRefusedKeepsTheRestWithOneLine)
@@ -434,7 +440,7 @@ TEST_F(BeatMapLoad, SomeLinesRefusedKeepsTheRestWithOneLine)
     ASSERT_EQ(map.beats.size(), 3u);
     EXPECT_EQ(map.beats[2].fraction, 0.4);
 
-    writeFile(file, "0.1 1 1\n");
+    writeFile(file, "0.1 1 1\n0.2 1 2\n");
     EXPECT_EQ(load(file, true), "") << "a clean file says nothing";
 }
 
