@@ -308,8 +308,11 @@ int StudioModel::readCompanionFiles(const char* path)
         groupImageSizes[g] = size;
     }
 
-    if (const char* damage = validate()) {
+    int badGroup = 0;
+    if (const char* damage = validate(&badGroup)) {
         failure = damage;
+        if (badGroup > 0 && studioGroupFileName(path, badGroup, name, sizeof name))
+            failure = std::string(name) + ": " + damage;   // the main file is named by the caller
         cleanUp();
         return 0;
     }
@@ -431,8 +434,10 @@ constexpr const char* BAD_BODY      = "bad body part, mesh or vertex records";
 
 } // namespace
 
-const char* StudioModel::validate() const
+const char* StudioModel::validate(int* badGroup) const
 {
+    if (badGroup)
+        *badGroup = 0;
     const uint8_t* h = header;
     const size_t size = headerSize;
     if (!h || size < static_cast<size_t>(HEADER_SIZE) || !hasMagic(h, "IDST"))
@@ -496,6 +501,9 @@ const char* StudioModel::validate() const
         int64_t block = animOffset;
         if (group == 0)
             block += readInt(h + groupOffset + GROUP_DATA_OFFSET);
+        // From here a fault lies in the file holding the sequence's animation.
+        if (badGroup)
+            *badGroup = group;
         if (!image || !fits(block, static_cast<int64_t>(bones) * blends, BONE_ANIM_SIZE, imageSize))
             return BAD_SEQUENCES;
         budget -= bones * blends * 6;
@@ -507,6 +515,8 @@ const char* StudioModel::validate() const
                     return BAD_SEQUENCES;
             }
         }
+        if (badGroup)
+            *badGroup = 0;
     }
 
     // Skin table and textures, in the texture image.

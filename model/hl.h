@@ -239,7 +239,8 @@ public:
 
 private:
     void     cleanUp();
-    const char* validate() const;                // null when every record fits, else what does not
+    const char* validate(int* badGroup = nullptr) const;   // null when every record fits, else what does not;
+                                                           // badGroup: the sequence-group file at fault, or 0
     size_t   imageBytes() const;                 // bytes of all images held
     void     computeControllerAdjust();
     void     computePose(int block, const uint8_t* image, size_t imageSize, size_t blockOffset,

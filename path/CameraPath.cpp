@@ -180,12 +180,18 @@ bool readBoundedFile(const std::string& filename, int64_t limit, std::string& te
         return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    // Stamped even when refused, so a watcher knows which version it refused.
+    stamp = stampOfOpenFile(fd);
+    if (!S_ISREG(st.st_mode)) {
         why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
         ::close(fd);
         return false;
     }
-    stamp = stampOfOpenFile(fd);
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);

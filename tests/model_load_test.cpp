@@ -171,6 +171,27 @@ TEST(StudioLoad, GroupCountThreeReadsExactlyGroupsOneAndTwo)
     EXPECT_NEAR(m.boneTransforms[0].m[1][0], std::sin(0.02f), 1e-5f);
 }
 
+TEST(StudioLoad, ADamagedSequenceGroupFileIsNamedInTheFailure)
+{
+    StudioModelDesc desc = tinyModelDesc(3);
+    desc.groupCount = 3;
+    desc.sequences[1].group = 1;
+    desc.sequences[2].group = 2;
+    StudioFiles files = writeStudioModel(desc);
+    files.groups[2].resize(files.groups[2].size() / 2);   // cut: its runs end early
+    LoadedStudio cut(files);
+    EXPECT_EQ(cut.opened, 0);
+    EXPECT_EQ(cut.model.failure, "m/model02.mdl: bad sequence or animation records");
+    EXPECT_TRUE(nothingAllocated(cut.model));
+
+    // A fault in the main file's own animation names no group file.
+    StudioFiles main = writeStudioModel(tinyModelDesc(1));
+    main.model.resize(main.model.size() - 8);
+    LoadedStudio own(main);
+    EXPECT_EQ(own.opened, 0);
+    EXPECT_EQ(own.model.failure.find("model0"), std::string::npos) << own.model.failure;
+}
+
 TEST(StudioLoad, MissingGroupFileFailsWithNothingAllocated)
 {
     StudioModelDesc desc = tinyModelDesc(2);
