@@ -8,7 +8,6 @@
 //   --- Entry ---
 #include "app/Demo.h"
 
-#include "app/Editor.h"
 #include "app/Font.h"
 #include "app/FrameReport.h"
 #include "app/Input.h"
@@ -16,7 +15,10 @@
 #include "app/Render.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
-#include "app/SoundOutput.h"
+#include "app/Tool.h"
+#include "base/Report.h"
+#include "base/Show.h"
+#include "sound/SoundOutput.h"
 #include "gfx/Texture.h"
 #include "iso/Particles.h"
 #include "model/Actors.h"
@@ -36,6 +38,7 @@
 
 SDL_Surface* screenSurface = nullptr;
 uint32_t     startTicks    = 0;
+ToolHooks    toolHooks;
 
 // --- Window and GL state ---------------------------------------------------------
 
@@ -143,7 +146,8 @@ void loadAssets(bool withMusic)
     textureTable.release();
     textureTable.generate();
     // 2. The character: actor 0 at the origin, texture slot 1.
-    loadCharacter(actorScene, 0, LOADER_KIND_CHARACTER, CHARACTER_START);
+    loadCharacter(actorScene, 0, LOADER_KIND_CHARACTER, CHARACTER_START, static_cast<float>(appSettings.centerX),
+                  static_cast<float>(appSettings.centerY));
     // 3-6. Texture slots: glow target (5), screen copy (8), the PNG images.
     textureTable.createEmpty(256, 256, GL_RGB, SLOT_GLOW);
     textureTable.createEmpty(nextPowerOfTwo(appSettings.screenWidth), nextPowerOfTwo(appSettings.screenHeight),
@@ -216,7 +220,8 @@ void runFrameLoop(FrameReport* report)
     while (!quitRequested) {
         if (report)   // the row: the scene as the frame starts, or the free camera
             report->beginFrame(frameReportNow(), FrameRowKey{ pathPlayer.pathIndex, !pathPlayer.playing });
-        editorFrame();   // the authoring tool's editor: reloads, status line, overlay
+        if (toolHooks.frame)
+            toolHooks.frame();   // the authoring tool's editor: reloads, status line, overlay
         const uint32_t elapsed = SDL_GetTicks() - startTicks;
         const float step = advanceFrameClock(clock, elapsed, framesPerSecond);
 
@@ -285,6 +290,7 @@ int runDemo(int argc, char** argv)
         return EXIT_USAGE;
     }
     applyCommandLineMode(line.request == COMMAND_LINE_SHOW ? 1 : 2, appSettings);   // --timings chooses no mode
+    pathPlayer.oneScene = appSettings.freeRoamAllowed;   // the tool: the free camera takes over after the scene
     printStartupMessages();   // what reading settings.ini and the path files found
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -302,7 +308,8 @@ int runDemo(int argc, char** argv)
         // The music moves to the start of the chosen scene.
         // The tool records into this scene's pair: one editor per scene and folder.
         beginEditing(pathPlayer.paths, line.scene);
-        beginEditor(line.scene, static_cast<double>(musicClock.lengthSamples) / SOUND_RATE);
+        if (toolHooks.begin)
+            toolHooks.begin(line.scene, static_cast<double>(musicClock.lengthSamples) / SOUND_RATE);
         startPath(pathPlayer, line.scene);
         seekMusic(0, startPositionSum(line.scene, pathPlayer.paths.pathDurations));
     }

@@ -1,7 +1,7 @@
 // app/Music.cpp: the music clock over the sound layer.
 #include "app/Music.h"
 
-#include "app/SoundOutput.h"
+#include "sound/SoundOutput.h"
 
 #include <SDL.h>
 

@@ -2,6 +2,7 @@
 #include "app/Settings.h"
 
 #include "app/Shell.h"
+#include "base/Report.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,9 +2,9 @@
 // gensong's file to the library's reader, the half-second grid that stands in
 // for a missing map, and stepping over beats and bars (also from positions the
 // music clock reads back after a seek).
-#include "app/BeatMap.h"
+#include "editor/BeatMap.h"
 #include "app/Music.h"
-#include "app/SoundOutput.h"
+#include "sound/SoundOutput.h"
 #include "tools/song/Song.h"
 
 #include "TestSupport.h"

@@ -1,6 +1,7 @@
 // tests/camera_path_test.cpp: path building and sampling, the path and
 // "paths.tms" files, start-up loading with its defaults, and key recording.
 #include "path/CameraPath.h"
+#include "path/PathSet.h"
 
 #include "TestSupport.h"
 

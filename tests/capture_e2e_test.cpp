@@ -1,7 +1,7 @@
 // tests/capture_e2e_test.cpp: the vortalune-capture program on the display
 // (Xvfb in CI) against a generated 30-second track: frame timing, the WAV
 // stretch, determinism, scene changes, the contact sheet and bad options.
-#include "app/SoundOutput.h"
+#include "sound/SoundOutput.h"
 #include "path/CameraPath.h"
 #include "tools/song/Song.h"
 

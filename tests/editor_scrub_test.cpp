@@ -5,7 +5,7 @@
 // scenes at the first frame, the first beats, the middle and the last frame,
 // reached straight, backwards after a later scrub, forwards beat by beat,
 // and after the free camera and another scene have stirred everything up.
-#include "app/Editor.h"
+#include "editor/Editor.h"
 #include "app/Settings.h"
 #include "iso/IsoSurface.h"
 #include "iso/Particles.h"
@@ -109,12 +109,11 @@ class ScrubTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        savedFreeRoam_ = appSettings.freeRoamAllowed;
-        appSettings.freeRoamAllowed = true;   // the tool: the player stops at the scene's end
         player_ = std::make_unique<PathPlayer>();
         testing::internal::CaptureStderr();
         constructPathPlayer(*player_, dir_.path().c_str());
         testing::internal::GetCapturedStderr();
+        player_->oneScene = true;   // the tool: the player stops at the scene's end
         // A flight with some shape, so the camera on it is worth comparing.
         for (int scene = FIRST_SCENE; scene <= LAST_SCENE; ++scene) {
             PathPair& pair = player_->paths.pairs[scene];
@@ -130,7 +129,6 @@ protected:
     }
     void TearDown() override
     {
-        appSettings.freeRoamAllowed = savedFreeRoam_;
         camera = savedCamera_;
         isoSurface.deferMesh = false;
     }
@@ -169,7 +167,6 @@ protected:
     std::unique_ptr<PathPlayer> player_;
     PlayerStart                 start_;
     Camera                      savedCamera_;
-    bool                        savedFreeRoam_ = false;
 };
 
 } // namespace

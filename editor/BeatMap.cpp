@@ -1,5 +1,5 @@
-// app/BeatMap.cpp: reading the beat map and stepping over its beats and bars.
-#include "app/BeatMap.h"
+// editor/BeatMap.cpp: reading the beat map and stepping over its beats and bars.
+#include "editor/BeatMap.h"
 
 #include <algorithm>
 #include <cerrno>
