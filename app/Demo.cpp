@@ -79,7 +79,7 @@ void pinGlDriverForLeakCheck()
 void openWindow(bool withSound)
 {
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
-        std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
+        reportLine("Couldn't initialize SDL: %s\n", SDL_GetError());
         std::exit(1);
     }
     std::atexit(SDL_Quit);
@@ -96,7 +96,7 @@ void openWindow(bool withSound)
         flags |= SDL_FULLSCREEN;
     screenSurface = SDL_SetVideoMode(appSettings.screenWidth, appSettings.screenHeight, 24, flags);
     if (!screenSurface) {
-        std::fprintf(stderr, "Couldn't set display mode: %s\n", SDL_GetError());
+        reportLine("Couldn't set display mode: %s\n", SDL_GetError());
         SDL_Quit();
         std::exit(5);
     }
@@ -177,7 +177,7 @@ void loadAssets(bool withMusic)
     const std::string tooShort =
         trackTooShort(static_cast<double>(musicClock.lengthSamples) / SOUND_RATE, pathPlayer.paths.pathDurations);
     if (musicClock.sample && !tooShort.empty())
-        std::fprintf(stderr, "The music track %s %s.\n", MUSIC_TRACK_FILE, tooShort.c_str());
+        reportLine("The music track %s %s.\n", MUSIC_TRACK_FILE, tooShort.c_str());
     setSoundVolume(appSettings.soundVolume);
     setMusicVolume(appSettings.musicVolume);
     playTrack(0);
@@ -286,7 +286,7 @@ int runDemo(int argc, char** argv)
         return 0;
     }
     if (line.request == COMMAND_LINE_BAD) {
-        std::fprintf(stderr, "vortalune: %s\n%s", line.reason.c_str(), VORTALUNE_USAGE);
+        reportLine("vortalune: %s\n%s", line.reason.c_str(), VORTALUNE_USAGE);
         return EXIT_USAGE;
     }
     applyCommandLineMode(line.request == COMMAND_LINE_SHOW ? 1 : 2, appSettings);   // --timings chooses no mode

@@ -5,6 +5,7 @@
 #include "app/Settings.h"
 #include "app/Shell.h"
 #include "app/Tool.h"
+#include "base/Report.h"
 #include "base/Show.h"
 #include "iso/IsoSurface.h"
 #include "iso/Particles.h"
@@ -57,8 +58,8 @@ void recordCameraKey()
 {
     const int scene = pathPlayer.pathIndex;
     if (!finitePose(camera.position, camera.angles)) {
-        std::fprintf(stderr, "The camera's pose is not finite; no key was recorded, and the camera is back at the "
-                             "last key of scene %d's flight\n", scene);
+        reportLine("The camera's pose is not finite; no key was recorded, and the camera is back at the "
+                   "last key of scene %d's flight\n", scene);
         returnCameraToFlight();
         return;
     }

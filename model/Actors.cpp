@@ -108,7 +108,7 @@ int loadCharacter(ActorScene& scene, int a, int kind, const Float3& position, fl
     // nothing and has an all-zero box.
     if (!slot->open(path, textureTable.nameOf(CHARACTER_SKIN_SLOT)))
         reportLine("The character model %s could not be loaded (%s): the character is left out.\n", path,
-                     slot->failure.c_str());
+                   slot->failure.c_str());
 
     Actor& actor = scene.actors[a];
     actor = makeStartActor(centerX, centerY);

@@ -509,7 +509,7 @@ bool readTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
     }
     if (truncated) {
         reportLine("%s: larger than the limit of %lld bytes; not read\n", filename.c_str(),
-                     static_cast<long long>(MAX_TIMED_PATHS_BYTES));
+                   static_cast<long long>(MAX_TIMED_PATHS_BYTES));
         return false;
     }
     TimedReport report;

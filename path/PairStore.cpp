@@ -237,14 +237,14 @@ PairSaveOutcome saveAside(const std::string& folder, int scene, const std::strin
         ok = commitPair(record, targets, texts, why);
     if (!ok) {
         reportLine("%s; the side copy could not be written either (%s); the keys of scene %d are only in memory\n",
-                     reason.c_str(), k > 0 ? why.c_str() : "no free name", scene);
+                   reason.c_str(), k > 0 ? why.c_str() : "no free name", scene);
         return PairSaveOutcome::FAILED;
     }
     state.sideCopy = k;
     state.sideCopyText[0] = texts[0];
     state.sideCopyText[1] = texts[1];
     reportLine("%s; the keys of scene %d were saved to %s and %s\n", reason.c_str(), scene,
-                 targets[0].name.c_str(), targets[1].name.c_str());
+               targets[0].name.c_str(), targets[1].name.c_str());
     return PairSaveOutcome::SAVED_ASIDE;
 }
 
@@ -277,7 +277,7 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
         std::string why;
         if (!resolveTarget(names[i], targets[i], why)) {
             reportLine("Could not save the camera path files of scene %d (%s); the keys stay in memory\n",
-                         scene, why.c_str());
+                       scene, why.c_str());
             return PairSaveOutcome::FAILED;
         }
         const std::string refusal = refusalOf(targets[i].resolved, targets[i].exists ? &targets[i].st : nullptr);
@@ -297,18 +297,18 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
         const std::string backup = backupFile(targets[i].resolved, why);
         if (backup.empty()) {
             reportLine("%s was not read whole and could not be backed up (%s); not saved, the keys stay in memory\n",
-                         names[i].c_str(), why.c_str());
+                       names[i].c_str(), why.c_str());
             return PairSaveOutcome::FAILED;
         }
         state.backedUp[i] = true;
         reportLine("%s was not read whole (%s); its original was kept as %s before saving over it\n",
-                     names[i].c_str(), readProblem(read).c_str(), backup.c_str());
+                   names[i].c_str(), readProblem(read).c_str(), backup.c_str());
     }
 
     std::string why;
     if (!commitPair(commitRecordName(folder, scene), targets, texts, why)) {
         reportLine("Could not save the camera path files of scene %d (%s); the keys stay in memory\n", scene,
-                     why.c_str());
+                   why.c_str());
         return PairSaveOutcome::FAILED;
     }
     for (int i = 0; i < 2; ++i)
@@ -374,10 +374,10 @@ int recoverPairFiles(const std::string& folder, int scene)
         std::string summary;
         if (finishCommit(record, summary))
             reportLine("%s: finished an interrupted save of scene %d (%s)\n", record.c_str(), scene,
-                         summary.c_str());
+                       summary.c_str());
         else
             reportLine("%s: not a complete commit record; removed, the old files of scene %d stay\n",
-                         record.c_str(), scene);
+                       record.c_str(), scene);
         ::unlink(record.c_str());
         ++repairs;
     }
@@ -402,7 +402,7 @@ int recoverPairFiles(const std::string& folder, int scene)
         const std::string full = folder + "/" + name;
         if (::unlink(full.c_str()) == 0) {
             reportLine("%s: removed the leftover of an interrupted save; the files it was for are unchanged\n",
-                         full.c_str());
+                       full.c_str());
             ++repairs;
         }
     }

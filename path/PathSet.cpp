@@ -48,7 +48,7 @@ bool readScenePair(PathSet& set, int scene, const char* consequence)
     // Two files missing for the same reason are one line for the pair.
     if (!disk.read[0].opened && !disk.read[1].opened && disk.read[0].problem == disk.read[1].problem) {
         reportLine("%s, %s: %s%s\n", names[0].c_str(), names[1].c_str(), disk.read[0].problem.c_str(),
-                     consequence);
+                   consequence);
         return false;
     }
     for (int i = 0; i < 2; ++i) {
@@ -101,10 +101,9 @@ bool beginEditing(PathSet& set, int scene)
     case SceneLock::TAKEN:
         return true;
     case SceneLock::BUSY:
-        reportLine(
-                     "%s, %s: another vortalune is recording scene %d in this folder; keys recorded here are saved "
-                     "to a side copy\n",
-                     positionPathName(set.folder, scene).c_str(), rotationPathName(set.folder, scene).c_str(), scene);
+        reportLine("%s, %s: another vortalune is recording scene %d in this folder; keys recorded here are saved "
+                   "to a side copy\n",
+                   positionPathName(set.folder, scene).c_str(), rotationPathName(set.folder, scene).c_str(), scene);
         return false;
     case SceneLock::UNAVAILABLE:
         reportLine("%s; keys of scene %d are saved without a lock\n", why.c_str(), scene);
@@ -145,7 +144,7 @@ bool recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float
     keepAuthoredKeysOnly(set, scene);
     if (pair.position.points.size() >= size_t(MAX_PATH_KEYS) || pair.rotation.points.size() >= size_t(MAX_PATH_KEYS)) {
         reportLine("Scene %d's flight holds the most keys a path file may hold (%d); the key was not recorded\n",
-                     scene, static_cast<int>(MAX_PATH_KEYS));
+                   scene, static_cast<int>(MAX_PATH_KEYS));
         return false;
     }
     appendPoint(pair.position, position.x, position.y, position.z);
