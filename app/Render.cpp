@@ -8,11 +8,11 @@
 //   --- Frame ---
 #include "app/Render.h"
 
-#include "app/Demo.h"
 #include "app/Font.h"
 #include "app/GlowTiles.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "app/Window.h"
 #include "gfx/Texture.h"
 #include "iso/IsoSurface.h"
 #include "model/Actors.h"

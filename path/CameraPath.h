@@ -16,9 +16,9 @@
 // as one (path/PairStore.h).
 #pragma once
 
+#include "base/SafeFile.h"   // FileStamp
 #include "base/Show.h"   // SCENE_ENTRIES, DEFAULT_PATH_DURATIONS
 #include "math/Math.h"
-#include "base/SafeFile.h"   // FileStamp
 #include "path/bspline.h"
 
 #include <cstdint>

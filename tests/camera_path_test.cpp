@@ -27,20 +27,6 @@ void expectNear(const Float3& a, const Float3& b, float eps = EPS)
     EXPECT_NEAR(a.z, b.z, eps);
 }
 
-void writeFile(const std::string& name, const std::string& text)
-{
-    std::ofstream out(name, std::ios::binary);
-    out << text;
-}
-
-std::string readFile(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 CameraPath pathOf(std::initializer_list<Float3> points)
 {
     CameraPath path;
