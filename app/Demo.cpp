@@ -226,6 +226,6 @@ int runDemo(int argc, char** argv)
     runFrameLoop(line.timings ? &report : nullptr);
     shutdown();
     if (line.timings)
-        std::fputs(report.format("vortalune", "swap").c_str(), stderr);
+        reportText(report.format("vortalune", "swap").c_str());
     return 0;
 }

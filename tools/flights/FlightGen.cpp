@@ -15,6 +15,7 @@
 // scene and exits 1 if a check fails.
 #include "tools/flights/FlightGen.h"
 
+#include "base/Report.h"
 #include "base/Show.h"
 #include "path/CameraPath.h"
 
@@ -260,14 +261,14 @@ bool buildScene(int scene, const std::string& folder, CameraPath& positionOut)
         appendPoint(pair.rotation, a.x, a.y, a.z);
 
     if (!savePathPair(pair, scene, folder)) {
-        std::fprintf(stderr, "genpaths: cannot write the files of scene %d in %s\n", scene, folder.c_str());
+        reportLine("genpaths: cannot write the files of scene %d in %s\n", scene, folder.c_str());
         return false;
     }
 
     // Check the written files as the show will sample them.
     PathPair loaded;
     if (!loadPathPair(loaded, scene, folder)) {
-        std::fprintf(stderr, "genpaths: cannot read back scene %d\n", scene);
+        reportLine("genpaths: cannot read back scene %d\n", scene);
         return false;
     }
     double worstVertical = 0.0, worstHorizontal = 0.0, nearest = 1e9, farthest = 0.0;
@@ -311,7 +312,7 @@ bool writeShowFlights(const std::string& folder)
     }
     // The timed paths: the ten eye paths with their knots.
     if (!saveTimedPaths(timed, timedPathsName(folder))) {
-        std::fprintf(stderr, "genpaths: cannot write %s\n", timedPathsName(folder).c_str());
+        reportLine("genpaths: cannot write %s\n", timedPathsName(folder).c_str());
         ok = false;
     }
     return ok;

@@ -24,6 +24,7 @@
 //   --- All images ---
 #include "tools/images/ImageGen.h"
 
+#include "base/Report.h"
 #include "gfx/PngFile.h"
 
 #include <ft2build.h>
@@ -123,7 +124,7 @@ bool saveRgb(const std::string& path, const Image& image, bool dither)
         }
     const bool ok = writePng(path.c_str(), image.width, image.height, 3, bytes.data());
     if (!ok)
-        std::fprintf(stderr, "genimages: cannot write %s\n", path.c_str());
+        reportLine("genimages: cannot write %s\n", path.c_str());
     return ok;
 }
 
@@ -247,7 +248,7 @@ public:
     {
         const std::string path = std::string(FONT_DIR) + file;
         if (FT_New_Face(library, path.c_str(), 0, &face_) != 0) {
-            std::fprintf(stderr, "genimages: cannot open font %s\n", path.c_str());
+            reportLine("genimages: cannot open font %s\n", path.c_str());
             face_ = nullptr;
         }
     }
@@ -770,7 +771,7 @@ bool generateImages(const std::string& dir)
     std::filesystem::create_directories(dir, ignored);   // a missing folder is made; a bad one fails on writing
     FT_Library library = nullptr;
     if (FT_Init_FreeType(&library) != 0) {
-        std::fprintf(stderr, "genimages: cannot start FreeType\n");
+        reportLine("genimages: cannot start FreeType\n");
         return false;
     }
     bool ok = makeFont(library, dir);

@@ -1,6 +1,7 @@
 // tools/isomesh/IsoMeshTool.cpp: the isomesh tool's passes, checks and sweep.
 #include "tools/isomesh/IsoMeshTool.h"
 
+#include "base/Report.h"
 #include "base/Show.h"
 #include "iso/FullGrid.h"
 #include "iso/IsoScenes.h"
@@ -25,7 +26,7 @@ int writeMesh(const char* path, const IsoMesh& mesh, const SourceField* check, f
 {
     std::string error;
     if (!writePly(path, mesh, error)) {
-        std::fprintf(stderr, "isomesh: %s: %s\n", path, error.c_str());
+        reportLine("isomesh: %s: %s\n", path, error.c_str());
         return 1;
     }
     if (!check) {
@@ -38,7 +39,7 @@ int writeMesh(const char* path, const IsoMesh& mesh, const SourceField* check, f
     printCounts("mesher:", mine);
     printCounts("full grid:", full);
     if (mine.vertices != full.vertices || mine.triangles != full.triangles || mine.components != full.components) {
-        std::fprintf(stderr, "isomesh: the mesher's mesh differs from the full grid's\n");
+        reportLine("isomesh: the mesher's mesh differs from the full grid's\n");
         return ISOMESH_EXIT_DIFFERENT;
     }
     return 0;
@@ -69,8 +70,8 @@ int sweepScenes(float step)
             if (mine.vertices != full.vertices || mine.triangles != full.triangles ||
                 mine.components != full.components) {
                 ++differ;
-                std::fprintf(stderr, "isomesh: scene %d at %.2f s differs from the full grid\n", scene,
-                             double(float(k) * step));
+                reportLine("isomesh: scene %d at %.2f s differs from the full grid\n", scene,
+                           double(float(k) * step));
             }
             const IsoMesh& old = runIsoPass(*seeded, iso->isoLevel);
             const bool oldWhole = countMesh(old).components == full.components;

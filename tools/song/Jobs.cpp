@@ -2,6 +2,8 @@
 // map, a stretch as WAV, the whole track as Ogg Vorbis.
 #include "tools/song/Song.h"
 
+#include "base/Report.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -44,7 +46,7 @@ bool writeBeatMapFile(const Song& s, const std::string& path)
     const std::vector<SongBeat> beats = songBeats(s);
     std::string error;
     if (!writeTextFile(path, beatMapText(beats, double(frames) / TRACK_RATE), error)) {
-        std::fprintf(stderr, "gensong: %s\n", error.c_str());
+        reportLine("gensong: %s\n", error.c_str());
         return false;
     }
     std::printf("Wrote %s (%zu beats in %d bars)\n", path.c_str(), beats.size(), beats.empty() ? 0 : beats.back().bar);
@@ -73,7 +75,7 @@ bool writeSongWav(const Song& s, const std::string& path, double from, double to
     const auto pcm = renderSong(s, TRACK_RATE, first, int64_t(to * TRACK_RATE) - first);
     const auto pcm16 = toPcm16(pcm);
     if (!writeWav(path.c_str(), pcm16.data(), pcm16.size() / 2, 2, TRACK_RATE)) {
-        std::fprintf(stderr, "gensong: cannot write %s\n", path.c_str());
+        reportLine("gensong: cannot write %s\n", path.c_str());
         return false;
     }
     std::printf("%s: %.3f s - %.3f s, peak %.3f\n", path.c_str(), from, to, double(peakLevel(pcm)));
@@ -90,13 +92,13 @@ bool writeSongTrack(const Song& s, const std::string& path, bool planOk)
     std::printf("Rendered %lld frames: peak %.3f (%.2f dBFS), longest silence before the last chord %.2f s\n",
                 static_cast<long long>(frames), double(peak), 20.0 * std::log10(std::max(peak, 1e-9f)), silence);
     if (!planOk || peak >= 1.0f || silence > MAX_SILENCE) {
-        std::fprintf(stderr, "gensong: the track fails its checks\n");
+        reportLine("gensong: the track fails its checks\n");
         return false;
     }
     const auto pcm16 = toPcm16(pcm);
     std::string error;
     if (!writeOggVorbis(path, pcm16.data(), pcm16.size() / 2, 2, TRACK_RATE, TRACK_QUALITY, error)) {
-        std::fprintf(stderr, "gensong: %s\n", error.c_str());
+        reportLine("gensong: %s\n", error.c_str());
         return false;
     }
     std::printf("Wrote %s\n", path.c_str());
