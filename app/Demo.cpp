@@ -1,14 +1,11 @@
-// app/Demo.cpp: entry point, window, standing GL state, asset loading, the
-// frame loop and shutdown.
+// app/Demo.cpp: entry point, asset loading, the frame loop and shutdown.
 //
 // Sections:
-//   --- Window and GL state ---
 //   --- Assets ---
 //   --- Frame loop ---
 //   --- Entry ---
 #include "app/Demo.h"
 
-#include "app/Editor.h"
 #include "app/Font.h"
 #include "app/FrameReport.h"
 #include "app/Input.h"
@@ -16,12 +13,15 @@
 #include "app/Render.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
-#include "app/SoundOutput.h"
+#include "app/Tool.h"
+#include "base/Report.h"
+#include "base/Show.h"
 #include "gfx/Texture.h"
 #include "iso/Particles.h"
 #include "model/Actors.h"
 #include "path/Camera.h"
 #include "path/PathPlayer.h"
+#include "sound/SoundOutput.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -31,98 +31,9 @@
 #include <cstring>
 #include <string>
 #include <ctime>
-#include <dlfcn.h>
-#include <link.h>
 
-SDL_Surface* screenSurface = nullptr;
-uint32_t     startTicks    = 0;
-
-// --- Window and GL state ---------------------------------------------------------
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VORTALUNE_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VORTALUNE_LEAK_CHECKED 1
-#endif
-#endif
-
-namespace {
-
-#ifdef VORTALUNE_LEAK_CHECKED
-int pinDriverModule(struct dl_phdr_info* info, size_t, void*)
-{
-    const char* name = info->dlpi_name;
-    if (name && (std::strstr(name, "_dri.so") || std::strstr(name, "libgallium") || std::strstr(name, "libGLX_mesa")))
-        dlopen(name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);   // one more reference, never dropped
-    return 0;
-}
-#endif
-
-// Sanitizer builds only. The GL driver keeps a few blocks for the life of the
-// process, held only from its own data. SDL closes the display at exit, which
-// unloads the driver before the leak checker runs: the blocks lose their
-// roots and their stacks lose their module names, so no suppression can name
-// them. Marking the loaded driver modules never to be unloaded keeps both.
-void pinGlDriverForLeakCheck()
-{
-#ifdef VORTALUNE_LEAK_CHECKED
-    dl_iterate_phdr(pinDriverModule, nullptr);
-#endif
-}
-
-} // namespace
-
-void openWindow(bool withSound)
-{
-    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
-        std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
-        std::exit(1);
-    }
-    std::atexit(SDL_Quit);
-
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-
-    Uint32 flags = SDL_OPENGL | SDL_ANYFORMAT;
-    if (appSettings.fullscreen)
-        flags |= SDL_FULLSCREEN;
-    screenSurface = SDL_SetVideoMode(appSettings.screenWidth, appSettings.screenHeight, 24, flags);
-    if (!screenSurface) {
-        std::fprintf(stderr, "Couldn't set display mode: %s\n", SDL_GetError());
-        SDL_Quit();
-        std::exit(5);
-    }
-
-    pinGlDriverForLeakCheck();
-
-    if (withSound)
-        initSound();
-
-    SDL_WM_SetCaption("Vortalune", nullptr);
-    SDL_ShowCursor(SDL_DISABLE);
-}
-
-void setupGlState()
-{
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glCullFace(GL_FRONT);
-    glDepthFunc(GL_LEQUAL);
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    glClearStencil(0);
-    glClear(GL_STENCIL_BUFFER_BIT);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
-    glEnable(GL_LINE_SMOOTH);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glEnable(GL_CULL_FACE);
-    glTexGeni(GL_S, GL_TEXTURE_GEN_MODE, GL_SPHERE_MAP);
-    glTexGeni(GL_T, GL_TEXTURE_GEN_MODE, GL_SPHERE_MAP);
-}
+uint32_t  startTicks = 0;
+ToolHooks toolHooks;
 
 // --- Assets --------------------------------------------------------------------
 
@@ -143,7 +54,8 @@ void loadAssets(bool withMusic)
     textureTable.release();
     textureTable.generate();
     // 2. The character: actor 0 at the origin, texture slot 1.
-    loadCharacter(actorScene, 0, LOADER_KIND_CHARACTER, CHARACTER_START);
+    loadCharacter(actorScene, 0, LOADER_KIND_CHARACTER, CHARACTER_START, static_cast<float>(appSettings.centerX),
+                  static_cast<float>(appSettings.centerY));
     // 3-6. Texture slots: glow target (5), screen copy (8), the PNG images.
     textureTable.createEmpty(256, 256, GL_RGB, SLOT_GLOW);
     textureTable.createEmpty(nextPowerOfTwo(appSettings.screenWidth), nextPowerOfTwo(appSettings.screenHeight),
@@ -173,7 +85,7 @@ void loadAssets(bool withMusic)
     const std::string tooShort =
         trackTooShort(static_cast<double>(musicClock.lengthSamples) / SOUND_RATE, pathPlayer.paths.pathDurations);
     if (musicClock.sample && !tooShort.empty())
-        std::fprintf(stderr, "The music track %s %s.\n", MUSIC_TRACK_FILE, tooShort.c_str());
+        reportLine("The music track %s %s.\n", MUSIC_TRACK_FILE, tooShort.c_str());
     setSoundVolume(appSettings.soundVolume);
     setMusicVolume(appSettings.musicVolume);
     playTrack(0);
@@ -216,7 +128,8 @@ void runFrameLoop(FrameReport* report)
     while (!quitRequested) {
         if (report)   // the row: the scene as the frame starts, or the free camera
             report->beginFrame(frameReportNow(), FrameRowKey{ pathPlayer.pathIndex, !pathPlayer.playing });
-        editorFrame();   // the authoring tool's editor: reloads, status line, overlay
+        if (toolHooks.frame)
+            toolHooks.frame();   // the authoring tool's editor: reloads, status line, overlay
         const uint32_t elapsed = SDL_GetTicks() - startTicks;
         const float step = advanceFrameClock(clock, elapsed, framesPerSecond);
 
@@ -281,10 +194,11 @@ int runDemo(int argc, char** argv)
         return 0;
     }
     if (line.request == COMMAND_LINE_BAD) {
-        std::fprintf(stderr, "vortalune: %s\n%s", line.reason.c_str(), VORTALUNE_USAGE);
+        reportLine("vortalune: %s\n%s", line.reason.c_str(), VORTALUNE_USAGE);
         return EXIT_USAGE;
     }
     applyCommandLineMode(line.request == COMMAND_LINE_SHOW ? 1 : 2, appSettings);   // --timings chooses no mode
+    pathPlayer.oneScene = appSettings.freeRoamAllowed;   // the tool: the free camera takes over after the scene
     printStartupMessages();   // what reading settings.ini and the path files found
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -302,7 +216,8 @@ int runDemo(int argc, char** argv)
         // The music moves to the start of the chosen scene.
         // The tool records into this scene's pair: one editor per scene and folder.
         beginEditing(pathPlayer.paths, line.scene);
-        beginEditor(line.scene, static_cast<double>(musicClock.lengthSamples) / SOUND_RATE);
+        if (toolHooks.begin)
+            toolHooks.begin(line.scene, static_cast<double>(musicClock.lengthSamples) / SOUND_RATE);
         startPath(pathPlayer, line.scene);
         seekMusic(0, startPositionSum(line.scene, pathPlayer.paths.pathDurations));
     }
@@ -311,6 +226,6 @@ int runDemo(int argc, char** argv)
     runFrameLoop(line.timings ? &report : nullptr);
     shutdown();
     if (line.timings)
-        std::fputs(report.format("vortalune", "swap").c_str(), stderr);
+        reportText(report.format("vortalune", "swap").c_str());
     return 0;
 }

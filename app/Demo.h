@@ -1,22 +1,12 @@
-// app/Demo.h: the program's entry point and frame loop, with the window and
-// the GL state it sets up. Everything here needs SDL and a GL context.
+// app/Demo.h: the program's entry point and frame loop, over the window it
+// opens (app/Window.h). Everything here needs SDL and a GL context.
 #pragma once
+
+#include "app/Window.h"
 
 #include <cstdint>
 
-struct SDL_Surface;
-
-extern SDL_Surface* screenSurface;   // the video surface; w, h are the viewport size
-extern uint32_t     startTicks;      // SDL_GetTicks() once loading is done
-
-// SDL, GL attributes, video mode, sound start, caption, cursor. Exits with
-// code 1 when SDL cannot start and 5 when the video mode cannot be set.
-// withSound false: no sound output at all (the capture tool's virtual clock).
-void openWindow(bool withSound = true);
-
-// The standing GL state: front faces culled, depth test GL_LEQUAL, alpha
-// blending function, smooth lines, sphere-map texture generation.
-void setupGlState();
+extern uint32_t startTicks;   // SDL_GetTicks() once loading is done
 
 // Releases whatever is loaded, then loads every asset. Missing files leave
 // their slots empty; nothing here fails.

@@ -10,7 +10,7 @@
 // Globals that only need zeroing (flags, texture table, music clock, font lists)
 // are constant-initialised in their own units and need no place here.
 #include "app/Settings.h"
-#include "app/Shell.h"
+#include "base/Report.h"
 #include "iso/IsoSurface.h"
 #include "model/Actors.h"
 #include "path/PathPlayer.h"
@@ -33,4 +33,7 @@ IsoSurface isoSurface;
 ActorScene actorScene(static_cast<float>(appSettings.centerX), static_cast<float>(appSettings.centerY));
 
 // Last: the end of the hold.
-std::vector<std::string> startupMessages = startupHold.finish();
+[[maybe_unused]] static const bool startupMessagesHeld = [] {
+    startupMessages() = startupHold.finish();
+    return true;
+}();

@@ -1,10 +1,12 @@
 // app/Input.cpp: event handling, the free camera and the authoring keys.
 #include "app/Input.h"
 
-#include "app/Editor.h"
 #include "app/Music.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "app/Tool.h"
+#include "base/Report.h"
+#include "base/Show.h"
 #include "iso/IsoSurface.h"
 #include "iso/Particles.h"
 #include "model/Actors.h"
@@ -32,14 +34,6 @@ void toggleFlag(int32_t flag)
     renderFlags ^= flag;
 }
 
-bool finitePose(const Float3& position, const Float3& angles)
-{
-    for (int i = 0; i < 3; ++i)
-        if (!std::isfinite(position[i]) || !std::isfinite(angles[i]))
-            return false;
-    return true;
-}
-
 } // namespace
 
 void returnCameraToFlight()
@@ -50,7 +44,7 @@ void returnCameraToFlight()
         position = pair.position.points.back();
     if (!pair.rotation.points.empty() && finitePose(Float3(), pair.rotation.points.back()))
         angles = pair.rotation.points.back();
-    setTarget(camera, angles, position, 0.0f, CAMERA_HOLD, 0.3f);
+    holdCameraAt(camera, angles, position);
     updateCamera(camera, 0.0f);
 }
 
@@ -64,30 +58,27 @@ void recordCameraKey()
 {
     const int scene = pathPlayer.pathIndex;
     if (!finitePose(camera.position, camera.angles)) {
-        std::fprintf(stderr, "The camera's pose is not finite; no key was recorded, and the camera is back at the "
-                             "last key of scene %d's flight\n", scene);
+        reportLine("The camera's pose is not finite; no key was recorded, and the camera is back at the "
+                   "last key of scene %d's flight\n", scene);
         returnCameraToFlight();
         return;
     }
-    if (editor.active)
-        editorRecordKey(camera.position, camera.angles);   // undoable, says what it did
-    else
+    if (!(toolHooks.recordKey && toolHooks.recordKey(camera.position, camera.angles)))   // the tool: undoable
         recordKeyPoint(pathPlayer.paths, scene, camera.position, camera.angles);
 }
 
 // `c`: the flight is emptied in memory; in the tool one undo brings it back.
 void clearFlight()
 {
-    if (editor.active)
-        editorClearKeys();
-    else
+    if (!(toolHooks.clearKeys && toolHooks.clearKeys()))
         clearPair(pathPlayer.paths, pathPlayer.pathIndex);
 }
 
 // `n`: the scene again from its start, with its part of the music.
 void replayScene()
 {
-    editorReleaseScene();   // a scrub's hold ends and its music plays again
+    if (toolHooks.releaseScene)
+        toolHooks.releaseScene();   // a scrub's hold ends and its music plays again
     restartPath(pathPlayer);
     seekMusic(0, startPositionSum(pathPlayer.pathIndex, pathPlayer.paths.pathDurations));
 }
@@ -109,7 +100,10 @@ void freeCameraKey(SDLKey sym)
     case SDLK_m:      toggleFlag(FLAG_CAPTION); break;
     case SDLK_n:      replayScene(); break;
     case SDLK_z:      updateFrame(SINGLE_STEP); break;   // also while paused
-    default:          editorKey(sym); break;   // the path editor's keys (app/Editor.h)
+    default:   // the tool's keys (app/Tool.h)
+        if (toolHooks.key)
+            toolHooks.key(sym);
+        break;
     }
 }
 
@@ -212,10 +206,10 @@ void updateFrameWithKeys(float dt, const Uint8* keys)
     angles.y = angles.y + dt * appSettings.lookRate * yawInput;   // not wrapped
 
     if (pathPlayer.show.drawActors)
-        updateActors(actorScene, camera, dt, 0);
-    setTarget(camera, angles, p, 0.0f, CAMERA_HOLD, 0.3f);
+        updateActors(actorScene, ActorSteering{ camera.right, camera.negYaw }, dt, 0);
+    holdCameraAt(camera, angles, p);
     updateCamera(camera, dt);
-    if (editorHoldsScene())
+    if (toolHooks.holdsScene && toolHooks.holdsScene())
         return;   // scrubbed: the scene stands at its scrub time while the camera flies
     updateParticles(particleSystem, dt);
     updateIso(isoSurface, dt);

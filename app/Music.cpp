@@ -1,7 +1,8 @@
 // app/Music.cpp: the music clock over the sound layer.
 #include "app/Music.h"
 
-#include "app/SoundOutput.h"
+#include "base/Report.h"
+#include "sound/SoundOutput.h"
 
 #include <SDL.h>
 
@@ -33,8 +34,8 @@ void initSound()
     std::string reason;
     const SoundDevice device = startSoundOutput(true, &reason);
     if (device != SoundDevice::Card)
-        std::fprintf(stderr, "The music is silent (%s): its clock runs in real time on the %s.\n",
-                     reason.c_str(), soundDeviceName(device));
+        reportLine("The music is silent (%s): its clock runs in real time on the %s.\n",
+                   reason.c_str(), soundDeviceName(device));
 }
 
 namespace {
@@ -63,10 +64,10 @@ void loadTrack(const char* path, int slot)
     if (error == "stopped")
         error = "the window was closed while it decoded";
     if (!musicClock.sample)
-        std::fprintf(stderr, "The music track %s could not be loaded (%s): the show has no clock and ends at once.\n",
-                     path ? path : "(none)", error.c_str());
+        reportLine("The music track %s could not be loaded (%s): the show has no clock and ends at once.\n",
+                   path ? path : "(none)", error.c_str());
     else if (!note.empty())
-        std::fprintf(stderr, "The music track %s is damaged: %s.\n", path, note.c_str());
+        reportLine("The music track %s is damaged: %s.\n", path, note.c_str());
 }
 
 void playTrack(int /*slot*/)
@@ -118,7 +119,7 @@ bool musicPaused(int slot)
 
 void markBeat()
 {
-    std::fprintf(stderr, "Beat at: %f\n", static_cast<double>(musicPosition(0)));
+    reportLine("Beat at: %f\n", static_cast<double>(musicPosition(0)));
 }
 
 double shortestPlayableTrack(const float (&durations)[SCENE_ENTRIES])

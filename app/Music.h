@@ -3,7 +3,7 @@
 // Built on the sound layer (app/SoundOutput.h). Called from the main thread only.
 #pragma once
 
-#include "app/Shell.h"   // SCENE_ENTRIES
+#include "base/Show.h"   // SCENE_ENTRIES
 
 #include <string>
 

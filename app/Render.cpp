@@ -5,21 +5,18 @@
 //   --- Overlays and state ---
 //   --- Sky cube and grid ---
 //   --- Glow ---
-//   --- Editor layer ---
 //   --- Frame ---
 #include "app/Render.h"
 
-#include "app/Demo.h"
-#include "app/FlightOverlay.h"
 #include "app/Font.h"
 #include "app/GlowTiles.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "app/Window.h"
 #include "gfx/Texture.h"
 #include "iso/IsoSurface.h"
 #include "model/Actors.h"
 #include "path/Camera.h"
-#include "path/CameraPath.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -28,7 +25,7 @@
 #include <cstdio>
 #include <vector>
 
-EditorLayer editorLayer;
+FrameLayer frameLayer;
 bool glowScissor = true;
 GlowDrawStats glowDrawStats;
 
@@ -57,26 +54,6 @@ void setLight(GLenum light, const LightParameters& p)
     glLightfv(light, GL_AMBIENT, p.ambient);
 }
 
-// Pushes an orthographic pixel projection and an identity modelview.
-void pushPixelProjection(int w, int h)
-{
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glOrtho(0.0, w, 0.0, h, -1.0, 1.0);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
-}
-
-void popPixelProjection()
-{
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
-}
-
 } // namespace
 
 void setLightParameters()
@@ -96,6 +73,25 @@ int glowCaptureHeight(int captureWidth, int surfaceWidth, int surfaceHeight)
     if (surfaceWidth <= 0)
         return 0;
     return static_cast<int>(static_cast<int64_t>(captureWidth) * surfaceHeight / surfaceWidth);
+}
+
+void pushPixelProjection(int w, int h)
+{
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0.0, w, 0.0, h, -1.0, 1.0);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+}
+
+void popPixelProjection()
+{
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
 }
 
 // --- Overlays and state --------------------------------------------------------------
@@ -491,101 +487,6 @@ void drawCaption(int w, int h)
 
 } // namespace
 
-// --- Editor layer ------------------------------------------------------------------------
-
-namespace {
-
-void drawPoints(const std::vector<Float3>& points, GLenum mode)
-{
-    if (points.empty())
-        return;
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, points.data());
-    glDrawArrays(mode, 0, static_cast<GLsizei>(points.size()));
-    glDisableClientState(GL_VERTEX_ARRAY);
-}
-
-// The flight in world space, under the camera's modelview. Depth-tested
-// against the scene, but it writes no depth and every switch it touches is
-// restored, so the passes after it draw as they would without it.
-void drawFlightOverlay(const PathPair& pair, int selectedKey)
-{
-    static FlightOverlayGeometry geometry;   // reused: no allocation per frame once grown
-    buildFlightOverlay(pair, eyePosition(camera.position, camera.angles, camera.distance), geometry);
-
-    glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_LINE_BIT | GL_POINT_BIT | GL_DEPTH_BUFFER_BIT);
-    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
-    glDisable(GL_LIGHTING);
-    glDisable(GL_TEXTURE_2D);
-    glDisable(GL_BLEND);
-    glDisable(GL_COLOR_MATERIAL);
-    glDisable(GL_FOG);
-    glDisable(GL_LINE_SMOOTH);
-    glDisable(GL_POINT_SMOOTH);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LEQUAL);
-    glDepthMask(GL_FALSE);
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glDisableClientState(GL_COLOR_ARRAY);
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-
-    glLineWidth(EDITOR_LINE_WIDTH);
-    glColor3fv(EDITOR_SPLINE_COLOUR);
-    drawPoints(geometry.spline, GL_LINE_STRIP);
-    glColor3fv(EDITOR_TICK_COLOUR);
-    drawPoints(geometry.ticks, GL_LINES);
-
-    glPointSize(EDITOR_KEY_SIZE);
-    glColor3fv(EDITOR_KEY_COLOUR);
-    drawPoints(geometry.keys, GL_POINTS);
-    if (selectedKey >= 0 && static_cast<size_t>(selectedKey) < geometry.keys.size()) {
-        // Drawn last, so it covers its own key marker and the lines there.
-        glPointSize(EDITOR_SELECTED_KEY_SIZE);
-        glColor3fv(EDITOR_SELECTED_COLOUR);
-        glBegin(GL_POINTS);
-        glVertex3fv(&geometry.keys[static_cast<size_t>(selectedKey)].x);
-        glEnd();
-    }
-
-    glPopClientAttrib();
-    glPopAttrib();
-}
-
-// One line of text over a dark band along the bottom of the screen, scaled
-// like the caption by the screen width.
-void drawStatusLine(const std::string& text, int w, int h)
-{
-    glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_COLOR_BUFFER_BIT | GL_TEXTURE_BIT);
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_LIGHTING);
-    glDisable(GL_CULL_FACE);
-    glDisable(GL_COLOR_MATERIAL);
-    pushPixelProjection(w, h);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-
-    const float u = static_cast<float>(appSettings.screenWidth) * 0.00125f;
-    const float margin = 6.0f * u;
-    const float band = 12.0f * u + 2.0f * margin;   // glyphs 8 x 12: a hundred characters fit the width
-    glDisable(GL_TEXTURE_2D);
-    glColor4f(0.0f, 0.0f, 0.0f, EDITOR_STATUS_BAND_ALPHA);
-    glBegin(GL_QUADS);
-    glVertex2f(0.0f, 0.0f);
-    glVertex2f(static_cast<float>(w), 0.0f);
-    glVertex2f(static_cast<float>(w), band);
-    glVertex2f(0.0f, band);
-    glEnd();
-
-    glEnable(GL_TEXTURE_2D);
-    glColor3fv(EDITOR_STATUS_COLOUR);
-    drawText(fontLists, 8.0f, margin, 8.0f * u, 12.0f * u, 0, text.c_str(), textureTable.nameOf(SLOT_FONT));
-
-    popPixelProjection();
-    glPopAttrib();
-}
-
-} // namespace
-
 // --- Frame -------------------------------------------------------------------------------
 
 void renderFrame(const ShowState& show)
@@ -634,8 +535,7 @@ void renderFrame(const ShowState& show, int w, int h)
         drawAllActors(actorScene);
     if (renderFlags & FLAG_GRID)
         drawGrid();
-    const bool editing = editorLayer.active;
-    if (editing && editorLayer.wireframe) {
+    if (frameLayer.wireframe && frameLayer.wireframe()) {
         // Plain lines: with smoothing on, the software rasterizer kept drawing
         // the following frames' filled polygons (the glow capture and layers)
         // as lines once no other primitive came after the wireframe.
@@ -653,8 +553,8 @@ void renderFrame(const ShowState& show, int w, int h)
         drawSkyCube(show.skyboxSlot);
     // After the glow capture (never in it) and before the glow layers, which
     // write depth over the whole screen.
-    if (editing && editorLayer.flight && editorLayer.pair)
-        drawFlightOverlay(*editorLayer.pair, editorLayer.selectedKey);
+    if (frameLayer.inScene)
+        frameLayer.inScene();
     glPopMatrix();
 
     if (glow)
@@ -662,6 +562,6 @@ void renderFrame(const ShowState& show, int w, int h)
     drawOverlayQuad(show.frontOverlay.type, show.frontOverlay.alpha, w, h);
     if (renderFlags & FLAG_CAPTION)
         drawCaption(w, h);
-    if (editing && editorLayer.status && !editorLayer.statusText.empty())
-        drawStatusLine(editorLayer.statusText, w, h);
+    if (frameLayer.overFrame)
+        frameLayer.overFrame(w, h);
 }

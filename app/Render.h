@@ -4,34 +4,10 @@
 // that the path player's scene scripts write. Needs a current GL context.
 #pragma once
 
+#include "base/Show.h"   // ShowState, Overlay
+
 #include <cstdint>
 #include <string>
-
-struct PathPair;
-
-// Overlay types: full-screen quads before or after the scene.
-enum OverlayType : int32_t {
-    OVERLAY_NONE    = 0,   // also any value outside 1..4
-    OVERLAY_TITLE   = 1,   // texture slot 8
-    OVERLAY_BLACK   = 2,
-    OVERLAY_WHITE   = 3,
-    OVERLAY_CREDITS = 4,   // texture slot 9
-};
-
-struct Overlay {
-    int32_t type = OVERLAY_NONE;
-    float   alpha = 0.0f;   // 0 transparent .. 1 opaque
-};
-
-// What the scene scripts switch; the first fields of the path player's record.
-struct ShowState {
-    Overlay backOverlay;            // drawn before the scene
-    Overlay frontOverlay;           // drawn after the scene and the glow
-    float   glowAmount = -1.0f;     // < 0: no glow; else zoom step factor of the layers
-    int32_t skyboxSlot = 0;         // texture slot of the sky cube; 0 = none
-    bool    drawActors = false;
-    bool    brightGlow = false;     // white layers, flat isosurface in the capture
-};
 
 // Four floats per parameter: position (x, y, z, w), colours (r, g, b, a).
 struct LightParameters {
@@ -67,33 +43,18 @@ struct GlowDrawStats {
 
 extern GlowDrawStats glowDrawStats;
 
-// What the authoring tool draws over its frames; never set in the show
-// (written by the editor, app/Editor.h, read by renderFrame). The flight and
-// the status line are drawn after the scene, outside the glow capture.
-struct EditorLayer {
-    bool            active = false;      // the tool is editing: the layer is drawn at all
-    bool            flight = true;       // the scene's flight: spline, key markers, view ticks
-    bool            status = false;      // the status line at the bottom
-    bool            wireframe = false;   // the isosurface as lines (not in the glow capture)
-    const PathPair* pair = nullptr;      // the flight drawn
-    int             selectedKey = -1;    // highlighted key; -1 none
-    std::string     statusText;          // the status line's text, one line
+// A tool's layer over the show's frames: the authoring tool (editor/) fills
+// it in, the show leaves it empty. renderFrame asks `wireframe` before the
+// isosurface's main draw (the glow capture keeps the filled surface), calls
+// `inScene` after the sky cube, under the camera's modelview (after the glow
+// capture, never in it, and before the glow layers), and `overFrame` last.
+struct FrameLayer {
+    bool (*wireframe)() = nullptr;                  // the isosurface as lines
+    void (*inScene)() = nullptr;                    // depth-tested, in world space
+    void (*overFrame)(int width, int height) = nullptr;   // over everything, in pixels
 };
 
-extern EditorLayer editorLayer;
-
-// The layer's colours (RGB) and sizes. The flight is drawn without lighting,
-// depth-tested against the scene but writing no depth; markers are square
-// GL points of a fixed pixel size.
-constexpr float EDITOR_SPLINE_COLOUR[3]   = { 1.0f, 1.0f, 0.0f };    // yellow
-constexpr float EDITOR_KEY_COLOUR[3]      = { 0.0f, 1.0f, 1.0f };    // cyan
-constexpr float EDITOR_SELECTED_COLOUR[3] = { 1.0f, 0.0f, 1.0f };    // magenta
-constexpr float EDITOR_TICK_COLOUR[3]     = { 1.0f, 0.5f, 0.0f };    // orange
-constexpr float EDITOR_STATUS_COLOUR[3]   = { 0.95f, 0.95f, 0.85f }; // status text
-constexpr float EDITOR_STATUS_BAND_ALPHA  = 0.6f;                    // black band behind it
-constexpr float EDITOR_LINE_WIDTH         = 2.0f;                    // pixels, spline and ticks
-constexpr float EDITOR_KEY_SIZE           = 7.0f;                    // pixels
-constexpr float EDITOR_SELECTED_KEY_SIZE  = 11.0f;                   // pixels
+extern FrameLayer frameLayer;
 
 // Asset loading: fills the two lights' parameter arrays.
 void setLightParameters();
@@ -103,6 +64,11 @@ void formatCaption(char* out, int size, float fps);
 
 // Capture height for the glow: width * surface h / surface w, truncated.
 int glowCaptureHeight(int captureWidth, int surfaceWidth, int surfaceHeight);
+
+// An orthographic projection of width x height pixels (origin bottom left)
+// and an identity modelview, pushed; popPixelProjection restores both.
+void pushPixelProjection(int width, int height);
+void popPixelProjection();
 
 // The whole frame at the size of screenSurface.
 void renderFrame(const ShowState& show);

@@ -1,7 +1,7 @@
 // app/Settings.cpp: the eight-line "settings.ini" reader and writer.
 #include "app/Settings.h"
 
-#include "app/Shell.h"
+#include "base/Report.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,71 +1,15 @@
-// app/Shell.cpp: globals, consistency check, mode choice and frame clock.
+// app/Shell.cpp: globals, command line, mode choice and frame clock.
 #include "app/Shell.h"
 
 #include "app/Settings.h"
+#include "base/Show.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 bool    quitRequested   = false;
 int32_t renderFlags     = 0;
 float   framesPerSecond = 0.0f;
-
-// --- Report lines ------------------------------------------------------------------------
-
-namespace {
-
-// The innermost live hold, or null: lines go to stderr. (A function-local
-// static: holds are made during static construction of other units.)
-MessageHold*& currentHold()
-{
-    static MessageHold* hold = nullptr;
-    return hold;
-}
-
-} // namespace
-
-void reportLine(const char* format, ...)
-{
-    char line[2048];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (MessageHold* hold = currentHold()) {
-        hold->lines_.emplace_back(line);
-        return;
-    }
-    std::fputs(line, stderr);
-}
-
-MessageHold::MessageHold() : outer_(currentHold()), active_(true)
-{
-    currentHold() = this;
-}
-
-std::vector<std::string> MessageHold::finish()
-{
-    if (active_ && currentHold() == this)
-        currentHold() = outer_;
-    active_ = false;
-    return std::move(lines_);
-}
-
-void printStartupMessages()
-{
-    for (const std::string& line : startupMessages)
-        std::fputs(line.c_str(), stderr);
-    startupMessages.clear();
-}
-
-uint8_t assertCheck(int condition, const char* details, int line, const char* file)
-{
-    const uint8_t low = static_cast<uint8_t>(condition & 0xFF);
-    if (low == 0)
-        std::fprintf(stderr, "ASSERT FAILED.  File: %s. Line: %d. Details: %s\n", file, line, details);
-    return low;
-}
 
 const char* const VORTALUNE_USAGE =
     "usage: vortalune [--timings] [SCENE]\n";
@@ -176,15 +120,6 @@ int32_t nextPowerOfTwo(int32_t n)
     while (p < n && p < (1 << 30))
         p <<= 1;
     return p;
-}
-
-float startPositionSum(int scene, const float (&durations)[SCENE_ENTRIES])
-{
-    const int end = scene < 1 ? 0 : (scene > SCENE_ENTRIES ? SCENE_ENTRIES : scene);
-    float sum = 0.0f;
-    for (int i = 0; i < end; ++i)
-        sum += durations[i];
-    return sum;
 }
 
 float advanceFrameClock(FrameClock& clock, uint32_t elapsed, float& fps)

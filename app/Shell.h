@@ -1,13 +1,11 @@
 // app/Shell.h: the application shell's globals and the pieces of the entry
-// point and frame loop that can run without a window: the consistency check,
-// the command line, the display-mode choice, the start-position sum and the
-// frame clock.
+// point and frame loop that can run without a window: the command line, the
+// display-mode choice and the frame clock.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
-#include <string>
 
 struct AppSettings;
 
@@ -24,12 +22,6 @@ constexpr int32_t RENDER_FLAGS_START_LOW_BYTE = 0x0F;
 extern bool    quitRequested;     // the loop ends at its next test once true
 extern int32_t renderFlags;       // FLAG_* bits
 extern float   framesPerSecond;   // rate of one sampled frame, shown in the caption
-
-// --- Consistency check ---------------------------------------------------------------
-// Prints "ASSERT FAILED.  File: <file>. Line: <line>. Details: <details>" on
-// stderr when the condition's low byte is 0. Never stops the program.
-// Returns the condition's low byte.
-uint8_t assertCheck(int condition, const char* details, int line, const char* file);
 
 // --- Command line --------------------------------------------------------------------
 // The program takes nothing (the show), one scene number 0..10 (the authoring
@@ -61,38 +53,6 @@ extern const char* const VORTALUNE_HELP;    // what follows it for --help: the a
 // argument besides --timings, or --timings twice, is refused.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
-// --- Report lines --------------------------------------------------------------------
-// Every one-line report of a file or asset problem goes through reportLine:
-// straight to stderr, or into the innermost live MessageHold. Static
-// construction (app/Globals.cpp) reads "settings.ini" and every path file
-// before the command line is read, so what it has to say is held in
-// startupMessages, and the programs print it once they run (not for --help
-// or a refused command line).
-void reportLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-class MessageHold {
-public:
-    MessageHold();
-    ~MessageHold() { finish(); }
-    MessageHold(const MessageHold&) = delete;
-    MessageHold& operator=(const MessageHold&) = delete;
-
-    // Ends the hold (later lines go where they went before it) and returns
-    // the lines held, each ending in '\n'.
-    std::vector<std::string> finish();
-
-private:
-    friend void reportLine(const char* format, ...);
-    std::vector<std::string> lines_;
-    MessageHold*             outer_ = nullptr;
-    bool                     active_ = false;
-};
-
-extern std::vector<std::string> startupMessages;   // what static construction reported
-
-// Prints startupMessages on stderr, once.
-void printStartupMessages();
-
 // --- Display mode ----------------------------------------------------------------------
 // Resets the settings to their defaults and writes the mode of the command line:
 // argc < 2 is the show (1024 x 768 full-screen), otherwise the authoring tool
@@ -103,13 +63,6 @@ void applyCommandLineMode(int argc, AppSettings& settings);
 
 // Smallest power of two not below n (1 for n <= 1).
 int32_t nextPowerOfTwo(int32_t n);
-
-// --- Start position ----------------------------------------------------------------------
-constexpr int SCENE_ENTRIES = 11;   // index 0 holds no scene
-
-// Sum of durations[0 .. scene - 1]; 0 when scene < 1. Scenes beyond the table
-// are clamped to its end so nothing past the eleven entries is read.
-float startPositionSum(int scene, const float (&durations)[SCENE_ENTRIES]);
 
 // --- Frame clock ---------------------------------------------------------------------------
 // Steps from the millisecond tick counter, with a frames-per-second sample once

@@ -1,7 +1,7 @@
 // bench/music_bench.cpp: decoding the track at start-up, the music clock's
 // per-frame poll and the synthesizer that renders the track at build time.
 #include "app/Music.h"
-#include "app/SoundOutput.h"
+#include "sound/SoundOutput.h"
 #include "tools/song/Song.h"
 
 #include <benchmark/benchmark.h>

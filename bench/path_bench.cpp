@@ -1,5 +1,6 @@
 // bench/path_bench.cpp: what the camera paths cost per frame and at start-up.
 #include "path/CameraPath.h"
+#include "path/PathSet.h"
 
 #include <benchmark/benchmark.h>
 

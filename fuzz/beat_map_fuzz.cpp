@@ -2,7 +2,7 @@
 // input as a beat map's text, checks what the parser keeps (ascending, in
 // range) and steps over it by beats and bars from positions the input also
 // chooses (its first eight bytes as a double, when it has them).
-#include "app/BeatMap.h"
+#include "editor/BeatMap.h"
 
 #include <cmath>
 #include <cstdint>

@@ -16,6 +16,7 @@
 //   --- Table ---
 #include "gfx/Texture.h"
 
+#include "base/Report.h"
 #include "gfx/PngFile.h"
 
 #include <SDL.h>
@@ -49,8 +50,8 @@ bool validSlot(int slot)
 // happens to the slot. Loads run at start-up, once per file.
 void reportFailure(const char* path, const std::string& reason, int slot)
 {
-    std::fprintf(stderr, "The image %s could not be loaded (%s): texture slot %d is left as it was.\n", path,
-                 reason.c_str(), slot);
+    reportLine("The image %s could not be loaded (%s): texture slot %d is left as it was.\n", path,
+               reason.c_str(), slot);
 }
 
 uint32_t readLe32(const uint8_t* p)
@@ -168,8 +169,8 @@ SDL_Surface* loadImageSurface(const char* path, std::string& reason)
     if (check.warning.empty()) {
         surface = IMG_Load(path);
     } else {
-        std::fprintf(stderr, "The image %s is damaged but readable (%s): it is loaded as it decodes.\n", path,
-                     check.warning.c_str());
+        reportLine("The image %s is damaged but readable (%s): it is loaded as it decodes.\n", path,
+                   check.warning.c_str());
         surface = withQuietStderr([path] { return IMG_Load(path); });
     }
     if (!surface)

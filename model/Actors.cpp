@@ -9,10 +9,9 @@
 //   --- Queries and cursor ---
 #include "model/Actors.h"
 
-#include "app/Settings.h"
+#include "base/Report.h"
 #include "gfx/Texture.h"
 #include "model/hl.h"
-#include "path/Camera.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -80,7 +79,8 @@ void releaseScene(ActorScene& scene)
 
 // --- Loading ---------------------------------------------------------------------
 
-int loadCharacter(ActorScene& scene, int a, int kind, const Float3& position, const char* folder)
+int loadCharacter(ActorScene& scene, int a, int kind, const Float3& position, float centerX, float centerY,
+                  const char* folder)
 {
     if (scene.actorCount == 0)
         scene.actorCount = 1;
@@ -107,11 +107,11 @@ int loadCharacter(ActorScene& scene, int a, int kind, const Float3& position, co
     // Kept whatever open returns: a model that failed to open is empty, draws
     // nothing and has an all-zero box.
     if (!slot->open(path, textureTable.nameOf(CHARACTER_SKIN_SLOT)))
-        std::fprintf(stderr, "The character model %s could not be loaded (%s): the character is left out.\n", path,
-                     slot->failure.c_str());
+        reportLine("The character model %s could not be loaded (%s): the character is left out.\n", path,
+                   slot->failure.c_str());
 
     Actor& actor = scene.actors[a];
-    actor = makeStartActor(static_cast<float>(appSettings.centerX), static_cast<float>(appSettings.centerY));
+    actor = makeStartActor(centerX, centerY);
     actor.mode = 2;
     actor.modelKind = MODEL_KIND_STUDIO;
     actor.health = 200;
@@ -242,7 +242,7 @@ void advanceActorAnimation(ActorScene& scene, int actorIndex, float dt, float ra
 
 // --- Controller ------------------------------------------------------------------
 
-void updateActors(ActorScene& scene, const Camera& camera, float dt, int command)
+void updateActors(ActorScene& scene, const ActorSteering& camera, float dt, int command)
 {
     Actor& actor = scene.actors[0];
     const int running = actor.runningAction();

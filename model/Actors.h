@@ -14,7 +14,6 @@
 #include <cstdint>
 
 class StudioModel;
-struct Camera;
 
 // --- Capacities and numbers ------------------------------------------------------
 
@@ -115,11 +114,13 @@ public:
 
 // Kind 1: loads the skin "<folder>/ovrin_tex.png" into texture slot 1 and the
 // model "<folder>/ovrin.mdl" into model slot a, and makes actor a the
-// character at `position`. Returns 1, or 0 for kinds other than 1, a missing
+// character at `position`, its goal point and cursor at the screen centre
+// (centerX, centerY) as it stands now. Returns 1, or 0 for kinds other than 1, a missing
 // skin (actor a unchanged) or an index a outside 0..MAX_ACTORS-1. A model that
 // fails to open stays in its slot as an empty model. The first call sets
 // actorCount to 1 even when it fails.
-int  loadCharacter(ActorScene& scene, int a, int kind, const Float3& position, const char* folder = "data");
+int  loadCharacter(ActorScene& scene, int a, int kind, const Float3& position, float centerX, float centerY,
+                   const char* folder = "data");
 
 // Releases and frees every model, empties every slot, actorCount 0.
 void releaseScene(ActorScene& scene);
@@ -138,10 +139,17 @@ void startAction(ActorScene& scene, int actorIndex, int action);
 // the next queued action when the sequence wraps.
 void advanceActorAnimation(ActorScene& scene, int actorIndex, float dt, float rate);
 
+// What the controller reads of the camera (path/Camera.h), as updateCamera
+// last derived it.
+struct ActorSteering {
+    Float3 right;            // the camera's sideways vector: the walk direction
+    float  negYaw = 0.0f;    // the camera's negated yaw, degrees: the heading to turn to
+};
+
 // One controller step of dt seconds: command ACTOR_COMMAND_WALK or
-// ACTOR_COMMAND_STOP steers actor 0 (reading the camera's right vector and
-// negYaw), then every actor below actorCount moves.
-void updateActors(ActorScene& scene, const Camera& camera, float dt, int command);
+// ACTOR_COMMAND_STOP steers actor 0 (walking along the camera's right vector,
+// turning to its negYaw), then every actor below actorCount moves.
+void updateActors(ActorScene& scene, const ActorSteering& camera, float dt, int command);
 
 // Gravity, ground, walking, turning and animation of one actor.
 void updateActorMotion(ActorScene& scene, int actorIndex, float dt);

@@ -1,6 +1,7 @@
 // model/hlWrite.cpp: studio model file writer (see hlWrite.h).
 #include "model/hlWrite.h"
 
+#include "base/Report.h"
 #include "model/hl.h"
 
 #include <cstdio>
@@ -51,7 +52,7 @@ public:
 
 void fail(const char* what)
 {
-    std::fprintf(stderr, "studio writer: %s\n", what);
+    reportLine("studio writer: %s\n", what);
     std::abort();
 }
 

@@ -75,3 +75,16 @@ void updateCamera(Camera& c, float dt)
     c.up = Float3(sb * sa * cc - cb * sc, ca * cc, sa * cc * cb + sc * sb);
     c.negYaw = -c.angles.y;
 }
+
+void holdCameraAt(Camera& camera, const Float3& angles, const Float3& position)
+{
+    setTarget(camera, angles, position, 0.0f, CAMERA_HOLD, CAMERA_HOLD_TIME);
+}
+
+bool finitePose(const Float3& position, const Float3& angles)
+{
+    for (int i = 0; i < 3; ++i)
+        if (!std::isfinite(position[i]) || !std::isfinite(angles[i]))
+            return false;
+    return true;
+}

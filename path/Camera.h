@@ -36,5 +36,16 @@ void setTarget(Camera& camera, const Float3& angles, const Float3& position, flo
 // Advances the blend by dt seconds and derives right, up and negYaw.
 void updateCamera(Camera& camera, float dt);
 
+// The time a hold stores with the pose when the show, the free camera and
+// the editor put the camera somewhere (read by nothing while it holds).
+constexpr float CAMERA_HOLD_TIME = 0.3f;
+
+// setTarget(camera, angles, position, 0, CAMERA_HOLD, CAMERA_HOLD_TIME): the
+// camera is there at once.
+void holdCameraAt(Camera& camera, const Float3& angles, const Float3& position);
+
+// True when every component of the pose is a finite number (a key may be recorded).
+bool finitePose(const Float3& position, const Float3& angles);
+
 // The program's camera (targets set by the path player and the free camera).
 extern Camera camera;

@@ -1,13 +1,14 @@
 // path/CameraPath.cpp: path building and sampling, the path and "paths.tms"
-// readers and writers, start-up loading and key recording.
+// readers and writers.
 //
 // Sections:
 //   --- Building and sampling ---
 //   --- Reading numbers ---
 //   --- Path files ---
 //   --- Timed paths ---
-//   --- The set ---
 #include "path/CameraPath.h"
+
+#include "base/Report.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,19 +28,6 @@ namespace {
 // taking much memory (each scene keeps its own copy of the list).
 constexpr long long MAX_TIMED_PATHS = 1024;
 constexpr int64_t   MAX_TIMED_PATHS_BYTES = 4LL * 1024 * 1024;
-
-// The default flight of a scene without both files: straight along z with
-// fixed angles, sampled through the polyline.
-constexpr Float3 DEFAULT_POSITION_START(0.0f, 0.0f, 1000.0f);
-constexpr Float3 DEFAULT_POSITION_END(0.0f, 0.0f, 1500.0f);
-constexpr Float3 DEFAULT_ANGLES(0.0f, 0.0f, 0.0f);
-
-// Scenes whose pair the editor may record into: 1..10, and 0, which the tool
-// can be started with and which is never played.
-bool validEditScene(int scene)
-{
-    return scene >= 0 && scene <= LAST_SCENE;
-}
 
 } // namespace
 
@@ -165,57 +153,6 @@ bool getPathPoint(const CameraPath& path, int32_t i, Float3& point)
 
 namespace {
 
-// Reads a whole regular file of at most `limit` bytes into `text`. A larger
-// file gives its first `limit` bytes and sets `truncated`. False (with the
-// reason) when it cannot be opened or read, or is not a regular file; FIFOs
-// and devices are never waited on.
-bool readBoundedFile(const std::string& filename, int64_t limit, std::string& text, bool& truncated,
-                     FileStamp& stamp, std::string& why)
-{
-    truncated = false;
-    text.clear();
-    const int fd = ::open(filename.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        why = std::strerror(errno);
-        ::close(fd);
-        return false;
-    }
-    // Stamped even when refused, so a watcher knows which version it refused.
-    stamp = stampOfOpenFile(fd);
-    if (!S_ISREG(st.st_mode)) {
-        why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-        ::close(fd);
-        return false;
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            why = std::strerror(errno);
-            ::close(fd);
-            return false;
-        }
-        if (got == 0)
-            break;
-        const int64_t room = limit - static_cast<int64_t>(text.size());
-        if (got > room) {
-            text.append(buffer, static_cast<size_t>(room));
-            truncated = true;
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(fd);
-    return true;
-}
-
 // White-space separated numbers in the manner of scanf's %d and %f: a number
 // ends where its syntax ends, so "3.5" read as a count gives 3 and leaves ".5".
 // Knows where it is, so problems can be reported by line and token.
@@ -314,6 +251,22 @@ void setProblem(PathReadReport& report, int32_t line, const std::string& problem
 } // namespace
 
 // --- Path files ------------------------------------------------------------------
+
+std::string readProblem(const PathReadReport& report)
+{
+    if (report.opened && report.whole)
+        return std::string();
+    std::string text;
+    if (report.line > 0)
+        text += "line " + std::to_string(report.line) + ": ";
+    return text + report.problem;
+}
+
+std::string describeRead(const std::string& file, const PathReadReport& report)
+{
+    const std::string problem = readProblem(report);
+    return problem.empty() ? problem : file + ": " + problem;
+}
 
 std::string positionPathName(const std::string& folder, int scene)
 {
@@ -556,7 +509,7 @@ bool readTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
     }
     if (truncated) {
         reportLine("%s: larger than the limit of %lld bytes; not read\n", filename.c_str(),
-                     static_cast<long long>(MAX_TIMED_PATHS_BYTES));
+                   static_cast<long long>(MAX_TIMED_PATHS_BYTES));
         return false;
     }
     TimedReport report;
@@ -569,9 +522,9 @@ bool readTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
 
 } // namespace
 
-void loadTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
+bool loadTimedPaths(std::vector<CameraPath>& list, const std::string& filename)
 {
-    readTimedPaths(list, filename);
+    return readTimedPaths(list, filename);
 }
 
 bool saveTimedPaths(const std::vector<CameraPath>& list, const std::string& filename)
@@ -597,155 +550,4 @@ bool saveTimedPaths(const std::vector<CameraPath>& list, const std::string& file
         }
     }
     return writeFileAtomically(filename, text);
-}
-
-// --- The set ---------------------------------------------------------------------
-
-namespace {
-
-void appendDefaultPoints(PathPair& pair)
-{
-    appendPoint(pair.position, DEFAULT_POSITION_START.x, DEFAULT_POSITION_START.y, DEFAULT_POSITION_START.z);
-    appendPoint(pair.rotation, DEFAULT_ANGLES.x, DEFAULT_ANGLES.y, DEFAULT_ANGLES.z);
-    appendPoint(pair.position, DEFAULT_POSITION_END.x, DEFAULT_POSITION_END.y, DEFAULT_POSITION_END.z);
-    appendPoint(pair.rotation, DEFAULT_ANGLES.x, DEFAULT_ANGLES.y, DEFAULT_ANGLES.z);
-}
-
-// Reads scene n's two files into its pair and disk state, with one line per
-// file that was not read whole. True when both files were opened.
-// `consequence` follows the line of a file that could not be opened.
-bool readScenePair(PathSet& set, int scene, const char* consequence)
-{
-    PathPair& pair = set.pairs[scene];
-    PairDiskState& disk = set.disk[scene];
-    disk = PairDiskState();
-    const std::string names[2] = { positionPathName(set.folder, scene), rotationPathName(set.folder, scene) };
-    CameraPath* paths[2] = { &pair.position, &pair.rotation };
-    bool opened = true;
-    for (int i = 0; i < 2; ++i) {
-        loadPathFile(*paths[i], names[i], disk.read[i]);
-        disk.stamp[i] = disk.read[i].stamp;
-        opened = opened && disk.read[i].opened;
-    }
-    // Two files missing for the same reason are one line for the pair.
-    if (!disk.read[0].opened && !disk.read[1].opened && disk.read[0].problem == disk.read[1].problem) {
-        reportLine("%s, %s: %s%s\n", names[0].c_str(), names[1].c_str(), disk.read[0].problem.c_str(),
-                     consequence);
-        return false;
-    }
-    for (int i = 0; i < 2; ++i) {
-        const std::string line = describeRead(names[i], disk.read[i]);
-        if (!line.empty())
-            reportLine("%s%s\n", line.c_str(), disk.read[i].opened ? "" : consequence);
-    }
-    return opened;
-}
-
-} // namespace
-
-void loadAllPaths(PathSet& set, const std::string& folder)
-{
-    set.folder = folder;
-    set.editLock.release();
-    for (int n = 0; n < SCENE_ENTRIES; ++n) {
-        clearPair(set, n);
-        set.disk[n] = PairDiskState();
-        set.timedPaths[n].clear();
-    }
-
-    for (int n = FIRST_SCENE; n <= LAST_SCENE; ++n) {
-        recoverPairFiles(folder, n);
-        if (!readScenePair(set, n, "; the scene flies with the default points appended")) {
-            appendDefaultPoints(set.pairs[n]);
-            set.disk[n].defaultPoints = 2;
-        }
-    }
-
-    // Every scene gets its own copy of the same file, read and reported once.
-    std::vector<CameraPath> timed;
-    if (readTimedPaths(timed, timedPathsName(folder)))
-        for (int n = FIRST_SCENE; n <= LAST_SCENE; ++n)
-            set.timedPaths[n] = timed;
-}
-
-bool beginEditing(PathSet& set, int scene)
-{
-    if (!validEditScene(scene))
-        return false;
-    if (scene == 0) {
-        // Scene 0 is never played, so start-up leaves its pair alone; the
-        // editor reads it so that a first key adds to what is on disk.
-        recoverPairFiles(set.folder, 0);
-        readScenePair(set, 0, "");
-    }
-    std::string why;
-    switch (set.editLock.acquire(set.folder, scene, &why)) {
-    case SceneLock::TAKEN:
-        return true;
-    case SceneLock::BUSY:
-        reportLine(
-                     "%s, %s: another vortalune is recording scene %d in this folder; keys recorded here are saved "
-                     "to a side copy\n",
-                     positionPathName(set.folder, scene).c_str(), rotationPathName(set.folder, scene).c_str(), scene);
-        return false;
-    case SceneLock::UNAVAILABLE:
-        reportLine("%s; keys of scene %d are saved without a lock\n", why.c_str(), scene);
-        return false;
-    }
-    return false;
-}
-
-void keepAuthoredKeysOnly(PathSet& set, int scene)
-{
-    if (!validEditScene(scene))
-        return;
-    PairDiskState& disk = set.disk[scene];
-    if (disk.defaultPoints <= 0)
-        return;
-    PathPair& pair = set.pairs[scene];
-    for (CameraPath* path : { &pair.position, &pair.rotation }) {
-        const size_t keep = path->points.size() >= size_t(disk.defaultPoints) ? path->points.size() - size_t(disk.defaultPoints) : 0;
-        path->points.resize(keep);
-        path->lengths.resize(keep);
-        path->spline.clear();
-        rebuildSpline(*path);
-    }
-    pair.posCursor = pair.rotCursor = 0;
-    disk.defaultPoints = 0;
-}
-
-PairSaveOutcome saveScenePair(PathSet& set, int scene)
-{
-    if (!validEditScene(scene))
-        return PairSaveOutcome::FAILED;
-    const PathPair& pair = set.pairs[scene];
-    return savePairSafely(pair.position, pair.rotation, set.folder, scene, set.disk[scene], &set.editLock);
-}
-
-bool recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles)
-{
-    if (!validEditScene(scene))
-        return false;
-    PathPair& pair = set.pairs[scene];
-    keepAuthoredKeysOnly(set, scene);
-    if (pair.position.points.size() >= size_t(MAX_PATH_KEYS) || pair.rotation.points.size() >= size_t(MAX_PATH_KEYS)) {
-        reportLine("Scene %d's flight holds the most keys a path file may hold (%d); the key was not recorded\n",
-                     scene, static_cast<int>(MAX_PATH_KEYS));
-        return false;
-    }
-    appendPoint(pair.position, position.x, position.y, position.z);
-    appendPoint(pair.rotation, angles.x, angles.y, angles.z);
-    return saveScenePair(set, scene) == PairSaveOutcome::SAVED;
-}
-
-void clearPair(PathSet& set, int scene)
-{
-    if (scene < 0 || scene >= SCENE_ENTRIES)
-        return;
-    PathPair& pair = set.pairs[scene];
-    clearPath(pair.position);
-    clearPath(pair.rotation);
-    pair.posCursor = 0;
-    pair.rotCursor = 0;
-    set.disk[scene].defaultPoints = 0;   // an emptied flight has no playback defaults either
 }

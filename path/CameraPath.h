@@ -16,9 +16,9 @@
 // as one (path/PairStore.h).
 #pragma once
 
-#include "app/Shell.h"   // SCENE_ENTRIES
+#include "base/SafeFile.h"   // FileStamp
+#include "base/Show.h"   // SCENE_ENTRIES, DEFAULT_PATH_DURATIONS
 #include "math/Math.h"
-#include "path/PairStore.h"
 #include "path/bspline.h"
 
 #include <cstdint>
@@ -40,29 +40,31 @@ struct PathPair {
     int32_t    rotCursor = 0;
 };
 
-constexpr int FIRST_SCENE = 1;
-constexpr int LAST_SCENE  = 10;
+// --- Limits --------------------------------------------------------------------------
+// The most keys a path may hold. The writer prints at most 47 characters per
+// number ("%f" of -FLT_MAX), so a full path in the writer's format stays
+// below MAX_PATH_FILE_BYTES, and whatever the tool saves it reads back whole.
+constexpr int32_t MAX_PATH_KEYS = 262144;
+constexpr int64_t MAX_PATH_LINE_BYTES = 3 * 47 + 3;
+constexpr int64_t MAX_PATH_FILE_BYTES = 16 + int64_t(MAX_PATH_KEYS) * MAX_PATH_LINE_BYTES;
 
-// Scene flight lengths as fractions of the music track, index = scene.
-constexpr float DEFAULT_PATH_DURATIONS[SCENE_ENTRIES] = {
-    0.0f, 0.064f, 0.0779f,
-    0.09090909f, 0.09090909f, 0.09090909f, 0.09090909f,
-    0.09090909f, 0.09090909f, 0.09090909f, 0.09090909f,
+// --- Read reports --------------------------------------------------------------------
+struct PathReadReport {
+    bool        opened = false;   // the file was there and could be read
+    bool        whole  = false;   // every key the count gives was read, nothing left over
+    int32_t     keysRead = 0;
+    int64_t     countGiven = 0;   // the count on the file's first line
+    int32_t     line = 0;         // 1-based line of the first problem; 0 when none
+    std::string problem;          // why not opened or not whole; empty when whole
+    FileStamp   stamp;            // of the version that was read
 };
 
-struct PathSet {
-    PathPair                pairs[SCENE_ENTRIES];        // 1..10; 0 is never loaded
-    std::vector<CameraPath> timedPaths[SCENE_ENTRIES];   // 1..10; 0 stays empty
-    float                   pathDurations[SCENE_ENTRIES] = {
-        DEFAULT_PATH_DURATIONS[0], DEFAULT_PATH_DURATIONS[1], DEFAULT_PATH_DURATIONS[2],
-        DEFAULT_PATH_DURATIONS[3], DEFAULT_PATH_DURATIONS[4], DEFAULT_PATH_DURATIONS[5],
-        DEFAULT_PATH_DURATIONS[6], DEFAULT_PATH_DURATIONS[7], DEFAULT_PATH_DURATIONS[8],
-        DEFAULT_PATH_DURATIONS[9], DEFAULT_PATH_DURATIONS[10],
-    };
-    std::string             folder = "data";            // where the pair files are read and written
-    PairDiskState           disk[SCENE_ENTRIES];         // what was read from each pair's files, and saved
-    SceneLock               editLock;                    // held for the scene the tool records into
-};
+// "line 6: 'abc' is not a number; 4 of 16 keys were read", or "No such file
+// or directory". Empty when the file was read whole.
+std::string readProblem(const PathReadReport& report);
+
+// The same behind "<file>: ", as one stderr line says it.
+std::string describeRead(const std::string& file, const PathReadReport& report);
 
 // --- Building and sampling -----------------------------------------------------
 
@@ -130,41 +132,11 @@ bool savePathPair(const PathPair& pair, int scene, const std::string& folder = "
 // be opened the list stays as it was. Each path's knots are written with
 // setKnot after its points. A path with fewer than six knots has no spline:
 // its knots are skipped. Whatever was not read or applied is one stderr line
-// for the whole file. At most 1024 paths and 4 MiB are read.
-void loadTimedPaths(std::vector<CameraPath>& list, const std::string& filename);
+// for the whole file. At most 1024 paths and 4 MiB are read. False when the
+// file could not be read at all.
+bool loadTimedPaths(std::vector<CameraPath>& list, const std::string& filename);
 
 // Writes a list in the "paths.tms" format: each path's current spline knots
 // (a path needs four or more points), and per point its cumulative length and
 // its index / (count - 1) as the two extra numbers, which readers ignore.
 bool saveTimedPaths(const std::vector<CameraPath>& list, const std::string& filename);
-
-// --- The set ---------------------------------------------------------------------
-
-// Start-up loading from `folder`: empties the set, finishes or cleans up
-// interrupted saves, loads every scene's pair (a pair whose two files were not
-// both read gets the default flight appended: position (0, 0, 1000),
-// (0, 0, 1500), rotation (0, 0, 0) twice), then gives every scene its own copy
-// of "<folder>/paths.tms". Every file that was not read whole is one line on
-// stderr. Durations are not touched.
-void loadAllPaths(PathSet& set, const std::string& folder = "data");
-
-// The editor starts work on scene n (0..10): takes the scene's lock in the
-// folder (false, with one line, when another editor holds it: saves then go
-// to a side copy). Scene 0, which start-up does not load, is read here.
-bool beginEditing(PathSet& set, int scene);
-
-// Drops the playback defaults that start-up appended to scene n's pair, so an
-// edit starts from the keys that were read. Called before every edit.
-void keepAuthoredKeysOnly(PathSet& set, int scene);
-
-// Saves scene n's pair with savePairSafely (path/PairStore.h).
-PairSaveOutcome saveScenePair(PathSet& set, int scene);
-
-// Appends a key to scene n's pair (0..10) and saves both of its files at once.
-// False when the scene is out of range, the flight already holds
-// MAX_PATH_KEYS keys (nothing is added), or the pair's own files could not
-// be written (the key stays in memory; the save said why on stderr).
-bool recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles);
-
-// Empties both paths of scene n (0..10) and resets its cursors.
-void clearPair(PathSet& set, int scene);

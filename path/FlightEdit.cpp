@@ -1,6 +1,7 @@
 // path/FlightEdit.cpp: key-by-key edits of a scene's flight, undo and redo.
 #include "path/FlightEdit.h"
 
+#include "base/Show.h"
 #include "path/CameraPath.h"
 
 #include <algorithm>

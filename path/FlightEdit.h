@@ -17,12 +17,11 @@
 
 #include "math/Math.h"
 #include "path/PairStore.h"
+#include "path/PathSet.h"
 
 #include <cstddef>
 #include <string>
 #include <vector>
-
-struct PathSet;
 
 // One flight as the history keeps it, with the key that was selected.
 struct FlightKeys {

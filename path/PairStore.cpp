@@ -1,17 +1,13 @@
-// path/PairStore.cpp: stamps, read reports, scene locks, backups, side copies,
-// the all-or-nothing pair save and its recovery at start.
+// path/PairStore.cpp: scene locks, side copies, the all-or-nothing pair save
+// and its recovery at start.
 //
 // Sections:
-//   --- Small file helpers ---
-//   --- Stamps and reports ---
 //   --- Locks ---
-//   --- Backups and single files ---
 //   --- Pair saves ---
 //   --- Recovery ---
 #include "path/PairStore.h"
 
-#include "app/Shell.h"
-#include "path/CameraPath.h"
+#include "base/Report.h"
 
 #include <cerrno>
 #include <climits>
@@ -25,143 +21,6 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
-
-// --- Small file helpers --------------------------------------------------------------
-
-namespace {
-
-std::string errnoText(int error)
-{
-    return std::strerror(error);
-}
-
-std::string directoryOf(const std::string& name)
-{
-    const size_t slash = name.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : name.substr(0, slash);
-}
-
-std::string baseOf(const std::string& name)
-{
-    const size_t slash = name.rfind('/');
-    return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
-// Writes all of `size` bytes; false with errno set on failure.
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-// Syncs a folder so that renames and removals in it survive a power cut.
-void syncDirectory(const std::string& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// The file a name finally leads to: symlinks are followed (relative targets
-// against the link's folder), so a save replaces the target and keeps the
-// link. A name that is not a link comes back unchanged. False on a loop.
-bool resolveLinks(const std::string& name, std::string& target)
-{
-    target = name;
-    for (int depth = 0; depth < 40; ++depth) {
-        struct stat st;
-        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return true;
-        std::vector<char> buffer(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
-        const ssize_t got = ::readlink(target.c_str(), buffer.data(), buffer.size() - 1);
-        if (got < 0)
-            return true;   // gone meanwhile: treat the name as the target
-        const std::string link(buffer.data(), static_cast<size_t>(got));
-        target = !link.empty() && link[0] == '/' ? link : directoryOf(target) + "/" + link;
-    }
-    errno = ELOOP;
-    return false;
-}
-
-bool processRuns(long pid)
-{
-    if (pid <= 0 || pid > INT_MAX)
-        return false;
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
-} // namespace
-
-// --- Stamps and reports ----------------------------------------------------------------
-
-bool operator==(const FileStamp& a, const FileStamp& b)
-{
-    if (a.exists != b.exists)
-        return false;
-    if (!a.exists)
-        return true;
-    return a.device == b.device && a.inode == b.inode && a.size == b.size && a.mtimeNs == b.mtimeNs;
-}
-
-namespace {
-
-FileStamp stampFromStat(const struct stat& st)
-{
-    FileStamp stamp;
-    stamp.exists = true;
-    stamp.device = static_cast<uint64_t>(st.st_dev);
-    stamp.inode = static_cast<uint64_t>(st.st_ino);
-    stamp.size = static_cast<int64_t>(st.st_size);
-    stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    return stamp;
-}
-
-} // namespace
-
-FileStamp stampOf(const std::string& name)
-{
-    struct stat st;
-    if (::stat(name.c_str(), &st) != 0)
-        return FileStamp();
-    return stampFromStat(st);
-}
-
-FileStamp stampOfOpenFile(int fd)
-{
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return FileStamp();
-    return stampFromStat(st);
-}
-
-std::string readProblem(const PathReadReport& report)
-{
-    if (report.opened && report.whole)
-        return std::string();
-    std::string text;
-    if (report.line > 0)
-        text += "line " + std::to_string(report.line) + ": ";
-    return text + report.problem;
-}
-
-std::string describeRead(const std::string& file, const PathReadReport& report)
-{
-    const std::string problem = readProblem(report);
-    return problem.empty() ? problem : file + ": " + problem;
-}
 
 // --- Locks -------------------------------------------------------------------------------
 
@@ -230,192 +89,6 @@ void SceneLock::release()
 bool SceneLock::holds(const std::string& folder, int scene) const
 {
     return fd_ >= 0 && scene_ == scene && folder_ == folder;
-}
-
-// --- Backups and single files ----------------------------------------------------------
-
-namespace {
-
-// Creates `name` exclusively with `mode` and writes `text`, synced. False with
-// errno's reason in `why`; a partly written file is removed.
-bool createSynced(const std::string& name, const std::string& text, mode_t mode, std::string& why, int* openError = nullptr)
-{
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
-        if (openError)
-            *openError = errno;
-        why = name + ": " + errnoText(errno);
-        return false;
-    }
-    bool ok = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        why = name + ": " + errnoText(error);
-        ::unlink(name.c_str());
-    }
-    return ok;
-}
-
-// Reads a whole regular file of at most `limit` bytes.
-bool readSmallFile(const std::string& name, std::string& text, int64_t limit, std::string& why)
-{
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        why = name + ": " + errnoText(errno);
-        return false;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
-        why = name + ": " + (S_ISREG(st.st_mode) ? "too large to copy" : "not a regular file");
-        ::close(fd);
-        return false;
-    }
-    text.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            why = name + ": " + errnoText(errno);
-            ::close(fd);
-            return false;
-        }
-        if (got == 0)
-            break;
-        text.append(buffer, static_cast<size_t>(got));
-        if (static_cast<int64_t>(text.size()) > limit) {
-            why = name + ": too large to copy";
-            ::close(fd);
-            return false;
-        }
-    }
-    ::close(fd);
-    return true;
-}
-
-std::string temporaryNameFor(const std::string& target)
-{
-    return target + "." + std::to_string(static_cast<long>(::getpid())) + ".tmp";
-}
-
-// The mode a replacement gets: the old file's, or the usual one for a new file.
-mode_t modeFor(const struct stat* old)
-{
-    return old ? (old->st_mode & 07777) : 0666;
-}
-
-// Writes `text` into a fresh temporary beside `target`, with the old file's
-// permissions (and owner, when allowed). The temporary's name on success.
-bool writeTemporary(const std::string& target, const struct stat* old, const std::string& text, std::string& temporary,
-                    std::string& why)
-{
-    temporary = temporaryNameFor(target);
-    ::unlink(temporary.c_str());   // our own pid: a leftover of an earlier run with the same pid
-    if (!createSynced(temporary, text, old ? 0600 : modeFor(nullptr), why)) {
-        why = target + ": " + why.substr(why.rfind(": ") + 2) + " (writing " + baseOf(temporary) + ")";
-        return false;
-    }
-    if (old) {
-        // Owner first (it may clear set-id bits), then the exact permissions.
-        if (::geteuid() == 0)
-            (void)::chown(temporary.c_str(), old->st_uid, old->st_gid);
-        if (::chmod(temporary.c_str(), modeFor(old)) != 0) {
-            why = temporary + ": " + errnoText(errno);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
-
-std::string backupFile(const std::string& file, std::string& why)
-{
-    const int in = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
-    if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = file + ": " + (in < 0 ? errnoText(errno) : std::string("not a regular file"));
-        if (in >= 0)
-            ::close(in);
-        return std::string();
-    }
-    std::string name;
-    int out = -1;
-    for (int k = 1; k < 1000 && out < 0; ++k) {
-        name = file + (k == 1 ? ".bak" : ".bak" + std::to_string(k));
-        out = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, (st.st_mode & 0777) | S_IRUSR | S_IWUSR);
-        if (out < 0 && errno != EEXIST)
-            break;
-    }
-    if (out < 0) {
-        why = name + ": " + errnoText(errno);
-        ::close(in);
-        return std::string();
-    }
-    // Copied in pieces: a file of any size costs one buffer.
-    char buffer[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        if (!writeAll(out, buffer, static_cast<size_t>(got))) {
-            ok = false;
-            break;
-        }
-    }
-    const int error = errno;
-    ok = ::fsync(out) == 0 && ok;
-    ok = ::close(out) == 0 && ok;
-    ::close(in);
-    if (!ok) {
-        why = name + ": " + errnoText(error);
-        ::unlink(name.c_str());
-        return std::string();
-    }
-    syncDirectory(directoryOf(name));
-    return name;
-}
-
-bool writeFileAtomically(const std::string& filename, const std::string& text, std::string* why)
-{
-    std::string target, reason;
-    if (!resolveLinks(filename, target)) {
-        if (why)
-            *why = filename + ": " + errnoText(errno);
-        return false;
-    }
-    struct stat st;
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        if (why)
-            *why = filename + ": not a regular file";
-        return false;
-    }
-    std::string temporary;
-    if (!writeTemporary(target, exists ? &st : nullptr, text, temporary, reason)) {
-        if (why)
-            *why = reason;
-        return false;
-    }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        if (why)
-            *why = filename + ": " + errnoText(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    syncDirectory(directoryOf(target));
-    return true;
 }
 
 // --- Pair saves --------------------------------------------------------------------------
@@ -564,14 +237,14 @@ PairSaveOutcome saveAside(const std::string& folder, int scene, const std::strin
         ok = commitPair(record, targets, texts, why);
     if (!ok) {
         reportLine("%s; the side copy could not be written either (%s); the keys of scene %d are only in memory\n",
-                     reason.c_str(), k > 0 ? why.c_str() : "no free name", scene);
+                   reason.c_str(), k > 0 ? why.c_str() : "no free name", scene);
         return PairSaveOutcome::FAILED;
     }
     state.sideCopy = k;
     state.sideCopyText[0] = texts[0];
     state.sideCopyText[1] = texts[1];
     reportLine("%s; the keys of scene %d were saved to %s and %s\n", reason.c_str(), scene,
-                 targets[0].name.c_str(), targets[1].name.c_str());
+               targets[0].name.c_str(), targets[1].name.c_str());
     return PairSaveOutcome::SAVED_ASIDE;
 }
 
@@ -604,7 +277,7 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
         std::string why;
         if (!resolveTarget(names[i], targets[i], why)) {
             reportLine("Could not save the camera path files of scene %d (%s); the keys stay in memory\n",
-                         scene, why.c_str());
+                       scene, why.c_str());
             return PairSaveOutcome::FAILED;
         }
         const std::string refusal = refusalOf(targets[i].resolved, targets[i].exists ? &targets[i].st : nullptr);
@@ -624,18 +297,18 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
         const std::string backup = backupFile(targets[i].resolved, why);
         if (backup.empty()) {
             reportLine("%s was not read whole and could not be backed up (%s); not saved, the keys stay in memory\n",
-                         names[i].c_str(), why.c_str());
+                       names[i].c_str(), why.c_str());
             return PairSaveOutcome::FAILED;
         }
         state.backedUp[i] = true;
         reportLine("%s was not read whole (%s); its original was kept as %s before saving over it\n",
-                     names[i].c_str(), readProblem(read).c_str(), backup.c_str());
+                   names[i].c_str(), readProblem(read).c_str(), backup.c_str());
     }
 
     std::string why;
     if (!commitPair(commitRecordName(folder, scene), targets, texts, why)) {
         reportLine("Could not save the camera path files of scene %d (%s); the keys stay in memory\n", scene,
-                     why.c_str());
+                   why.c_str());
         return PairSaveOutcome::FAILED;
     }
     for (int i = 0; i < 2; ++i)
@@ -701,10 +374,10 @@ int recoverPairFiles(const std::string& folder, int scene)
         std::string summary;
         if (finishCommit(record, summary))
             reportLine("%s: finished an interrupted save of scene %d (%s)\n", record.c_str(), scene,
-                         summary.c_str());
+                       summary.c_str());
         else
             reportLine("%s: not a complete commit record; removed, the old files of scene %d stay\n",
-                         record.c_str(), scene);
+                       record.c_str(), scene);
         ::unlink(record.c_str());
         ++repairs;
     }
@@ -729,7 +402,7 @@ int recoverPairFiles(const std::string& folder, int scene)
         const std::string full = folder + "/" + name;
         if (::unlink(full.c_str()) == 0) {
             reportLine("%s: removed the leftover of an interrupted save; the files it was for are unchanged\n",
-                         full.c_str());
+                       full.c_str());
             ++repairs;
         }
     }

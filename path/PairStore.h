@@ -1,7 +1,8 @@
 // path/PairStore.h: a scene's two path files on disk, kept safe for the author.
-// Owns the disk side of editing: read reports, stamps, locks, backups, side
-// copies and the all-or-nothing pair save with its recovery. The path format
-// itself (parsing and printing) is path/CameraPath.h's. POSIX calls, no GL.
+// Owns the disk side of editing: what an editor knows of a pair's files,
+// scene locks, side copies and the all-or-nothing pair save with its
+// recovery, on the safe-file layer (base/SafeFile.h). The path format itself
+// (parsing, printing, read reports) is path/CameraPath.h's. POSIX calls, no GL.
 //
 // How a pair is saved (the pair is one document):
 //   1. each target is resolved (symlinks are followed and the link is kept);
@@ -25,54 +26,11 @@
 // and the new keys only add to it.
 #pragma once
 
+#include "base/SafeFile.h"
+#include "path/CameraPath.h"
+
 #include <cstdint>
 #include <string>
-
-struct CameraPath;
-
-// --- Limits --------------------------------------------------------------------------
-// The most keys a path may hold. The writer prints at most 47 characters per
-// number ("%f" of -FLT_MAX), so a full path in the writer's format stays
-// below MAX_PATH_FILE_BYTES, and whatever the tool saves it reads back whole.
-constexpr int32_t MAX_PATH_KEYS = 262144;
-constexpr int64_t MAX_PATH_LINE_BYTES = 3 * 47 + 3;
-constexpr int64_t MAX_PATH_FILE_BYTES = 16 + int64_t(MAX_PATH_KEYS) * MAX_PATH_LINE_BYTES;
-
-// --- Stamps --------------------------------------------------------------------------
-// Which version of a file was seen: a rename or any write changes it.
-struct FileStamp {
-    bool     exists = false;
-    uint64_t device = 0;
-    uint64_t inode  = 0;
-    int64_t  size   = 0;
-    int64_t  mtimeNs = 0;
-};
-bool operator==(const FileStamp& a, const FileStamp& b);
-inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
-
-// The stamp of the file a name leads to (symlinks followed); !exists when none.
-FileStamp stampOf(const std::string& name);
-
-// The stamp of an open file (the version being read).
-FileStamp stampOfOpenFile(int fd);
-
-// --- Read reports --------------------------------------------------------------------
-struct PathReadReport {
-    bool        opened = false;   // the file was there and could be read
-    bool        whole  = false;   // every key the count gives was read, nothing left over
-    int32_t     keysRead = 0;
-    int64_t     countGiven = 0;   // the count on the file's first line
-    int32_t     line = 0;         // 1-based line of the first problem; 0 when none
-    std::string problem;          // why not opened or not whole; empty when whole
-    FileStamp   stamp;            // of the version that was read
-};
-
-// "line 6: 'abc' is not a number; 4 of 16 keys were read", or "No such file
-// or directory". Empty when the file was read whole.
-std::string readProblem(const PathReadReport& report);
-
-// The same behind "<file>: ", as one stderr line says it.
-std::string describeRead(const std::string& file, const PathReadReport& report);
 
 // --- Per-scene state ------------------------------------------------------------------
 enum PairFile { PAIR_POSITION = 0, PAIR_ROTATION = 1 };
@@ -133,12 +91,3 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
 // longer run). Skipped while another process holds the scene's lock. One line
 // per repair. Returns the number of repairs.
 int recoverPairFiles(const std::string& folder, int scene);
-
-// Copies `file` to the first free "<file>.bak", "<file>.bak2", ... and returns
-// that name; empty (with the reason in `why`) on failure.
-std::string backupFile(const std::string& file, std::string& why);
-
-// Writes `text` to `filename` through "<filename>.<pid>.tmp", synced and
-// renamed; the old file stays until the new one is whole. errno-style reason
-// in `why` on failure. Used for single files (timed paths, tools).
-bool writeFileAtomically(const std::string& filename, const std::string& text, std::string* why = nullptr);

@@ -1,8 +1,6 @@
 // path/PathPlayer.cpp: scene sequencing and the ten scene scripts.
 #include "path/PathPlayer.h"
 
-#include "app/Music.h"
-#include "app/Settings.h"
 #include "gfx/Texture.h"
 #include "iso/IsoScenes.h"
 #include "iso/IsoSurface.h"
@@ -232,7 +230,7 @@ void updatePlayer(PathPlayer& p, float t)
     const float duration = p.paths.pathDurations[scene];
     if (t - p.pathStartTime >= duration) {
         p.playing = false;
-        if (appSettings.freeRoamAllowed || scene >= LAST_SCENE)
+        if (p.oneScene || scene >= LAST_SCENE)
             return;
         p.pathIndex = scene + 1;
         p.pathStartTime = -1.0f;
@@ -243,15 +241,11 @@ void updatePlayer(PathPlayer& p, float t)
     const float s = (t - p.pathStartTime) / duration;
     Float3 position, angles;
     samplePair(p.paths.pairs[scene], s, position, angles);
-    setTarget(camera, angles, position, 0.0f, CAMERA_HOLD, 0.3f);
+    holdCameraAt(camera, angles, position);
 
-    updateActors(actorScene, camera, p.step, ACTOR_COMMAND_WALK);
+    updateActors(actorScene, ActorSteering{ camera.right, camera.negYaw }, p.step, ACTOR_COMMAND_WALK);
     updateParticles(particleSystem, p.step);
     updateIso(isoSurface, p.step);
     updateCamera(camera, p.step);
 }
 
-void updatePlayer()
-{
-    updatePlayer(pathPlayer, musicPosition(0));
-}

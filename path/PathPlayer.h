@@ -4,8 +4,8 @@
 // scene's path pair and steps the animated subsystems.
 #pragma once
 
-#include "app/Render.h"
-#include "path/CameraPath.h"
+#include "base/Show.h"
+#include "path/PathSet.h"
 
 #include <cstdint>
 
@@ -16,6 +16,8 @@ struct PathPlayer {
     float     pathStartTime = -1.0f;     // music position the scene started at; -1: starts next update
     float     step = 0.0f;               // (songPosition - previous) * 75, the subsystems' step
     bool      playing = false;           // the frame loop updates the player only while true
+    bool      oneScene = false;          // the tool: a scene that ends stops the player (set from the
+                                         // command line with the free camera); the show plays on
     int32_t   pathIndex = 0;             // scene 1..10
     PathSet   paths;
     float     levelCounterA = 5.0f;      // show counters, never reset
@@ -26,9 +28,6 @@ struct PathPlayer {
     bool      scene3Flashed = false;
     bool      creditsShown = false;
 };
-
-// The show's step factor: animations advance 75 x the change of the track fraction.
-constexpr float SHOW_STEP_SCALE = 75.0f;
 
 // What static construction of the player does: the fields above, then every
 // path file from `folder` and the default durations.
@@ -42,9 +41,6 @@ void beginPathFlight(PathPlayer& player);      // camera to the start of the sce
 // One show step at music position t (-1: the track does not play). The show
 // reads t from the music clock; the capture tool passes its virtual clock.
 void updatePlayer(PathPlayer& player, float t);
-
-// One show step at the music clock's position.
-void updatePlayer();
 
 // The program's path player (constructed in app/Globals.cpp, after the settings).
 extern PathPlayer pathPlayer;

@@ -1,7 +1,7 @@
 // path/bspline.cpp: knot set-up, knot insertion to Bezier form, evaluation.
 #include "path/bspline.h"
 
-#include "app/Shell.h"
+#include "base/Report.h"
 
 #include <cstddef>
 

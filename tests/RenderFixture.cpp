@@ -4,6 +4,7 @@
 #include "GlTestWindow.h"
 
 #include "app/Demo.h"
+#include "base/Show.h"
 #include "gfx/Texture.h"
 #include "iso/IsoSurface.h"
 #include "path/Camera.h"

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -143,4 +144,24 @@ bool capAddressSpace(uint64_t extraBytes)
     rlimit limit;
     limit.rlim_cur = limit.rlim_max = mapped + extraBytes;
     return setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+bool haveDisplay()
+{
+    const char* display = std::getenv("DISPLAY");
+    return display && *display;
 }

@@ -47,3 +47,13 @@ bool capAddressSpace(uint64_t extraBytes);
 
 // Runs a shell command line, returns its exit status (or -1).
 int runShell(const std::string& command);
+
+// --- Files and display --------------------------------------------------------------
+// The whole file as bytes ("" when it cannot be read).
+std::string readFile(const std::string& path);
+
+// Writes `text` as the whole file (created or truncated).
+void writeFile(const std::string& path, const std::string& text);
+
+// True when DISPLAY names a display (Xvfb in CI): the GL and end-to-end tests need one.
+bool haveDisplay();

@@ -128,7 +128,7 @@ protected:
     }
     void loadTheCharacter()
     {
-        ASSERT_EQ(loadCharacter(scene, 0, LOADER_KIND_CHARACTER, Float3(), characterFolder().c_str()), 1);
+        ASSERT_EQ(loadCharacter(scene, 0, LOADER_KIND_CHARACTER, Float3(), 0.0f, 0.0f, characterFolder().c_str()), 1);
         ASSERT_NE(scene.studioModels[0], nullptr);
         ASSERT_TRUE(scene.studioModels[0]->loaded());
     }
@@ -140,10 +140,8 @@ protected:
 
 TEST_F(ActorsGl, LoadCharacterFillsTheSkinSlotTheModelSlotAndTheCharacterColumn)
 {
-    appSettings.centerX = 400;
-    appSettings.centerY = 300;
     const Float3 start(1.0f, 2.0f, 3.0f);
-    ASSERT_EQ(loadCharacter(scene, 0, LOADER_KIND_CHARACTER, start, characterFolder().c_str()), 1);
+    ASSERT_EQ(loadCharacter(scene, 0, LOADER_KIND_CHARACTER, start, 400.0f, 300.0f, characterFolder().c_str()), 1);
     EXPECT_EQ(scene.actorCount, 1);
     EXPECT_EQ(textureTable.widths[CHARACTER_SKIN_SLOT], OVRIN_SKIN_SIZE);
     EXPECT_EQ(textureTable.heights[CHARACTER_SKIN_SLOT], OVRIN_SKIN_SIZE);
@@ -190,7 +188,7 @@ TEST_F(ActorsGl, AMissingSkinFailsAndLeavesTheActorAndSlotAlone)
 {
     TempDir empty;
     scene.actors[0].heading = 12.0f;
-    EXPECT_EQ(loadCharacter(scene, 0, LOADER_KIND_CHARACTER, Float3(5.0f, 5.0f, 5.0f), empty.path().c_str()), 0);
+    EXPECT_EQ(loadCharacter(scene, 0, LOADER_KIND_CHARACTER, Float3(5.0f, 5.0f, 5.0f), 0.0f, 0.0f, empty.path().c_str()), 0);
     EXPECT_EQ(scene.actorCount, 1);
     EXPECT_EQ(scene.studioModels[0], nullptr);
     EXPECT_EQ(scene.actors[0].modelKind, MODEL_KIND_NONE);
@@ -201,7 +199,7 @@ TEST_F(ActorsGl, AMissingSkinFailsAndLeavesTheActorAndSlotAlone)
 
 TEST_F(ActorsGl, AMissingModelLeavesAnEmptyModelThatDrawsNothingAndStandsAtZero)
 {
-    ASSERT_EQ(loadCharacter(scene, 0, LOADER_KIND_CHARACTER, Float3(0.0f, 10.0f, 0.0f), skinOnlyFolder().c_str()), 1);
+    ASSERT_EQ(loadCharacter(scene, 0, LOADER_KIND_CHARACTER, Float3(0.0f, 10.0f, 0.0f), 0.0f, 0.0f, skinOnlyFolder().c_str()), 1);
     ASSERT_NE(scene.studioModels[0], nullptr);
     EXPECT_FALSE(scene.studioModels[0]->loaded());
     float box[6];
@@ -211,7 +209,7 @@ TEST_F(ActorsGl, AMissingModelLeavesAnEmptyModelThatDrawsNothingAndStandsAtZero)
 
     Camera view;
     for (int i = 0; i < 100; ++i)
-        updateActors(scene, view, 0.05f, ACTOR_COMMAND_WALK);
+        updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.05f, ACTOR_COMMAND_WALK);
     EXPECT_FLOAT_EQ(scene.actors[0].position.y, 0.0f);
     EXPECT_GT(scene.actors[0].position.x, 0.0f) << "it still walks, unseen";
 
@@ -227,7 +225,7 @@ TEST_F(ActorsGl, DrawAllActorsShowsTheCharacterStandingAtTheOrigin)
 {
     loadTheCharacter();
     Camera view;
-    updateActors(scene, view, 0.0f, ACTOR_COMMAND_STOP);   // onto the ground
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.0f, ACTOR_COMMAND_STOP);   // onto the ground
     beginView();
     drawAllActors(scene);
     const Extent e = litExtent(readBackBuffer());
@@ -324,14 +322,14 @@ protected:
         textureTable.generate();
         textureTable.createEmpty(256, 256, GL_RGB, SLOT_GLOW);
         releaseScene(actorScene);
-        ASSERT_EQ(loadCharacter(actorScene, 0, LOADER_KIND_CHARACTER, Float3(), characterFolder().c_str()), 1);
+        ASSERT_EQ(loadCharacter(actorScene, 0, LOADER_KIND_CHARACTER, Float3(), 0.0f, 0.0f, characterFolder().c_str()), 1);
         disableAllSources(isoSurface.field);
         rebuildIsoMesh(isoSurface);
         setLightParameters();
         renderFlags = (renderFlags & ~0xFF) | FLAG_LIGHTS;
         setTarget(camera, Float3(8.0f, 0.0f, 0.0f), Float3(0.0f, 38.0f, 0.0f), 250.0f, CAMERA_HOLD, 1.0f);
         updateCamera(camera, 0.0f);
-        updateActors(actorScene, camera, 0.0f, ACTOR_COMMAND_STOP);
+        updateActors(actorScene, ActorSteering{ camera.right, camera.negYaw }, 0.0f, ACTOR_COMMAND_STOP);
     }
     void TearDown() override
     {
@@ -415,7 +413,7 @@ TEST_F(ActorsInFrame, WalkingOnTheCamerasRightCarriesTheCharacterAcrossTheFrame)
     const Extent before = litExtent(readBackBuffer());
     ASSERT_GT(before.lit, 500);
     for (int i = 0; i < 12; ++i)
-        updateActors(actorScene, camera, 1.0f / 60.0f, ACTOR_COMMAND_WALK);
+        updateActors(actorScene, ActorSteering{ camera.right, camera.negYaw }, 1.0f / 60.0f, ACTOR_COMMAND_WALK);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     renderFrame(show);
     const Extent after = litExtent(readBackBuffer());

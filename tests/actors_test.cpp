@@ -144,9 +144,9 @@ TEST(ActorScene, ReleaseFreesEveryModelAndCanRunTwice)
 TEST(ActorScene, LoadCharacterRefusesOtherKindsButCountsTheFirstActor)
 {
     ActorScene scene;
-    EXPECT_EQ(loadCharacter(scene, 0, LOADER_KIND_NONE, Float3()), 0);
+    EXPECT_EQ(loadCharacter(scene, 0, LOADER_KIND_NONE, Float3(), 0.0f, 0.0f), 0);
     EXPECT_EQ(scene.actorCount, 1);
-    EXPECT_EQ(loadCharacter(scene, 0, LOADER_KIND_OTHER, Float3()), 0);
+    EXPECT_EQ(loadCharacter(scene, 0, LOADER_KIND_OTHER, Float3(), 0.0f, 0.0f), 0);
     EXPECT_EQ(scene.actors[0].modelKind, MODEL_KIND_NONE);
     EXPECT_EQ(scene.studioModels[0], nullptr);
 }
@@ -452,12 +452,12 @@ TEST_F(CharacterScene, WalkCommandUnwrapsTheHeadingAndApproachesTheTarget)
     view.negYaw = 10.0f;
     actor().heading = 350.0f;
     actor().position.y = 3.0f + ACTION_WALK;
-    updateActors(scene, view, 0.05f, ACTOR_COMMAND_WALK);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.05f, ACTOR_COMMAND_WALK);
     EXPECT_FLOAT_EQ(actor().turnRate, 0.05f * 9.0f);
     // 350 becomes -10, then moves 0.45 of the 20 degrees to go.
     EXPECT_NEAR(actor().heading, -10.0f + 20.0f * 0.45f, 1e-3f);
     for (int i = 0; i < 50; ++i)
-        updateActors(scene, view, 0.05f, ACTOR_COMMAND_WALK);
+        updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.05f, ACTOR_COMMAND_WALK);
     EXPECT_NEAR(actor().heading, 10.0f, 1e-3f);
 }
 
@@ -466,7 +466,7 @@ TEST_F(CharacterScene, HeadingUnwrapsTheOtherWayBelowMinus180)
     Camera view;
     view.negYaw = 170.0f;
     actor().heading = -170.0f;
-    updateActors(scene, view, 0.0f, ACTOR_COMMAND_WALK);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.0f, ACTOR_COMMAND_WALK);
     EXPECT_FLOAT_EQ(actor().heading, 190.0f) << "turn rate 0: only the unwrap";
 }
 
@@ -474,14 +474,14 @@ TEST_F(CharacterScene, TurnRateIsNineTimesTheStepAndNeverOvershoots)
 {
     Camera view;
     view.negYaw = 60.0f;
-    updateActors(scene, view, 0.02f, ACTOR_COMMAND_WALK);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.02f, ACTOR_COMMAND_WALK);
     EXPECT_FLOAT_EQ(actor().turnRate, 0.18f);
-    updateActors(scene, view, 0.5f, ACTOR_COMMAND_WALK);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.5f, ACTOR_COMMAND_WALK);
     EXPECT_FLOAT_EQ(actor().turnRate, 1.0f) << "a long step turns all the way, not past it";
     EXPECT_NEAR(actor().heading, 60.0f, 1e-4f);
 
     view.negYaw = 0.0f;
-    updateActors(scene, view, -0.1f, ACTOR_COMMAND_WALK);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, -0.1f, ACTOR_COMMAND_WALK);
     EXPECT_FLOAT_EQ(actor().turnRate, 0.0f) << "a backward step does not turn away";
     EXPECT_NEAR(actor().heading, 60.0f, 1e-4f);
 }
@@ -492,7 +492,7 @@ TEST_F(CharacterScene, WalkCommandTakesTheCamerasRightVectorAndStartsWalking)
     view.right = Float3(0.6f, 0.0f, -0.8f);
     view.negYaw = -30.0f;
     actor().position.y = 3.0f + ACTION_WALK;
-    updateActors(scene, view, 0.1f, ACTOR_COMMAND_WALK);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.1f, ACTOR_COMMAND_WALK);
     EXPECT_EQ(actor().moving, 1);
     EXPECT_FLOAT_EQ(actor().targetHeading, -30.0f);
     EXPECT_EQ(actor().runningAction(), ACTION_WALK);
@@ -503,9 +503,9 @@ TEST_F(CharacterScene, WalkCommandTakesTheCamerasRightVectorAndStartsWalking)
 TEST_F(CharacterScene, StopCommandEndsAWalkAndClearsMoving)
 {
     Camera view;
-    updateActors(scene, view, 0.1f, ACTOR_COMMAND_WALK);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.1f, ACTOR_COMMAND_WALK);
     ASSERT_EQ(actor().runningAction(), ACTION_WALK);
-    updateActors(scene, view, 0.1f, ACTOR_COMMAND_STOP);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.1f, ACTOR_COMMAND_STOP);
     EXPECT_EQ(actor().moving, 0);
     EXPECT_EQ(actor().runningAction(), ACTION_STAND);
     EXPECT_EQ(queueOf(actor()), (std::vector<int> { 1, 0 }));
@@ -520,18 +520,18 @@ TEST_F(CharacterScene, CommandsSteerOnlyAnActiveActorThatStandsWalksOrLooksAroun
         SCOPED_TRACE(running);
         setRunning(scene, 0, running);
         actor().moving = 0;
-        updateActors(scene, view, 0.01f, ACTOR_COMMAND_WALK);
+        updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.01f, ACTOR_COMMAND_WALK);
         EXPECT_EQ(actor().moving, 0);
         EXPECT_FLOAT_EQ(actor().targetHeading, 0.0f);
     }
     setRunning(scene, 0, ACTION_LOOK_AROUND);
-    updateActors(scene, view, 0.01f, ACTOR_COMMAND_WALK);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.01f, ACTOR_COMMAND_WALK);
     EXPECT_EQ(actor().runningAction(), ACTION_WALK);
 
     setRunning(scene, 0, ACTION_STAND);
     actor().moving = 0;
     actor().health = 0;
-    updateActors(scene, view, 0.01f, ACTOR_COMMAND_WALK);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.01f, ACTOR_COMMAND_WALK);
     EXPECT_EQ(actor().moving, 0);
     EXPECT_EQ(actor().runningAction(), ACTION_STAND);
 }
@@ -544,10 +544,10 @@ TEST_F(CharacterScene, OnlyActorsBelowTheCountMove)
     second.modelSlot = 1;
     second.position = Float3(0.0f, 50.0f, 0.0f);
     Camera view;
-    updateActors(scene, view, 0.1f, ACTOR_COMMAND_STOP);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.1f, ACTOR_COMMAND_STOP);
     EXPECT_FLOAT_EQ(second.position.y, 50.0f);
     scene.actorCount = 2;
-    updateActors(scene, view, 0.1f, ACTOR_COMMAND_STOP);
+    updateActors(scene, ActorSteering{ view.right, view.negYaw }, 0.1f, ACTOR_COMMAND_STOP);
     EXPECT_LT(second.verticalSpeed, 0.0f);
 }
 
@@ -623,8 +623,8 @@ TEST(ActorScene, IndicesOutsideTheActorsAreRefused)
     }
     // Kind 1 with a slot above 255 or an actor index past 99: refused before
     // any model slot is touched (the skin is missing here anyway).
-    EXPECT_EQ(loadCharacter(scene, 256, LOADER_KIND_CHARACTER, Float3(), "/nonexistent"), 0);
-    EXPECT_EQ(loadCharacter(scene, 100, LOADER_KIND_CHARACTER, Float3(), "/nonexistent"), 0);
+    EXPECT_EQ(loadCharacter(scene, 256, LOADER_KIND_CHARACTER, Float3(), 0.0f, 0.0f, "/nonexistent"), 0);
+    EXPECT_EQ(loadCharacter(scene, 100, LOADER_KIND_CHARACTER, Float3(), 0.0f, 0.0f, "/nonexistent"), 0);
     for (const StudioModel* model : scene.studioModels)
         EXPECT_EQ(model, nullptr);
 }
@@ -657,7 +657,7 @@ TEST(ActorCharacter, WalkCommandWalksAlongTheCamerasRightOnTheGroundPlayingTheWa
     int wraps = 0;
     float previousFrame = 0.0f;
     for (int i = 0; i < UPDATES; ++i) {
-        updateActors(scene, view, DT, ACTOR_COMMAND_WALK);
+        updateActors(scene, ActorSteering{ view.right, view.negYaw }, DT, ACTOR_COMMAND_WALK);
         const Actor& actor = scene.actors[0];
         ASSERT_EQ(actor.runningAction(), ACTION_WALK) << "update " << i;
         ASSERT_NEAR(actor.position.y, ground, 1e-4f) << "update " << i;
@@ -699,7 +699,7 @@ TEST(ActorCharacter, NeverShowsTheLastFrameOfASequence)
         const float dt = (i % 7 == 0) ? 0.1f : 1.0f / 60.0f;   // the show's steps, and a slow frame now and then
         if (i % 400 == 200)
             queueAction(scene, 0, (i / 400) % 2 ? ACTION_TAKE_OFF : 5);   // jumps and waves
-        updateActors(scene, view, dt, (i / 150) % 2 ? ACTOR_COMMAND_WALK : ACTOR_COMMAND_STOP);
+        updateActors(scene, ActorSteering{ view.right, view.negYaw }, dt, (i / 150) % 2 ? ACTOR_COMMAND_WALK : ACTOR_COMMAND_STOP);
         const Actor& actor = scene.actors[0];
         model->selectSequence(actor.runningAction());   // as drawing does
         model->stepAnimation(actor.animClock);

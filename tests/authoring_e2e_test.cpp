@@ -50,14 +50,6 @@ void sendPendingKeys(int pid)
     }
 }
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 int leadingCount(const std::string& text)
 {
     return std::atoi(text.c_str());
@@ -101,8 +93,7 @@ ProcessResult runTool(const TempDir& dir, const std::string& keys, const char* s
 
 TEST(AuthoringTool, SpaceAppendsKeysAndClearThenSpaceLeavesOne)
 {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_TRUE(display && *display) << "run the tests under Xvfb (scripts/test.sh does)";
+    ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
     TempDir dir;
     prepareFolder(dir);
     const fs::path pos = fs::path(dir.path()) / "data" / "pos_path3.txt";
@@ -137,8 +128,7 @@ TEST(AuthoringTool, SpaceAppendsKeysAndClearThenSpaceLeavesOne)
 
 TEST(AuthoringTool, EscapeDuringPlaybackStopsTheSceneAndASecondOneQuits)
 {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_TRUE(display && *display);
+    ASSERT_TRUE(haveDisplay());
     TempDir dir;
     prepareFolder(dir);
     // A 40 s track: scene 5 then lasts 40 / 11 s, long enough to be playing
@@ -162,8 +152,7 @@ TEST(AuthoringTool, EscapeDuringPlaybackStopsTheSceneAndASecondOneQuits)
 
 TEST(AuthoringToolKeepsKeys, ATypoInTheFlightIsReportedAndBackedUpBeforeSpaceSavesOverIt)
 {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_TRUE(display && *display);
+    ASSERT_TRUE(haveDisplay());
     TempDir dir;
     prepareFolder(dir);
     const fs::path pos = fs::path(dir.path()) / "data" / "pos_path4.txt";
@@ -220,8 +209,7 @@ TwoInstances runTwoInstances(const TempDir& dir)
 
 TEST(AuthoringToolKeepsKeys, ASecondInstanceInTheFolderIsToldAndDoesNotOverwriteTheFirstsKeys)
 {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_TRUE(display && *display);
+    ASSERT_TRUE(haveDisplay());
     TempDir dir;
     prepareFolder(dir);
     const fs::path pos = fs::path(dir.path()) / "data" / "pos_path6.txt";
@@ -318,8 +306,7 @@ bool waitFor(F done, double seconds)
 // and saves again. B's first side copy must still hold its key.
 TEST(AuthoringToolKeepsKeys, ASecondEditorsSideCopyIsNeverWrittenOverAfterItReloads)
 {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_TRUE(display && *display);
+    ASSERT_TRUE(haveDisplay());
     TempDir dir;
     prepareFolder(dir);
     const fs::path data = fs::path(dir.path()) / "data";

@@ -2,9 +2,9 @@
 // gensong's file to the library's reader, the half-second grid that stands in
 // for a missing map, and stepping over beats and bars (also from positions the
 // music clock reads back after a seek).
-#include "app/BeatMap.h"
 #include "app/Music.h"
-#include "app/SoundOutput.h"
+#include "editor/BeatMap.h"
+#include "sound/SoundOutput.h"
 #include "tools/song/Song.h"
 
 #include "TestSupport.h"
@@ -46,20 +46,6 @@ int tempoMapBeats()
     for (const song::Section& s : demo().sections)
         bars += s.bars;
     return bars * song::BEATS_PER_BAR;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
 }
 
 size_t lineCount(const std::string& text)

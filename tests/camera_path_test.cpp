@@ -1,6 +1,7 @@
 // tests/camera_path_test.cpp: path building and sampling, the path and
 // "paths.tms" files, start-up loading with its defaults, and key recording.
 #include "path/CameraPath.h"
+#include "path/PathSet.h"
 
 #include "TestSupport.h"
 
@@ -24,20 +25,6 @@ void expectNear(const Float3& a, const Float3& b, float eps = EPS)
     EXPECT_NEAR(a.x, b.x, eps);
     EXPECT_NEAR(a.y, b.y, eps);
     EXPECT_NEAR(a.z, b.z, eps);
-}
-
-void writeFile(const std::string& name, const std::string& text)
-{
-    std::ofstream out(name, std::ios::binary);
-    out << text;
-}
-
-std::string readFile(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 CameraPath pathOf(std::initializer_list<Float3> points)

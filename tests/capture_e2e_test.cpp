@@ -1,8 +1,8 @@
 // tests/capture_e2e_test.cpp: the vortalune-capture program on the display
 // (Xvfb in CI) against a generated 30-second track: frame timing, the WAV
 // stretch, determinism, scene changes, the contact sheet and bad options.
-#include "app/SoundOutput.h"
 #include "path/CameraPath.h"
+#include "sound/SoundOutput.h"
 #include "tools/song/Song.h"
 
 #include "PngFixture.h"
@@ -141,8 +141,7 @@ class CaptureEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* display = std::getenv("DISPLAY");
-        ASSERT_TRUE(display && *display) << "run the tests under Xvfb (scripts/test.sh does)";
+        ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
         ASSERT_TRUE(CaptureData::get().ok());
     }
     const std::string& data() const { return CaptureData::get().dir(); }

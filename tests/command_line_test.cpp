@@ -352,8 +352,7 @@ void sendEscape(int pid)
 // play here, so the free camera takes over) and Escape ends it.
 TEST(ProgramArguments, VortaluneOpensTheToolForTheLastScene)
 {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_TRUE(display && *display) << "run the tests under Xvfb (scripts/test.sh does)";
+    ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
     TempDir dir;
     ProcessOptions options;
     options.workDir = dir.path();

@@ -60,12 +60,6 @@ ProcessResult runShow(const TempDir& dir)
     return runProcess({ VORTALUNE_BINARY }, options);
 }
 
-bool haveDisplay()
-{
-    const char* display = std::getenv("DISPLAY");
-    return display && *display;
-}
-
 // `seconds` of quiet noise as the track: noise fills many pages, so a few
 // flipped bytes spoil a few of them, not all.
 void writeTrack(const fs::path& path, double seconds)

@@ -10,12 +10,6 @@
 
 namespace {
 
-bool haveDisplay()
-{
-    const char* display = std::getenv("DISPLAY");
-    return display && *display;
-}
-
 // Sends Escape straight to the program's window, found by its title and process
 // (tests run in parallel on one display).
 void sendEscape(int pid)

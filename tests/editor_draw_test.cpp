@@ -8,12 +8,13 @@
 #include "TestSupport.h"
 
 #include "app/Demo.h"
-#include "app/FlightOverlay.h"
 #include "app/Font.h"
 #include "app/Render.h"
-#include "app/Screenshot.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "editor/EditorDraw.h"
+#include "editor/FlightOverlay.h"
+#include "gfx/Screenshot.h"
 #include "gfx/Texture.h"
 #include "iso/IsoSurface.h"
 #include "path/Camera.h"
@@ -185,6 +186,7 @@ protected:
         setLightParameters();
         clearTestBalls();
         setTestCamera(GRID_CENTRE, CAMERA_DISTANCE);
+        installEditorLayer();
         editorLayer = EditorLayer();
         while (glGetError() != GL_NO_ERROR) {
         }

@@ -219,8 +219,7 @@ void writeTrack(const TempDir& dir)
 
 void requireDisplay()
 {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_TRUE(display && *display) << "run the tests under Xvfb (scripts/test.sh does)";
+    ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
 }
 
 } // namespace

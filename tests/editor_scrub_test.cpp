@@ -5,8 +5,8 @@
 // scenes at the first frame, the first beats, the middle and the last frame,
 // reached straight, backwards after a later scrub, forwards beat by beat,
 // and after the free camera and another scene have stirred everything up.
-#include "app/Editor.h"
 #include "app/Settings.h"
+#include "editor/Editor.h"
 #include "iso/IsoSurface.h"
 #include "iso/Particles.h"
 #include "path/Camera.h"
@@ -83,6 +83,7 @@ void expectSameState(const SceneState& a, const SceneState& b, const std::string
     EXPECT_EQ(a.show.glowAmount, b.show.glowAmount);
     EXPECT_EQ(a.show.brightGlow, b.show.brightGlow);
     EXPECT_EQ(a.show.skyboxSlot, b.show.skyboxSlot);
+    EXPECT_EQ(a.show.drawActors, b.show.drawActors);
     EXPECT_EQ(a.songPosition, b.songPosition);
     EXPECT_EQ(a.pathStartTime, b.pathStartTime);
     EXPECT_EQ(a.step, b.step);
@@ -109,15 +110,21 @@ class ScrubTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        savedFreeRoam_ = appSettings.freeRoamAllowed;
-        appSettings.freeRoamAllowed = true;   // the tool: the player stops at the scene's end
-        player_ = std::make_unique<PathPlayer>();
+        player_ = freshPlayer();
+        savedCamera_ = camera;
+        start_ = takePlayerStart(*player_, camera);
+    }
+    // A player as the tool constructs it, over the fixture's folder, with a
+    // flight of some shape in every scene, so the camera on it is worth comparing.
+    std::unique_ptr<PathPlayer> freshPlayer()
+    {
+        auto player = std::make_unique<PathPlayer>();
         testing::internal::CaptureStderr();
-        constructPathPlayer(*player_, dir_.path().c_str());
+        constructPathPlayer(*player, dir_.path().c_str());
         testing::internal::GetCapturedStderr();
-        // A flight with some shape, so the camera on it is worth comparing.
+        player->oneScene = true;   // the tool: the player stops at the scene's end
         for (int scene = FIRST_SCENE; scene <= LAST_SCENE; ++scene) {
-            PathPair& pair = player_->paths.pairs[scene];
+            PathPair& pair = player->paths.pairs[scene];
             clearPath(pair.position);
             clearPath(pair.rotation);
             for (int i = 0; i < 6; ++i) {
@@ -125,29 +132,30 @@ protected:
                 appendPoint(pair.rotation, 5.0f * i, 30.0f * i, 0.0f);
             }
         }
-        savedCamera_ = camera;
-        start_ = takePlayerStart(*player_, camera);
+        return player;
     }
     void TearDown() override
     {
-        appSettings.freeRoamAllowed = savedFreeRoam_;
         camera = savedCamera_;
         isoSurface.deferMesh = false;
     }
 
-    // The reference: the scene played from its start, one update per frame,
-    // with the mesh built at every update, the way a run plays it.
+    // The reference, made without the editor's replay: a player constructed
+    // afresh, the camera, the random seed and the particle root as a run of
+    // the tool starts them, then the scene from its start, one update per
+    // frame with the mesh built at every update, the way the frame loop plays it.
     SceneState playedTo(const SceneFrames& f, long frame)
     {
-        PathPlayer& p = *player_;
-        long at = -1;
-        playSceneTo(p, camera, start_, f, f.first, at);   // the reset, and the first frame
-        // From here the plain player loop, as the frame loop runs it.
-        p.playing = true;
-        for (long k = f.first + 1; k <= frame && p.playing; ++k)
-            updatePlayer(p, f.clock.fraction(k));
-        p.playing = false;
-        return stateOf(p);
+        std::unique_ptr<PathPlayer> p = freshPlayer();
+        camera = savedCamera_;
+        std::srand(SCRUB_SEED);
+        destroyParticles(particleSystem);
+        createParticleRoot(particleSystem);
+        startPath(*p, f.scene);
+        for (long k = f.first; k <= frame && p->playing; ++k)
+            updatePlayer(*p, f.clock.fraction(k));
+        p->playing = false;
+        return stateOf(*p);
     }
 
     // Everything the free camera and other scenes touch, stirred.
@@ -169,7 +177,6 @@ protected:
     std::unique_ptr<PathPlayer> player_;
     PlayerStart                 start_;
     Camera                      savedCamera_;
-    bool                        savedFreeRoam_ = false;
 };
 
 } // namespace

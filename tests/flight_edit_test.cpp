@@ -22,20 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& name, const std::string& text)
-{
-    std::ofstream out(name, std::ios::binary);
-    out << text;
-}
-
 Float3 P(int i) { return Float3(float(i), float(2 * i), float(-i)); }
 Float3 R(int i) { return Float3(float(i) * 0.5f, float(i), 0.0f); }
 

@@ -3,6 +3,7 @@
 // the sky cube where there is one, and their angles mean what the render pass's
 // view transform makes of them (checked against GL itself).
 #include "path/CameraPath.h"
+#include "path/PathSet.h"
 
 #include "GlTestWindow.h"
 

@@ -328,12 +328,6 @@ ProcessResult runWithRetries(const std::vector<std::string>& argv, ProcessOption
     return r;
 }
 
-bool haveDisplay()
-{
-    const char* display = std::getenv("DISPLAY");
-    return display && *display;
-}
-
 } // namespace
 
 TEST(FrameReportEndToEnd, TheToolOnSceneThreeReportsItsFramesAtExit)

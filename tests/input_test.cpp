@@ -73,14 +73,6 @@ protected:
     Uint8 keys[SDLK_LAST];
 };
 
-std::string readFile(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 } // namespace
 
 TEST_F(Input, SpeedKeysDoubleAndHalveDownToTheFloor)

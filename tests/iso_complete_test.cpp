@@ -3,6 +3,7 @@
 // cubes over every cube (iso/FullGrid.h) on source sets that seeding from the
 // sources' reference points gets wrong; the block bounds that let the rescue
 // skip blocks are checked against every point; the show's scenes are swept.
+#include "base/Show.h"
 #include "iso/Field.h"
 #include "iso/FullGrid.h"
 #include "iso/IsoScenes.h"
@@ -433,7 +434,7 @@ TEST(IsoComplete, ScenesMissNoPieceAndKeepTheSeededMeshWhereItWasWhole)
     for (int scene = 2; scene <= 10; ++scene) {
         IsoSceneRun run;
         startIsoScene(run, *iso, scene);
-        const float length = scene == 2 ? 75.0f * 0.0779f : 75.0f * 0.09090909f;
+        const float length = SHOW_STEP_SCALE * DEFAULT_PATH_DURATIONS[scene];
         for (float t = 0.0f; t <= length; t += 1.5f) {
             advanceIsoScene(run, *iso, t);
             const IsoMesh& mesh = iso->mesher.meshes[iso->mesher.current];

@@ -47,14 +47,6 @@ bool sameMesh(const IsoMesh& a, const IsoMesh& b)
     return true;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
 } // namespace
 
 TEST_F(IsoScene, StartAssignmentsFollowTheSceneTable)

@@ -18,20 +18,6 @@ namespace {
 
 const std::string ISOMESH = std::string(VORTALUNE_BUILD_DIR) + "/isomesh";
 
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
 std::string parseError(const std::string& text)
 {
     SourceField field;

@@ -465,7 +465,7 @@ void openOversizedUnderCap(const std::string& path)
     _exit(opened == 0 && nothingAllocated(m) ? 0 : 1);
 }
 
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr) << path;
@@ -500,13 +500,13 @@ TEST(ModelFileLimits, DirectoryEmptyOrForeignFileIsRefusedWithItsReason)
     TempDir dir;
     const std::string folder = dir.path() + "/ovrin.mdl";
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    writeFile(dir.path() + "/empty.mdl", {});
-    writeFile(dir.path() + "/text.mdl", { 'h', 'e', 'l', 'l', 'o', ' ', 'm', 'o', 'd', 'e', 'l' });
+    writeBytes(dir.path() + "/empty.mdl", {});
+    writeBytes(dir.path() + "/text.mdl", { 'h', 'e', 'l', 'l', 'o', ' ', 'm', 'o', 'd', 'e', 'l' });
     std::vector<uint8_t> group = characterFile();
     std::memcpy(group.data(), "IDSQ", 4);
-    writeFile(dir.path() + "/group.mdl", group);
+    writeBytes(dir.path() + "/group.mdl", group);
     std::vector<uint8_t> shortHeader(characterFile().begin(), characterFile().begin() + 100);
-    writeFile(dir.path() + "/short.mdl", shortHeader);
+    writeBytes(dir.path() + "/short.mdl", shortHeader);
 
     struct Case {
         const char* name;

@@ -28,8 +28,7 @@ void pressBeatThenEscape(int pid)
 
 TEST(MusicEndToEnd, BeatKeyPrintsTheRunningTrackPosition)
 {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_TRUE(display && *display) << "run the tests under Xvfb (scripts/test.sh does)";
+    ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
     TempDir dir;
     std::filesystem::create_directories(dir.path() + "/data");
     // Ten seconds of a quiet tone stand in for the demo's track.

@@ -4,7 +4,7 @@
 // Positions are checked with generous bounds: no timing assertions.
 #include "app/Input.h"
 #include "app/Music.h"
-#include "app/SoundOutput.h"
+#include "sound/SoundOutput.h"
 #include "tools/song/Song.h"
 
 #include "TestSupport.h"

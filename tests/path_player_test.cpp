@@ -21,17 +21,15 @@ namespace {
 constexpr float ELEVENTH = 1.0f / 11.0f;
 
 // A fresh player over an empty folder (default flights, default durations),
-// with free roaming set as asked and restored afterwards.
+// playing on from scene to scene as the show does unless a test asks for one
+// scene only (the tool).
 class PathPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        savedFreeRoam_ = appSettings.freeRoamAllowed;
-        appSettings.freeRoamAllowed = false;
         player_ = std::make_unique<PathPlayer>();
         constructPathPlayer(*player_, dir_.path().c_str());
     }
-    void TearDown() override { appSettings.freeRoamAllowed = savedFreeRoam_; }
 
     PathPlayer& player() { return *player_; }
     Overlay& front() { return player_->show.frontOverlay; }
@@ -53,7 +51,6 @@ protected:
 
     TempDir                     dir_;
     std::unique_ptr<PathPlayer> player_;
-    bool                        savedFreeRoam_ = false;
 };
 
 } // namespace
@@ -116,7 +113,7 @@ TEST_F(PathPlayerTest, SceneTableRunsTheTenScenesInStepWithTheTrack)
 
 TEST_F(PathPlayerTest, StartedWithSceneFourSeeksToItAndStopsAfterIt)
 {
-    appSettings.freeRoamAllowed = true;
+    player().oneScene = true;
     PathPlayer& p = player();
     const float seek = startPositionSum(4, p.paths.pathDurations);
     EXPECT_NEAR(seek, 0.064f + 0.0779f + ELEVENTH, 1e-6f);
@@ -144,7 +141,7 @@ TEST_F(PathPlayerTest, SceneZeroMovesOnToSceneOneOnlyWithoutACommandLineScene)
     EXPECT_TRUE(p.playing);
     EXPECT_EQ(p.pathIndex, 1);
 
-    appSettings.freeRoamAllowed = true;
+    p.oneScene = true;
     startAt(0, 0.0f);
     EXPECT_FALSE(p.playing);
     EXPECT_EQ(p.pathIndex, 0);
@@ -334,7 +331,7 @@ TEST_F(PathPlayerTest, LevelCountersRunSixToEighteenAndWrap)
 
 TEST_F(PathPlayerTest, LatchedStepsHappenOncePerRun)
 {
-    appSettings.freeRoamAllowed = true;
+    player().oneScene = true;
     PathPlayer& p = player();
 
     // Scene 1: the title only on the first run; a replay keeps type 0.

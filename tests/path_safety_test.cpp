@@ -28,20 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void writeFile(const std::string& name, const std::string& text)
-{
-    std::ofstream out(name, std::ios::binary);
-    out << text;
-}
-
-std::string readFile(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // "n\n" then n lines "i 2i -i" (positions) or "i 0 0" (angles), six decimals.
 std::string keyFile(int count, bool angles = false)
 {

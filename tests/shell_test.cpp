@@ -2,6 +2,8 @@
 // position, frame clock.
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "base/Report.h"
+#include "base/Show.h"
 
 #include <gtest/gtest.h>
 

@@ -44,8 +44,7 @@ void prepareDataFolder(const std::string& dir)
 
 TEST(ShowEndToEnd, PlaysAllTenScenesAgainstAShortTrackAndEndsByItself)
 {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_TRUE(display && *display) << "run the tests under Xvfb (scripts/test.sh does)";
+    ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
     TempDir dir;
     prepareDataFolder(dir.path());
     ASSERT_FALSE(HasFatalFailure());

@@ -5,7 +5,7 @@ pkg_check_modules(VORBIS_CODEC REQUIRED IMPORTED_TARGET vorbis ogg)   # the enco
 file(GLOB SONG_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/song/*.cpp)
 add_library(vortalune_song STATIC ${SONG_SOURCES})
 target_include_directories(vortalune_song PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(vortalune_song PUBLIC PkgConfig::VORBIS PkgConfig::VORBIS_CODEC m)
+target_link_libraries(vortalune_song PUBLIC vortalune_base PkgConfig::VORBIS PkgConfig::VORBIS_CODEC m)
 target_link_libraries(gensong PRIVATE vortalune_song)
 
 # gensong writes the beat map data/vortalune.beats beside the track.

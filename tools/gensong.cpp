@@ -26,47 +26,6 @@
 
 namespace {
 
-constexpr int    RATE = 44100;
-constexpr float  QUALITY = 0.45f;
-constexpr double BAR_TOLERANCE = 0.002;     // seconds
-constexpr double SILENCE_LEVEL = 0.001;     // RMS, -60 dBFS
-constexpr double MAX_SILENCE = 1.0;         // seconds
-
-bool printPlan(const song::Song& s)
-{
-    std::printf("Tempo map (track %.3f s, %lld frames at %d Hz):\n", s.length,
-                static_cast<long long>(std::llround(s.length * RATE)), RATE);
-    for (const song::Section& sec : s.sections)
-        std::printf("  scene %2d  %-12s %2d bars at %6.2f BPM  %8.3f s - %8.3f s\n", sec.scene, sec.name.c_str(),
-                    sec.bars, sec.bpm, sec.start, sec.end());
-    std::printf("  last chord from %.3f s, the track ends at %.3f s\n", s.tailStart, s.length);
-    std::printf("Scene boundaries:\n");
-    bool ok = true;
-    for (const song::Boundary& b : song::sceneBoundaries(s)) {
-        const double missBy = (b.seconds - b.barLine) * 1000.0;
-        const bool hit = std::fabs(missBy) <= BAR_TOLERANCE * 1000.0;
-        ok = ok && hit;
-        std::printf("  scene %2d starts at %.5f = %8.3f s, bar line %8.3f s (%+.2f ms)%s\n", b.scene, b.fraction,
-                    b.seconds, b.barLine, missBy, hit ? "" : "  MISSES ITS BAR LINE");
-    }
-    return ok;
-}
-
-// The beat map, in fractions of the rendered length (whole frames, as the
-// music clock counts them). Prints what it wrote, or one line on failure.
-bool writeBeatMap(const song::Song& s, const std::string& path)
-{
-    const int64_t frames = std::llround(s.length * RATE);
-    const std::vector<song::SongBeat> beats = song::songBeats(s);
-    std::string error;
-    if (!song::writeTextFile(path, song::beatMapText(beats, double(frames) / RATE), error)) {
-        std::fprintf(stderr, "gensong: %s\n", error.c_str());
-        return false;
-    }
-    std::printf("Wrote %s (%zu beats in %d bars)\n", path.c_str(), beats.size(), beats.empty() ? 0 : beats.back().bar);
-    return true;
-}
-
 const char* const USAGE =
     "usage: gensong OUT.ogg\n"
     "       gensong --wav OUT.wav FROM TO [INSTRUMENT]\n"
@@ -85,23 +44,6 @@ const char* const HELP =
 int refuse(const std::string& reason)
 {
     return refuseCommandLine("gensong", reason, USAGE);
-}
-
-// Index into song::INSTRUMENT_NAMES, or -1.
-int instrumentIndex(const char* name)
-{
-    for (size_t i = 0; i < std::size(song::INSTRUMENT_NAMES); ++i)
-        if (std::strcmp(song::INSTRUMENT_NAMES[i], name) == 0)
-            return int(i);
-    return -1;
-}
-
-std::string instrumentList()
-{
-    std::string list;
-    for (const char* name : song::INSTRUMENT_NAMES)
-        list += (list.empty() ? "" : ", ") + std::string(name);
-    return list;
 }
 
 } // namespace
@@ -141,9 +83,9 @@ int main(int argc, char** argv)
         if (!(from < to))
             return refuse(std::string("FROM ") + argv[3] + " must come before TO " + argv[4]);
         if (argc == 6) {
-            solo = instrumentIndex(argv[5]);
+            solo = song::instrumentIndex(argv[5]);
             if (solo < 0)
-                return refuse(std::string("unknown instrument '") + argv[5] + "' (one of: " + instrumentList() + ")");
+                return refuse(std::string("unknown instrument '") + argv[5] + "' (one of: " + song::instrumentList() + ")");
         }
     } else {
         const std::string problem = fileArgumentProblem("the Ogg file name", argv[1]);
@@ -156,11 +98,11 @@ int main(int argc, char** argv)
     }
 
     song::Song s = song::buildDemoSong();
-    const bool planOk = printPlan(s);
+    const bool planOk = song::printPlan(s);
     if (plan)
         return planOk ? 0 : 1;
     if (beatsOnly)
-        return planOk && writeBeatMap(s, argv[2]) ? 0 : 1;
+        return planOk && song::writeBeatMapFile(s, argv[2]) ? 0 : 1;
 
     if (wav) {
         if (solo >= 0) {   // solo one instrument
@@ -178,34 +120,8 @@ int main(int argc, char** argv)
             return refuse(std::string("FROM ") + argv[3] + " to TO " + argv[4] + " leaves nothing of the track (" +
                           range + ")");
         }
-        const auto first = int64_t(from * RATE);
-        const auto pcm = song::renderSong(s, RATE, first, int64_t(to * RATE) - first);
-        const auto pcm16 = song::toPcm16(pcm);
-        if (!song::writeWav(argv[2], pcm16.data(), pcm16.size() / 2, 2, RATE)) {
-            std::fprintf(stderr, "gensong: cannot write %s\n", argv[2]);
-            return 1;
-        }
-        std::printf("%s: %.3f s - %.3f s, peak %.3f\n", argv[2], from, to, double(song::peakLevel(pcm)));
-        return 0;
+        return song::writeSongWav(s, argv[2], from, to) ? 0 : 1;
     }
 
-    const int64_t frames = std::llround(s.length * RATE);
-    const auto pcm = song::renderSong(s, RATE, 0, frames);
-    const float peak = song::peakLevel(pcm);
-    const std::vector<float> beforeTail(pcm.begin(), pcm.begin() + std::ptrdiff_t(int64_t(s.tailStart * RATE) * 2));
-    const double silence = song::longestSilence(beforeTail, RATE, SILENCE_LEVEL);
-    std::printf("Rendered %lld frames: peak %.3f (%.2f dBFS), longest silence before the last chord %.2f s\n",
-                static_cast<long long>(frames), double(peak), 20.0 * std::log10(std::max(peak, 1e-9f)), silence);
-    if (!planOk || peak >= 1.0f || silence > MAX_SILENCE) {
-        std::fprintf(stderr, "gensong: the track fails its checks\n");
-        return 1;
-    }
-    const auto pcm16 = song::toPcm16(pcm);
-    std::string error;
-    if (!song::writeOggVorbis(argv[1], pcm16.data(), pcm16.size() / 2, 2, RATE, QUALITY, error)) {
-        std::fprintf(stderr, "gensong: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("Wrote %s\n", argv[1]);
-    return writeBeatMap(s, song::beatMapPath(argv[1])) ? 0 : 1;
+    return song::writeSongTrack(s, argv[1], planOk) ? 0 : 1;
 }

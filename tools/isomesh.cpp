@@ -14,11 +14,10 @@
 // refused command line (an unknown option, an empty file name, a number out of
 // range or not finite), which reads and writes nothing, and 3 when --check or
 // --sweep finds the mesh and the full grid's differ.
-#include "iso/FullGrid.h"
 #include "iso/IsoScenes.h"
-#include "iso/Mesher.h"
 #include "iso/SourceFile.h"
 #include "tools/ToolArgs.h"
+#include "tools/isomesh/IsoMeshTool.h"
 
 #include <cmath>
 #include <cstdio>
@@ -28,10 +27,6 @@
 #include <string>
 
 namespace {
-
-constexpr float    MAX_SCENE_TIME = 3600.0f;
-constexpr uint32_t SCENE_SEED     = 1;
-constexpr int      EXIT_DIFFERENT = 3;
 
 const char* const USAGE =
     "usage: isomesh [--check] SOURCES.txt LEVEL OUT.ply\n"
@@ -62,105 +57,27 @@ bool parseFloat(const char* text, float& out)
     return end != text && *end == '\0' && std::isfinite(out);
 }
 
-void printCounts(const char* label, const MeshCounts& c)
-{
-    std::printf("%-10s vertices %zu, triangles %zu, pieces %zu\n", label, c.vertices, c.triangles, c.components);
-}
-
-// Writes the mesh; with a field to check, meshes it again over the full grid
-// and compares.
-int writeMesh(const char* path, const IsoMesh& mesh, const SourceField* check = nullptr, float isoLevel = 0.0f)
-{
-    std::string error;
-    if (!writePly(path, mesh, error)) {
-        std::fprintf(stderr, "isomesh: %s: %s\n", path, error.c_str());
-        return 1;
-    }
-    if (!check) {
-        std::printf("vertices: %zu\ntriangles: %zu\n", mesh.vertices.size(), mesh.indices.size() / 3);
-        return 0;
-    }
-    auto reference = std::make_unique<FullGridMesher>();
-    const MeshCounts mine = countMesh(mesh);
-    const MeshCounts full = countMesh(reference->run(*check, isoLevel));
-    printCounts("mesher:", mine);
-    printCounts("full grid:", full);
-    if (mine.vertices != full.vertices || mine.triangles != full.triangles || mine.components != full.components) {
-        std::fprintf(stderr, "isomesh: the mesher's mesh differs from the full grid's\n");
-        return EXIT_DIFFERENT;
-    }
-    return 0;
-}
-
-// Scenes 2..10 over their show length (75 x their track fraction of effect
-// time): every frame against the full grid, and against the seeded pass alone
-// (the pass before pieces were rescued and the near faces closed).
-int sweepScenes(const char* stepText)
+int sweepCommand(const char* stepText)
 {
     float step = 0.0f;
     if (!parseFloat(stepText, step) || step < 0.01f || step > 10.0f)
         return refuse(std::string("STEP '") + stepText + "' is not a number of seconds 0.01..10");
-    useSeededParticleRandom(SCENE_SEED);
-    auto iso = std::make_unique<IsoSurface>();
-    auto seeded = std::make_unique<IsoMesher>(&iso->field);
-    seeded->completeSurface = false;
-    auto reference = std::make_unique<FullGridMesher>();
-    size_t differing = 0;
-    std::printf("scene frames differ missed-by-seeds near-face identical rescued-floods\n");
-    for (int scene = 2; scene <= ISO_SCENE_COUNT; ++scene) {
-        IsoSceneRun run;
-        startIsoScene(run, *iso, scene);
-        const float length = 75.0f * (scene == 2 ? 0.0779f : 0.09090909f);
-        size_t frames = 0, differ = 0, missed = 0, nearFace = 0, identical = 0, floods = 0;
-        const int count = int(std::floor(length / step)) + 1;
-        for (int k = 0; k < count; ++k) {
-            advanceIsoScene(run, *iso, float(k) * step);
-            const IsoMesh& mesh = iso->mesher.meshes[iso->mesher.current];
-            const MeshCounts mine = countMesh(mesh);
-            const MeshCounts full = countMesh(reference->run(iso->field, iso->isoLevel));
-            ++frames;
-            floods += iso->mesher.rescuedFloods;
-            if (mine.vertices != full.vertices || mine.triangles != full.triangles ||
-                mine.components != full.components) {
-                ++differ;
-                std::fprintf(stderr, "isomesh: scene %d at %.2f s differs from the full grid\n", scene,
-                             double(float(k) * step));
-            }
-            const IsoMesh& old = runIsoPass(*seeded, iso->isoLevel);
-            const bool oldWhole = countMesh(old).components == full.components;
-            bool reachesNear = false;
-            for (const IsoVertex& v : mesh.vertices)
-                reachesNear = reachesNear || v.position.x < 0.0f || v.position.y < 0.0f || v.position.z < 0.0f;
-            missed += !oldWhole;
-            nearFace += reachesNear;
-            if (oldWhole && !reachesNear && old.indices == mesh.indices && old.vertices.size() == mesh.vertices.size() &&
-                std::memcmp(old.vertices.data(), mesh.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)) == 0)
-                ++identical;
-        }
-        std::printf("%5d %6zu %6zu %15zu %9zu %9zu %14zu\n", scene, frames, differ, missed, nearFace, identical, floods);
-        differing += differ;
-    }
-    return differing ? EXIT_DIFFERENT : 0;
+    return sweepScenes(step);
 }
 
-int sceneMesh(const char* sceneText, const char* timeText, const char* outPath, bool check)
+int sceneCommand(const char* sceneText, const char* timeText, const char* outPath, bool check)
 {
     char* end = nullptr;
     const long scene = std::strtol(sceneText, &end, 10);
     if (end == sceneText || *end != '\0' || scene < 1 || scene > ISO_SCENE_COUNT)
         return refuse(std::string("scene '") + sceneText + "' is not a number 1.." + std::to_string(ISO_SCENE_COUNT));
     float seconds = 0.0f;
-    if (!parseFloat(timeText, seconds) || seconds < 0.0f || seconds > MAX_SCENE_TIME)
+    if (!parseFloat(timeText, seconds) || seconds < 0.0f || seconds > ISOMESH_MAX_SCENE_TIME)
         return refuse(std::string("time '") + timeText + "' is not a number of seconds 0..3600");
     const std::string problem = fileArgumentProblem("the PLY file name", outPath);
     if (!problem.empty())
         return refuse(problem);
-    useSeededParticleRandom(SCENE_SEED);
-    auto iso = std::make_unique<IsoSurface>();
-    IsoSceneRun run;
-    startIsoScene(run, *iso, int(scene));
-    advanceIsoScene(run, *iso, seconds);
-    return writeMesh(outPath, iso->mesher.meshes[iso->mesher.current], check ? &iso->field : nullptr, iso->isoLevel);
+    return sceneMesh(int(scene), seconds, outPath, check);
 }
 
 } // namespace
@@ -172,7 +89,7 @@ int main(int argc, char** argv)
     if (argc >= 2 && std::strcmp(argv[1], "--sweep") == 0) {
         if (argc != 3)
             return refuse("--sweep needs STEP and nothing else");
-        return sweepScenes(argv[2]);
+        return sweepCommand(argv[2]);
     }
     // An optional --check first, then one of the two forms.
     const bool check = argc >= 2 && std::strcmp(argv[1], "--check") == 0;
@@ -181,7 +98,7 @@ int main(int argc, char** argv)
     if (count >= 2 && std::strcmp(args[1], "--scene") == 0) {
         if (count != 6 || std::strcmp(args[3], "--time") != 0)
             return refuse("--scene N needs --time T and the PLY file name after it");
-        return sceneMesh(args[2], args[4], args[5], check);
+        return sceneCommand(args[2], args[4], args[5], check);
     }
     if (count != 4)
         return refuse("needs SOURCES.txt LEVEL OUT.ply, or --scene N --time T OUT.ply");

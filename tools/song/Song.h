@@ -151,4 +151,28 @@ bool writeOggVorbis(const std::string& path, const int16_t* pcm, size_t frames, 
 // Writes a 16-bit PCM WAV file (for listening to excerpts).
 bool writeWav(const std::string& path, const int16_t* pcm, size_t frames, int channels, long rate);
 
+// --- What gensong does (tools/song/Jobs.cpp) --------------------------------------
+constexpr int   TRACK_RATE = 44100;      // the rendered track's rate, Hz
+constexpr float TRACK_QUALITY = 0.45f;   // Vorbis quality of the track
+
+// Prints the tempo map and every scene boundary with the bar line it lands
+// on; false when a boundary misses its bar line by more than 2 ms.
+bool printPlan(const Song& song);
+
+// The beat map, in fractions of the rendered length (whole frames, as the
+// music clock counts them). Prints what it wrote, or one line on failure.
+bool writeBeatMapFile(const Song& song, const std::string& path);
+
+// Index into INSTRUMENT_NAMES, or -1; and the names as one list.
+int         instrumentIndex(const char* name);
+std::string instrumentList();
+
+// Seconds `from` to `to` (inside the track) of `song` as a 16-bit stereo WAV.
+bool writeSongWav(const Song& song, const std::string& path, double from, double to);
+
+// The whole track: rendered, checked (planOk from printPlan, no clipping, no
+// silence over a second before the last chord), encoded as Ogg Vorbis, and
+// its beat map written beside it. Lines on stdout; failures on stderr.
+bool writeSongTrack(const Song& song, const std::string& path, bool planOk);
+
 } // namespace song

@@ -1,11 +1,13 @@
-// app/SoundOutput.h: the sound layer under the music clock. Owns the audio
+// sound/SoundOutput.h: the sound layer under the music clock. Owns the audio
 // output (SDL audio, or a real-time stand-in when there is no sound device),
-// the decoded samples in their slots and the mixing channels. Decodes Ogg
-// Vorbis whole into memory at one fixed format. No GL, no knowledge of the show.
+// the decoded samples in their slots and the mixing channels, at the one
+// format sound/OggDecode.h decodes to. No GL, no knowledge of the show.
 //
 // Threads: SDL mixes on its own audio thread. Every function here is called from
 // the main thread and takes SDL_LockAudio around what the mixer also touches.
 #pragma once
+
+#include "sound/OggDecode.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,22 +15,11 @@
 #include <vector>
 
 // --- Output format -----------------------------------------------------------------
-constexpr int SOUND_RATE          = 44100;   // frames per second, output and decoded samples
-constexpr int SOUND_OUT_CHANNELS  = 2;       // interleaved stereo, signed 16-bit
 constexpr int SOUND_BUFFER_FRAMES = 1024;    // mixer buffer: ~23 ms, the position's granularity
 constexpr int SOUND_MIX_CHANNELS  = 8;       // voices that can play at once
 constexpr int SOUND_SAMPLE_SLOTS  = 8;       // sample indices 0..7
 constexpr int SOUND_FREE_CHANNEL  = -1;      // playSample: take the first free channel
 constexpr int SOUND_ALL_CHANNELS  = -3;      // setChannelVolume: every channel
-
-// --- Track limits --------------------------------------------------------------------
-// A track decodes whole into memory before the show starts, so its size bounds
-// both the memory (10 minutes are 106 MB of stereo at 44.1 kHz) and the time
-// the window waits (about 0.3 s per two minutes of audio on a 2-core machine).
-constexpr int      SOUND_MAX_SECONDS    = 10 * 60;                  // longer tracks are refused
-constexpr uint64_t SOUND_MAX_FILE_BYTES = uint64_t(32) << 20;       // Ogg data before the stream's end
-constexpr long     SOUND_MIN_RATE       = 8000;                     // source rates accepted, Hz
-constexpr long     SOUND_MAX_RATE       = 96000;
 
 enum class SoundDevice {
     None,        // output not started (or stopped)
@@ -56,41 +47,6 @@ void stopSoundOutput();
 
 SoundDevice soundDevice();
 const char* soundDeviceName(SoundDevice device);
-
-// --- Decoding --------------------------------------------------------------------------
-// Called between decoded pieces of a track (about every 0.2 s of audio):
-// keeps the window's events flowing while a track decodes. Returning false
-// stops the decode, which then fails with the reason "stopped".
-struct DecodeYield {
-    bool (*keepGoing)(void* context) = nullptr;
-    void* context = nullptr;
-};
-
-// Decodes a whole Ogg Vorbis file into interleaved stereo frames at SOUND_RATE
-// (other rates are resampled linearly, mono is doubled, channels past the
-// second are dropped).
-//
-// Refused, with a one-line reason in `error`: a missing file, a directory or
-// other non-regular file, a file that is not Ogg Vorbis or whose headers are
-// cut or damaged, a rate outside SOUND_MIN_RATE..SOUND_MAX_RATE, a stream
-// that states more than SOUND_MAX_SECONDS, a file whose stream has not ended
-// within SOUND_MAX_FILE_BYTES, and a stream with no audio.
-//
-// Accepted with damage, and then `note` (if given) gets one line saying what
-// was done, empty for a clean file: pages that do not decode become silence
-// of their length in place, and a stream that decodes short is padded with
-// silence to the length its last page states, so every position keeps its
-// time in the track; bytes after the stream's last page are ignored; a
-// stream without its end-of-stream page (a cut file) plays what it holds.
-// Work is bounded by the file limit: the bytes are read once, each page's
-// checksum is checked once, and nothing after the stream's end is scanned.
-bool decodeOggFile(const char* path, std::vector<int16_t>& stereo, std::string& error,
-                   std::string* note = nullptr, const DecodeYield& yield = DecodeYield());
-
-// Converts interleaved PCM of `channels` channels at `rate` Hz into interleaved
-// stereo at SOUND_RATE. Output frame count: floor(frames * SOUND_RATE / rate).
-// channels < 1 or rate < 1 give an empty result.
-std::vector<int16_t> convertToOutputFormat(const int16_t* pcm, size_t frames, int channels, long rate);
 
 // --- Samples ----------------------------------------------------------------------------
 // Decodes `path` into sample slot `index` (0..SOUND_SAMPLE_SLOTS-1), replacing

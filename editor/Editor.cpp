@@ -1,15 +1,26 @@
-// app/Editor.cpp: the camera-path editor of the authoring tool.
-#include "app/Editor.h"
+// editor/Editor.cpp: the camera-path editor of the authoring tool.
+//
+// Sections:
+//   --- Replays ---
+//   --- Frame times ---
+//   --- The editor ---
+//   --- Status line ---
+//   --- Keys ---
+#include "editor/Editor.h"
 
 #include "app/Demo.h"
 #include "app/Music.h"
-#include "app/Screenshot.h"
 #include "app/Settings.h"
-#include "app/Shell.h"
-#include "app/SoundOutput.h"
+#include "app/Tool.h"
+#include "base/Report.h"
+#include "editor/EditorDraw.h"
+#include "gfx/Screenshot.h"
 #include "iso/IsoSurface.h"
 #include "iso/Particles.h"
 #include "path/PathPlayer.h"
+#include "sound/SoundOutput.h"
+
+#include <SDL.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +29,8 @@
 #include <vector>
 
 Editor editor;
+
+// --- Replays -----------------------------------------------------------------------------
 
 PlayerStart takePlayerStart(const PathPlayer& player, const Camera& view)
 {
@@ -190,7 +203,7 @@ void placeCameraOnFlight()
     Float3 position, angles;
     samplePair(pair, s, position, angles);
     pair.posCursor = pair.rotCursor = 0;
-    setTarget(camera, angles, position, 0.0f, CAMERA_HOLD, 0.3f);
+    holdCameraAt(camera, angles, position);
     updateCamera(camera, 0.0f);
 }
 
@@ -226,20 +239,17 @@ void scrubTo(double target)
     say(text);
 }
 
-void scrubBy(int beats, int bars)
+// A scrub `count` steps away, `step` giving where they lead from the current
+// fraction. Past the map's last (or before its first) beat there is nowhere
+// to step to: the scene's end (or start) is the next stop.
+void scrubBySteps(int count, double (*step)(const BeatMap&, double, int))
 {
-    double from = currentFraction();
-    double to = from;
-    if (beats != 0)
-        to = stepBeats(editor.beats, from, beats);
-    if (bars != 0)
-        to = stepBars(editor.beats, from, bars);
-    // Past the map's last (or before its first) beat there is nowhere to
-    // step to: the scene's end (or start) is the next stop.
+    const double from = currentFraction();
+    double to = step(editor.beats, from, count);
     const SceneFrames& f = editor.frames;
-    if (beats + bars > 0 && !(to > from))
+    if (count > 0 && !(to > from))
         to = f.clock.fraction(std::max(f.first, f.last));
-    if (beats + bars < 0 && !(to < from))
+    if (count < 0 && !(to < from))
         to = f.clock.fraction(f.first);
     scrubTo(to);
 }
@@ -268,20 +278,12 @@ void togglePreview()
     say(editor.preview ? "preview: the camera rides the flight" : "edit: the camera is free");
 }
 
-bool finitePose(const Float3& position, const Float3& angles)
-{
-    for (int i = 0; i < 3; ++i)
-        if (!std::isfinite(position[i]) || !std::isfinite(angles[i]))
-            return false;
-    return true;
-}
-
 void jumpToSelectedKey()
 {
     Float3 position, angles;
     if (!keyPose(editor.flight, editor.flight.selected, position, angles))
         return;
-    setTarget(camera, angles, position, 0.0f, CAMERA_HOLD, 0.3f);
+    holdCameraAt(camera, angles, position);
     updateCamera(camera, 0.0f);
 }
 
@@ -323,7 +325,7 @@ void pollReload()
     switch (reloadIfChanged(editor.flight, editor.watch, message)) {
     case ReloadResult::RELOADED:
     case ReloadResult::KEPT:
-        std::fprintf(stderr, "%s\n", message.c_str());
+        reportLine("%s\n", message.c_str());
         break;
     default:
         break;
@@ -360,6 +362,8 @@ void editorReleaseScene()
     editor.atFrame = -1;
     pauseMusic(0, false);
 }
+
+// --- Status line -------------------------------------------------------------------------
 
 std::string clockText(double seconds)
 {
@@ -402,6 +406,8 @@ std::string statusLine()
     return line;
 }
 
+// --- Keys --------------------------------------------------------------------------------
+
 void editorFrame()
 {
     if (!editor.active)
@@ -421,23 +427,29 @@ void editorFrame()
         editorLayer.statusText = statusLine();
 }
 
-void editorRecordKey(const Float3& position, const Float3& angles)
-{
-    appendKey(editor.flight, position, angles);
-    reportEdit();
-}
-
-void editorClearKeys()
-{
-    clearKeys(editor.flight);
-    reportEdit();
-}
-
-bool editorKey(SDLKey sym)
+bool editorRecordKey(const Float3& position, const Float3& angles)
 {
     if (!editor.active)
         return false;
-    switch (sym) {
+    appendKey(editor.flight, position, angles);
+    reportEdit();
+    return true;
+}
+
+bool editorClearKeys()
+{
+    if (!editor.active)
+        return false;
+    clearKeys(editor.flight);
+    reportEdit();
+    return true;
+}
+
+bool editorKey(int sym)
+{
+    if (!editor.active)
+        return false;
+    switch (static_cast<SDLKey>(sym)) {
     case SDLK_o:
         editor.showFlight = !editor.showFlight;
         break;
@@ -447,10 +459,10 @@ bool editorKey(SDLKey sym)
     case SDLK_e:
         editorLayer.wireframe = !editorLayer.wireframe;
         break;
-    case SDLK_LEFTBRACKET:  scrubBy(-1, 0); break;
-    case SDLK_RIGHTBRACKET: scrubBy(+1, 0); break;
-    case SDLK_PAGEUP:       scrubBy(0, -1); break;
-    case SDLK_PAGEDOWN:     scrubBy(0, +1); break;
+    case SDLK_LEFTBRACKET:  scrubBySteps(-1, stepBeats); break;
+    case SDLK_RIGHTBRACKET: scrubBySteps(+1, stepBeats); break;
+    case SDLK_PAGEUP:       scrubBySteps(-1, stepBars); break;
+    case SDLK_PAGEDOWN:     scrubBySteps(+1, stepBars); break;
     case SDLK_HOME:         scrubTo(editor.frames.clock.fraction(editor.frames.first)); break;
     case SDLK_END:          scrubTo(editor.frames.clock.fraction(std::max(editor.frames.first, editor.frames.last))); break;
     case SDLK_RETURN:
@@ -478,4 +490,16 @@ bool editorKey(SDLKey sym)
         return false;
     }
     return true;
+}
+
+void installEditor()
+{
+    toolHooks.begin = beginEditor;
+    toolHooks.frame = editorFrame;
+    toolHooks.key = editorKey;
+    toolHooks.recordKey = editorRecordKey;
+    toolHooks.clearKeys = editorClearKeys;
+    toolHooks.releaseScene = editorReleaseScene;
+    toolHooks.holdsScene = editorHoldsScene;
+    installEditorLayer();
 }

@@ -1,4 +1,4 @@
-// app/BeatMap.h: the music's beats as track fractions, read from the beat map
+// editor/BeatMap.h: the music's beats as track fractions, read from the beat map
 // gensong writes beside the track ("data/vortalune.beats"), and stepping over
 // them by beats and bars. Without a usable file: a fixed half-second grid.
 // Plain data and free functions: no SDL, no GL, no sound.

@@ -1,5 +1,5 @@
-// app/FlightOverlay.cpp: the flight overlay's points. No GL.
-#include "app/FlightOverlay.h"
+// editor/FlightOverlay.cpp: the flight overlay's points. No GL.
+#include "editor/FlightOverlay.h"
 
 #include "path/CameraPath.h"
 

@@ -1,6 +1,7 @@
-// app/Screenshot.cpp: back buffer to a numbered PNG file.
-#include "app/Screenshot.h"
+// gfx/Screenshot.cpp: back buffer to a numbered PNG file.
+#include "gfx/Screenshot.h"
 
+#include "base/Report.h"
 #include "gfx/PngFile.h"
 
 #include <SDL_opengl.h>
@@ -27,7 +28,7 @@ constexpr int SCREENSHOT_CREATE_TRIES = 100;   // names taken between listing an
 // The one line a failed screenshot prints.
 void reportFailure(const std::string& what, const std::string& reason)
 {
-    std::fprintf(stderr, "Screenshot: cannot %s: %s\n", what.c_str(), reason.c_str());
+    reportLine("Screenshot: cannot %s: %s\n", what.c_str(), reason.c_str());
 }
 
 // The folder exists as a folder afterwards, or `reason` says why not.
@@ -57,27 +58,6 @@ std::vector<std::string> namesIn(const std::string& folder)
     return names;
 }
 
-// Back buffer rows, top first, RGB.
-std::vector<uint8_t> readFrame(int width, int height)
-{
-    const size_t stride = static_cast<size_t>(width) * 3;
-    std::vector<uint8_t> upsideDown(stride * static_cast<size_t>(height));
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    glPushAttrib(GL_PIXEL_MODE_BIT);
-    glReadBuffer(GL_BACK);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
-    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, upsideDown.data());
-    glPopAttrib();
-    glPopClientAttrib();
-    std::vector<uint8_t> rows(upsideDown.size());
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&rows[static_cast<size_t>(y) * stride], &upsideDown[static_cast<size_t>(height - 1 - y) * stride],
-                    stride);
-    return rows;
-}
 
 } // namespace
 
@@ -152,7 +132,7 @@ std::string saveScreenshot(int width, int height, const std::string& folder)
         ++number;
     }
 
-    const std::vector<uint8_t> rows = readFrame(width, height);
+    const std::vector<uint8_t> rows = readBackBufferRows(width, height);
     errno = 0;
     if (!writePng(path.c_str(), width, height, 3, rows.data())) {
         const int writeError = errno;
@@ -163,4 +143,25 @@ std::string saveScreenshot(int width, int height, const std::string& folder)
     std::printf("Screenshot: %s\n", path.c_str());
     std::fflush(stdout);
     return path;
+}
+
+std::vector<uint8_t> readBackBufferRows(int width, int height)
+{
+    const size_t stride = static_cast<size_t>(width) * 3;
+    std::vector<uint8_t> upsideDown(stride * static_cast<size_t>(height));
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPushAttrib(GL_PIXEL_MODE_BIT);
+    glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, upsideDown.data());
+    glPopAttrib();
+    glPopClientAttrib();
+    std::vector<uint8_t> rows(upsideDown.size());
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&rows[static_cast<size_t>(y) * stride], &upsideDown[static_cast<size_t>(height - 1 - y) * stride],
+                    stride);
+    return rows;
 }

@@ -1,5 +1,7 @@
-// app/BeatMap.cpp: reading the beat map and stepping over its beats and bars.
-#include "app/BeatMap.h"
+// editor/BeatMap.cpp: reading the beat map and stepping over its beats and bars.
+#include "editor/BeatMap.h"
+
+#include "base/Report.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -276,8 +278,8 @@ bool loadBeatMap(BeatMap& map, const std::string& file, double trackSeconds)
     std::string reason;
     if (!readBeatMapFile(file, text, reason)) {
         map = halfSecondGrid(trackSeconds);
-        std::fprintf(stderr, "The beat map %s could not be read (%s): the half-second grid is used.\n",
-                     file.c_str(), reason.c_str());
+        reportLine("The beat map %s could not be read (%s): the half-second grid is used.\n",
+                   file.c_str(), reason.c_str());
         return false;
     }
     BeatMap parsed;
@@ -289,13 +291,13 @@ bool loadBeatMap(BeatMap& map, const std::string& file, double trackSeconds)
     if (parsed.beats.size() < 2) {
         map = halfSecondGrid(trackSeconds);
         const std::string why = refused > 0 ? refusedText : std::string(parsed.beats.empty() ? "no beat lines" : "no other line");
-        std::fprintf(stderr, "The beat map %s has %s (%s): the half-second grid is used.\n", file.c_str(),
-                     parsed.beats.empty() ? "no usable beat" : "only one usable beat, and steps need two", why.c_str());
+        reportLine("The beat map %s has %s (%s): the half-second grid is used.\n", file.c_str(),
+                   parsed.beats.empty() ? "no usable beat" : "only one usable beat, and steps need two", why.c_str());
         return false;
     }
     if (refused > 0)
-        std::fprintf(stderr, "The beat map %s: %s; its %zu good beats are used.\n", file.c_str(),
-                     refusedText.c_str(), parsed.beats.size());
+        reportLine("The beat map %s: %s; its %zu good beats are used.\n", file.c_str(),
+                   refusedText.c_str(), parsed.beats.size());
     map.beats = std::move(parsed.beats);
     map.fromFile = true;
     return true;

@@ -1,9 +1,10 @@
-// app/Screenshot.h: the authoring tool's screenshots: the frame as rendered,
+// gfx/Screenshot.h: the authoring tool's screenshots: the frame as rendered,
 // read back from the back buffer and written as a PNG under a numbered name
 // that is never used twice. Reading back needs a current GL context; the
 // naming helpers need none.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ int screenshotNumberOf(const std::string& name);
 // folder): 1 with none, else the highest + 1, so a new shot sorts last even
 // when older ones were deleted.
 int nextScreenshotNumber(const std::vector<std::string>& names);
+
+// The back buffer's width x height pixels as RGB rows, top first (call it
+// after the frame is drawn, before the buffers are swapped). The pixel-store
+// state is left as it was.
+std::vector<uint8_t> readBackBufferRows(int width, int height);
 
 // Reads width x height pixels of the back buffer (call it after renderFrame,
 // before the buffers are swapped) and writes them to

@@ -1,24 +1,21 @@
-// app/Editor.h: the authoring tool's camera-path editor, on top of the free
+// editor/Editor.h: the authoring tool's camera-path editor, on top of the free
 // camera: the flight drawn in the scene, a status line, scrubbing the scene
 // to the music's beats, key-by-key edits with undo and redo, reload of path
 // files changed on disk, screenshots and a wireframe view.
 //
 // Scrubbing replays the scene from its start on the capture program's
-// virtual clock (app/VirtualClock.h), with the player, the camera, the
+// virtual clock (base/VirtualClock.h), with the player, the camera, the
 // particles and the random seed as a fresh run of `vortalune N` has them, so
 // the scene at a scrub time is exactly the scene a run played to that time
 // shows. While the scene is held at a scrub time the free camera still flies,
 // but the scene does not move and the music is paused.
 #pragma once
 
-#include "app/BeatMap.h"
-#include "app/Render.h"
-#include "app/Shell.h"
-#include "app/VirtualClock.h"
+#include "base/Show.h"
+#include "base/VirtualClock.h"
+#include "editor/BeatMap.h"
 #include "path/Camera.h"
 #include "path/FlightEdit.h"
-
-#include <SDL.h>
 
 #include <chrono>
 #include <deque>
@@ -111,12 +108,13 @@ bool editorHoldsScene();
 // editor layer draws and the status line.
 void editorFrame();
 
-// A key in the free camera that the design's key table leaves free; true
+// A free-camera key (an SDLKey) that the keys Input.cpp leaves free; true
 // when the editor used it. Space and `c` go through editorRecordKey and
-// editorClearKeys so they can be undone.
-bool editorKey(SDLKey sym);
-void editorRecordKey(const Float3& position, const Float3& angles);
-void editorClearKeys();
+// editorClearKeys so they can be undone; both are false (and do nothing)
+// while the editor is not active.
+bool editorKey(int sym);
+bool editorRecordKey(const Float3& position, const Float3& angles);
+bool editorClearKeys();
 
 // `n` replays the scene with its music: the hold ends.
 void editorReleaseScene();
@@ -127,3 +125,8 @@ std::string statusLine();
 
 // m:ss.mmm of `seconds` (negative: "-").
 std::string clockText(double seconds);
+
+// Hooks the editor into the show's frame loop, keys and frame (app/Tool.h,
+// app/Render.h's FrameLayer). Called by the tool's entry point before the
+// program runs; the editor then wakes when `vortalune N` begins.
+void installEditor();

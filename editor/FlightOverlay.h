@@ -1,4 +1,4 @@
-// app/FlightOverlay.h: what the authoring tool's flight overlay shows, as
+// editor/FlightOverlay.h: what the authoring tool's flight overlay shows, as
 // plain world-space points: the position spline sampled as a line strip, one
 // marker per key and a short view tick per key. No GL; renderFrame
 // (app/Render.cpp) draws the result.

@@ -1,0 +1,302 @@
+// capture/FrameSink.cpp: the three outputs of a capture.
+//
+// Sections:
+//   --- PNG frames ---
+//   --- Video ---
+//   --- Contact sheet ---
+//   --- Choice ---
+#include "capture/FrameSink.h"
+
+#include "base/Report.h"
+#include "capture/CaptureOptions.h"
+#include "capture/ContactSheet.h"
+#include "gfx/PngFile.h"
+#include "sound/OggDecode.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void putLe(std::vector<uint8_t>& b, uint32_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+// The track's samples from fraction `from` to `to`, as a WAV file.
+bool writeTrackStretch(const std::string& path, const std::vector<int16_t>& track, double from, double to)
+{
+    const size_t trackFrames = track.size() / SOUND_OUT_CHANNELS;
+    const size_t wavFrom = std::min(trackFrames, static_cast<size_t>(std::floor(from * trackFrames)));
+    const size_t wavTo = std::min(trackFrames, static_cast<size_t>(std::floor(to * trackFrames)));
+    if (!writeWav(path, track.data() + wavFrom * 2, wavTo - wavFrom)) {
+        reportLine("vortalune-capture: cannot write %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The frames a stride of `every` takes from the range.
+long strideCount(const CaptureFrames& frames, int every)
+{
+    return (frames.end - frames.first + every - 1) / every;
+}
+
+// --- PNG frames ----------------------------------------------------------------------
+
+// frame_NNNNNN.png per frame (its number in the show), frames.txt listing
+// each with its frame, fraction and scene, and audio.wav of the range.
+class PngFrames final : public FrameSink {
+public:
+    PngFrames(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
+        : o_(o), f_(f), track_(track) {}
+    ~PngFrames() override
+    {
+        if (manifest_)
+            std::fclose(manifest_);
+    }
+
+    bool open() override
+    {
+        std::error_code ignored;
+        fs::create_directories(o_.out, ignored);
+        manifest_ = std::fopen((fs::path(o_.out) / "frames.txt").c_str(), "w");
+        if (!manifest_) {
+            reportLine("vortalune-capture: cannot write into %s\n", o_.out.c_str());
+            return false;
+        }
+        return writeTrackStretch((fs::path(o_.out) / "audio.wav").string(), track_, f_.from, f_.to);
+    }
+    bool wants(long k) const override { return (k - f_.first) % o_.every == 0; }
+    bool take(long k, int scene, std::vector<uint8_t>& pixels) override
+    {
+        char name[64];
+        std::snprintf(name, sizeof name, "frame_%06ld.png", k);
+        const std::string path = (fs::path(o_.out) / name).string();
+        const bool ok = writePng(path.c_str(), o_.width, o_.height, 3, pixels.data());
+        if (!ok)
+            reportLine("\nvortalune-capture: cannot write %s\n", path.c_str());
+        std::fprintf(manifest_, "%s %ld %.9g %d\n", name, k, static_cast<double>(f_.clock.fraction(k)), scene);
+        ++written_;
+        return ok;
+    }
+    long done() const override { return written_; }
+    long total() const override { return strideCount(f_, o_.every); }
+    bool close() override
+    {
+        if (manifest_)
+            std::fclose(manifest_);
+        manifest_ = nullptr;
+        return true;
+    }
+
+private:
+    const CaptureOptions&       o_;
+    const CaptureFrames&        f_;
+    const std::vector<int16_t>& track_;
+    FILE*                       manifest_ = nullptr;
+    long                        written_ = 0;
+};
+
+// --- Video ---------------------------------------------------------------------------
+
+// Raw RGB frames piped to ffmpeg, which muxes them with the range's audio
+// (a WAV beside the video while it runs) into an H.264/AAC MP4.
+class Video final : public FrameSink {
+public:
+    Video(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
+        : o_(o), f_(f), track_(track), wavPath_(o.video + ".wav") {}
+    ~Video() override
+    {
+        if (pipe_)
+            pclose(pipe_);
+    }
+
+    bool open() override
+    {
+        if (!writeTrackStretch(wavPath_, track_, f_.from, f_.to))
+            return false;
+        char command[2048];
+        std::snprintf(command, sizeof command,
+                      "ffmpeg -y -loglevel error -f rawvideo -pixel_format rgb24 -video_size %dx%d "
+                      "-framerate %g -i - -i '%s' -vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2' -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest '%s'",
+                      o_.width, o_.height, static_cast<double>(o_.fps) / o_.every, wavPath_.c_str(), o_.video.c_str());
+        std::signal(SIGPIPE, SIG_IGN);   // a failing ffmpeg shows as a failed write, not a kill
+        pipe_ = popen(command, "w");
+        if (!pipe_) {
+            reportLine("vortalune-capture: cannot start ffmpeg\n");
+            return false;
+        }
+        return true;
+    }
+    bool wants(long k) const override { return (k - f_.first) % o_.every == 0; }
+    bool take(long, int, std::vector<uint8_t>& pixels) override
+    {
+        const bool ok = std::fwrite(pixels.data(), 1, pixels.size(), pipe_) == pixels.size();
+        if (!ok)
+            reportLine("\nvortalune-capture: ffmpeg stopped taking frames\n");
+        ++written_;
+        return ok;
+    }
+    long done() const override { return written_; }
+    long total() const override { return strideCount(f_, o_.every); }
+    bool close() override
+    {
+        const int status = pclose(pipe_);
+        pipe_ = nullptr;
+        std::error_code ignored;
+        fs::remove(wavPath_, ignored);
+        if (status != 0) {
+            reportLine("vortalune-capture: ffmpeg failed (status %d)\n", status);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const CaptureOptions&       o_;
+    const CaptureFrames&        f_;
+    const std::vector<int16_t>& track_;
+    std::string                 wavPath_;
+    FILE*                       pipe_ = nullptr;
+    long                        written_ = 0;
+};
+
+// --- Contact sheet -------------------------------------------------------------------
+
+// The first frame, the middle of each scene and the last frame the show
+// renders (the latest of its last few frames), in twelve labelled cells.
+class ContactSheet final : public FrameSink {
+public:
+    ContactSheet(const CaptureOptions& o, const CaptureFrames& f, const float (&durations)[SCENE_ENTRIES])
+        : o_(o), f_(f), cells_(SHEET_CELLS)
+    {
+        cells_[0].label = "1 start";
+        cells_[0].frame = 0;
+        for (int s = FIRST_SCENE; s <= LAST_SCENE; ++s) {
+            const double middle = startPositionSum(s, durations) + durations[s] * 0.5;
+            cells_[s].label = std::to_string(s) + " middle";
+            cells_[s].frame = f.clock.firstAtOrAfter(middle);
+        }
+        cells_[SHEET_CELLS - 1].label = "10 end";
+        tailStart_ = std::max(f.first, f.end - std::max(3L, static_cast<long>(o.fps / 4)));
+    }
+
+    bool open() override { return true; }
+    bool wants(long k) const override
+    {
+        bool wanted = k >= tailStart_;
+        for (const Cell& c : cells_)
+            wanted = wanted || c.frame == k;
+        return wanted;
+    }
+    bool take(long k, int, std::vector<uint8_t>& pixels) override
+    {
+        for (Cell& c : cells_) {
+            if (c.frame == k) {
+                c.pixels = pixels;
+                ++written_;
+            }
+        }
+        if (k >= tailStart_) {
+            // Candidates for the last cell: the latest one wins, and the
+            // cell counts as done once the run-out is over.
+            lastFrame_ = std::move(pixels);
+            lastFrameIndex_ = k;
+        }
+        return true;
+    }
+    void rangeEnded() override
+    {
+        if (lastFrameIndex_ >= 0)
+            ++written_;   // the last cell
+    }
+    long done() const override { return written_; }
+    long total() const override { return SHEET_CELLS; }
+    bool close() override
+    {
+        if (lastFrameIndex_ >= 0) {
+            cells_[SHEET_CELLS - 1].frame = lastFrameIndex_;
+            cells_[SHEET_CELLS - 1].pixels = std::move(lastFrame_);
+        }
+        Sheet sheet(o_.width, o_.height);
+        for (int i = 0; i < SHEET_CELLS; ++i) {
+            const Cell& c = cells_[static_cast<size_t>(i)];
+            if (c.pixels.empty())
+                continue;   // the show ended before this frame
+            char label[96];
+            std::snprintf(label, sizeof label, "%s  f %.3f", c.label.c_str(),
+                          static_cast<double>(f_.clock.fraction(c.frame)));
+            sheet.place(i, c.pixels, label);
+        }
+        if (!sheet.save(o_.contactSheet)) {
+            reportLine("vortalune-capture: cannot write %s\n", o_.contactSheet.c_str());
+            return false;
+        }
+        return true;
+    }
+
+private:
+    struct Cell {
+        std::string          label;
+        long                 frame = -1;    // -1: not captured yet
+        std::vector<uint8_t> pixels;
+    };
+
+    const CaptureOptions& o_;
+    const CaptureFrames&  f_;
+    std::vector<Cell>     cells_;
+    long                  tailStart_ = 0;
+    std::vector<uint8_t>  lastFrame_;
+    long                  lastFrameIndex_ = -1;
+    long                  written_ = 0;
+};
+
+} // namespace
+
+// --- Choice --------------------------------------------------------------------------
+
+std::unique_ptr<FrameSink> makeFrameSink(const CaptureOptions& options, const CaptureFrames& frames,
+                                         const std::vector<int16_t>& track,
+                                         const float (&durations)[SCENE_ENTRIES])
+{
+    if (!options.contactSheet.empty())
+        return std::make_unique<ContactSheet>(options, frames, durations);
+    if (!options.video.empty())
+        return std::make_unique<Video>(options, frames, track);
+    return std::make_unique<PngFrames>(options, frames, track);
+}
+
+bool writeWav(const std::string& path, const int16_t* pcm, size_t frames)
+{
+    const uint32_t dataBytes = static_cast<uint32_t>(frames * 4);
+    std::vector<uint8_t> h;
+    h.insert(h.end(), { 'R', 'I', 'F', 'F' });
+    putLe(h, 36 + dataBytes, 4);
+    h.insert(h.end(), { 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ' });
+    putLe(h, 16, 4);
+    putLe(h, 1, 2);                        // PCM
+    putLe(h, SOUND_OUT_CHANNELS, 2);
+    putLe(h, SOUND_RATE, 4);
+    putLe(h, SOUND_RATE * 4, 4);           // bytes per second
+    putLe(h, 4, 2);                        // bytes per frame
+    putLe(h, 16, 2);
+    h.insert(h.end(), { 'd', 'a', 't', 'a' });
+    putLe(h, dataBytes, 4);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size();
+    for (size_t i = 0; ok && i < frames * 2; ++i) {
+        const uint16_t s = static_cast<uint16_t>(pcm[i]);
+        const uint8_t b[2] = { static_cast<uint8_t>(s & 0xFF), static_cast<uint8_t>(s >> 8) };
+        ok = std::fwrite(b, 1, 2, f) == 2;
+    }
+    return std::fclose(f) == 0 && ok;
+}
