@@ -17,6 +17,7 @@
 #include "base/Report.h"
 #include "base/Show.h"
 #include "gfx/Texture.h"
+#include "gl/GL.h"
 #include "iso/Particles.h"
 #include "model/Actors.h"
 #include "path/Camera.h"
@@ -24,7 +25,6 @@
 #include "sound/SoundOutput.h"
 
 #include <SDL.h>
-#include <SDL_opengl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -163,7 +163,7 @@ void runFrameLoop(FrameReport* report)
 
         handleEvents();
         const int64_t start = partStart(report);
-        SDL_GL_SwapBuffers();
+        swapWindowBuffers();
         partEnd(report, FRAME_SWAP, start, true);
     }
     if (report)

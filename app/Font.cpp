@@ -1,7 +1,7 @@
 // app/Font.cpp: glyph display lists and text drawing.
 #include "app/Font.h"
 
-#include <SDL_opengl.h>
+#include "gl/GL.h"
 
 #include <cstring>
 #include <string>

@@ -14,13 +14,12 @@
 #include "app/Shell.h"
 #include "app/Window.h"
 #include "gfx/Texture.h"
+#include "gl/GL.h"
 #include "iso/IsoSurface.h"
 #include "model/Actors.h"
 #include "path/Camera.h"
 
 #include <SDL.h>
-#include <SDL_opengl.h>
-#include <GL/glu.h>
 
 #include <cstdio>
 #include <vector>

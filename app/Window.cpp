@@ -1,17 +1,27 @@
-// app/Window.cpp: the SDL window with its GL context, and the standing GL state.
+// app/Window.cpp: the window with its GL context, and the standing GL state.
+// The desktop build opens an SDL window with an OpenGL 1.1 context; the
+// browser build an SDL canvas with a WebGL 2 context under the GL layer; the
+// native layer build no window at all, an OpenGL ES context of the window's
+// size (gl/GlesContext.h).
 #include "app/Window.h"
 
 #include "app/Music.h"
 #include "app/Settings.h"
 #include "base/Report.h"
+#include "gl/GL.h"
+#if VORTALUNE_GL_LAYER && !defined(__EMSCRIPTEN__)
+#include "gl/GlesContext.h"
+#endif
 
 #include <SDL.h>
-#include <SDL_opengl.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#if !defined(__EMSCRIPTEN__)
 #include <dlfcn.h>
 #include <link.h>
+#endif
 
 SDL_Surface* screenSurface = nullptr;
 
@@ -25,7 +35,7 @@ SDL_Surface* screenSurface = nullptr;
 
 namespace {
 
-#ifdef VORTALUNE_LEAK_CHECKED
+#if defined(VORTALUNE_LEAK_CHECKED) && !defined(__EMSCRIPTEN__)
 int pinDriverModule(struct dl_phdr_info* info, size_t, void*)
 {
     const char* name = info->dlpi_name;
@@ -40,14 +50,53 @@ int pinDriverModule(struct dl_phdr_info* info, size_t, void*)
 // unloads the driver before the leak checker runs: the blocks lose their
 // roots and their stacks lose their module names, so no suppression can name
 // them. Marking the loaded driver modules never to be unloaded keeps both.
-void pinGlDriverForLeakCheck()
+[[maybe_unused]] void pinGlDriverForLeakCheck()
 {
-#ifdef VORTALUNE_LEAK_CHECKED
+#if defined(VORTALUNE_LEAK_CHECKED) && !defined(__EMSCRIPTEN__)
     dl_iterate_phdr(pinDriverModule, nullptr);
 #endif
 }
 
 } // namespace
+
+namespace {
+
+// The GL layer on the context just made current; exits as a failed video
+// mode does when the context cannot run it.
+void startGlLayer()
+{
+#if VORTALUNE_GL_LAYER
+    const char* why = "unknown reason";
+    if (!vglStart(&why)) {
+        reportLine("Couldn't set display mode: the OpenGL ES 3 layer cannot start (%s)\n", why);
+        std::exit(5);
+    }
+#endif
+}
+
+} // namespace
+
+#if VORTALUNE_GL_LAYER && !defined(__EMSCRIPTEN__)
+
+// The native layer build: no window, a framebuffer of the window's size.
+void openWindow(bool withSound)
+{
+    std::string why;
+    if (!openGlesContext(appSettings.screenWidth, appSettings.screenHeight, why)) {
+        reportLine("Couldn't set display mode: %s\n", why.c_str());
+        std::exit(5);
+    }
+    startGlLayer();
+    if (withSound)
+        initSound();
+}
+
+void swapWindowBuffers()
+{
+    // The framebuffer object stands for the back buffer: nothing to show.
+}
+
+#else
 
 void openWindow(bool withSound)
 {
@@ -75,6 +124,7 @@ void openWindow(bool withSound)
     }
 
     pinGlDriverForLeakCheck();
+    startGlLayer();
 
     if (withSound)
         initSound();
@@ -82,6 +132,13 @@ void openWindow(bool withSound)
     SDL_WM_SetCaption("Vortalune", nullptr);
     SDL_ShowCursor(SDL_DISABLE);
 }
+
+void swapWindowBuffers()
+{
+    SDL_GL_SwapBuffers();   // the browser shows the canvas by itself once the frame returns
+}
+
+#endif
 
 void setupGlState()
 {

@@ -12,6 +12,11 @@ extern SDL_Surface* screenSurface;   // the video surface; w, h are the viewport
 // withSound false: no sound output at all (the capture tool's virtual clock).
 void openWindow(bool withSound = true);
 
+// Shows the frame drawn (SDL's buffer swap on the desktop; nothing to do in
+// the browser, which shows the canvas when the frame returns, nor in the
+// native layer build, which draws into a framebuffer object).
+void swapWindowBuffers();
+
 // The standing GL state: front faces culled, depth test GL_LEQUAL, alpha
 // blending function, smooth lines, sphere-map texture generation.
 void setupGlState();

@@ -6,17 +6,18 @@
 #include "app/Music.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "app/Window.h"
 #include "base/Report.h"
 #include "base/Show.h"
 #include "base/VirtualClock.h"
 #include "capture/CaptureOptions.h"
 #include "capture/FrameSink.h"
 #include "gfx/Screenshot.h"
+#include "gl/GL.h"
 #include "path/PathPlayer.h"
 #include "sound/OggDecode.h"
 
 #include <SDL.h>
-#include <SDL_opengl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -195,7 +196,7 @@ int runCapture(const CaptureOptions& o)
         partEnd(FRAME_DRAW, start, true);
         start = partStart();
         std::vector<uint8_t> frame = readBackBufferRows(o.width, o.height);
-        SDL_GL_SwapBuffers();
+        swapWindowBuffers();
         partEnd(FRAME_SWAP, start, true);
         if (windowClosed()) {
             reportLine("\nvortalune-capture: stopped at frame %ld\n", k);

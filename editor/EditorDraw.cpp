@@ -7,10 +7,9 @@
 #include "app/Settings.h"
 #include "editor/FlightOverlay.h"
 #include "gfx/Texture.h"
+#include "gl/GL.h"
 #include "path/Camera.h"
 #include "path/CameraPath.h"
-
-#include <SDL_opengl.h>
 
 #include <string>
 #include <vector>

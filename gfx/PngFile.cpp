@@ -158,6 +158,40 @@ bool readAllRows(png_structp png, png_infop info, CheckContext* context, PngChec
     return true;
 }
 
+// readAllRows for readPngRgb: every pixel kept, as 8-bit RGB (16-bit
+// channels stripped, palettes and greys expanded, alpha dropped).
+bool readRgbRows(png_structp png, png_infop info, CheckContext* context, PngImage* out)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_info(png, info);
+    out->width = png_get_image_width(png, info);
+    out->height = png_get_image_height(png, info);
+    if (out->width > IMAGE_MAX_SIDE || out->height > IMAGE_MAX_SIDE ||
+        uint64_t(out->width) * out->height * 3 > IMAGE_MAX_DECODED_BYTES) {
+        context->error = "over the size limit";
+        return false;
+    }
+    png_set_strip_16(png);
+    png_set_strip_alpha(png);
+    png_set_palette_to_rgb(png);
+    png_set_expand_gray_1_2_4_to_8(png);
+    png_set_gray_to_rgb(png);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const size_t stride = size_t(out->width) * 3;
+    if (png_get_rowbytes(png, info) != stride) {
+        context->error = "not decodable to 8-bit RGB";
+        return false;
+    }
+    out->rgb.assign(stride * out->height, 0);
+    for (int pass = 0; pass < passes; ++pass)
+        for (uint32_t y = 0; y < out->height; ++y)
+            png_read_row(png, out->rgb.data() + y * stride, nullptr);
+    png_read_end(png, nullptr);
+    return true;
+}
+
 } // namespace
 
 bool checkPngFile(const char* path, PngCheck& out, std::string& reason)
@@ -187,5 +221,32 @@ bool checkPngFile(const char* path, PngCheck& out, std::string& reason)
     out.warning = context.warning;
     if (!ok)
         reason = context.error.empty() ? "not a readable PNG file" : context.error;
+    return ok;
+}
+
+bool readPngRgb(const char* path, PngImage& out, std::string& reason)
+{
+    out = PngImage();
+    CheckContext context;
+    context.file = path ? std::fopen(path, "rb") : nullptr;
+    if (!context.file) {
+        reason = path ? std::strerror(errno) : "no file name";
+        return false;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context, checkErrorFn, checkWarningFn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    bool ok = false;
+    if (png && info) {
+        png_set_read_fn(png, &context, checkReadFn);
+        ok = readRgbRows(png, info, &context, &out);
+    } else {
+        context.error = "out of memory";
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(context.file);
+    if (!ok) {
+        out = PngImage();
+        reason = context.error.empty() ? "not a readable PNG file" : context.error;
+    }
     return ok;
 }

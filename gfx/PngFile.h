@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // --- Limits of a readable image -------------------------------------------------
 constexpr uint32_t IMAGE_MAX_SIDE = 8192;                          // pixels, each of width and height
@@ -42,3 +43,16 @@ struct PngCheck {
 // a cut file are found here. Returns false with the reason in `reason` (the
 // library's words, such as "IDAT: CRC error", or ours); libpng prints nothing.
 bool checkPngFile(const char* path, PngCheck& out, std::string& reason);
+
+// --- Reading ----------------------------------------------------------------------
+
+struct PngImage {
+    uint32_t             width = 0;
+    uint32_t             height = 0;
+    std::vector<uint8_t> rgb;   // width x height RGB, rows top first
+};
+
+// Decodes a PNG file whole as 8-bit RGB (16-bit channels stripped, palettes
+// and greys expanded, alpha dropped), within the limits above. False with
+// the reason (the image stays empty).
+bool readPngRgb(const char* path, PngImage& out, std::string& reason);

@@ -3,8 +3,7 @@
 
 #include "base/Report.h"
 #include "gfx/PngFile.h"
-
-#include <SDL_opengl.h>
+#include "gl/GL.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,7 +56,6 @@ std::vector<std::string> namesIn(const std::string& folder)
         names.push_back(it->path().filename().string());
     return names;
 }
-
 
 } // namespace
 

@@ -18,11 +18,10 @@
 
 #include "base/Report.h"
 #include "gfx/PngFile.h"
+#include "gl/GL.h"
 
 #include <SDL.h>
 #include <SDL_image.h>
-#include <SDL_opengl.h>
-#include <GL/glu.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -173,8 +172,15 @@ SDL_Surface* loadImageSurface(const char* path, std::string& reason)
                    check.warning.c_str());
         surface = withQuietStderr([path] { return IMG_Load(path); });
     }
-    if (!surface)
+    if (!surface) {
         reason = IMG_GetError();
+    } else if (SDL_LockSurface(surface) != 0) {
+        // Locked for good (freeing unlocks): the pixels are read in place. A
+        // software surface needs no lock; the browser's fills its pixels here.
+        reason = "its pixels cannot be reached";
+        SDL_FreeSurface(surface);
+        surface = nullptr;
+    }
     return surface;
 }
 
@@ -371,7 +377,11 @@ std::string textureSizeRefusal(int width, int height)
 // True while a GL context can exist: SDL video is up and has a surface.
 bool glContextAlive()
 {
+#if VORTALUNE_GL_LAYER
+    return vglStarted();
+#else
     return SDL_WasInit(SDL_INIT_VIDEO) && SDL_GetVideoSurface() != nullptr;
+#endif
 }
 
 } // namespace

@@ -3,8 +3,7 @@
 #include "iso/IsoSurface.h"
 
 #include "gfx/Texture.h"
-
-#include <SDL_opengl.h>
+#include "gl/GL.h"
 
 #include <vector>
 

@@ -4,9 +4,8 @@
 // sequence and animation time, with the actor's alpha as material alpha.
 #include "model/Actors.h"
 
+#include "gl/GL.h"
 #include "model/hl.h"
-
-#include <SDL_opengl.h>
 
 #include <algorithm>
 

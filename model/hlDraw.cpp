@@ -5,7 +5,7 @@
 // changes here.
 #include "model/hl.h"
 
-#include <SDL_opengl.h>
+#include "gl/GL.h"
 
 namespace {
 

@@ -1,0 +1,50 @@
+// tools/imagediff.cpp: how far two PNG images of one size are apart
+// (gfx/ImageDiff.h): mean, 99th percentile and largest channel difference.
+//
+//   imagediff A.png B.png [MAX_MEAN MAX_P99]
+//
+// Prints one line; with the limits, exits 1 when either is passed.
+#include "gfx/ImageDiff.h"
+#include "gfx/PngFile.h"
+#include "tools/ToolArgs.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const char* const USAGE = "usage: imagediff A.png B.png [MAX_MEAN MAX_P99]\n";
+const char* const HELP =
+    "  prints the mean, 99th percentile and largest channel difference of two\n"
+    "  PNG images of one size (0..255); with MAX_MEAN and MAX_P99, exits 1 when\n"
+    "  the images are further apart than that\n"
+    "  -h, --help   print this and exit\n";
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv))
+        return printHelp(USAGE, HELP);
+    if (argc != 3 && argc != 5)
+        return refuseCommandLine("imagediff", "needs two PNG files, and optionally both limits", USAGE);
+    double maxMean = 0.0, maxP99 = 0.0;
+    if (argc == 5 && (!parseFiniteNumber(argv[3], maxMean) || !parseFiniteNumber(argv[4], maxP99)))
+        return refuseCommandLine("imagediff", "the limits must be finite numbers", USAGE);
+    PngImage a, b;
+    std::string why;
+    for (int i = 1; i <= 2; ++i) {
+        if (!readPngRgb(argv[i], i == 1 ? a : b, why)) {
+            std::fprintf(stderr, "imagediff: %s: %s\n", argv[i], why.c_str());
+            return 1;
+        }
+    }
+    ImageDifference d;
+    if (a.width != b.width || a.height != b.height || !compareRgb(a.rgb, b.rgb, a.width, a.height, d)) {
+        std::fprintf(stderr, "imagediff: %s is %u x %u, %s is %u x %u\n", argv[1], a.width, a.height, argv[2],
+                     b.width, b.height);
+        return 1;
+    }
+    std::printf("%s\n", describeDifference(d).c_str());
+    return argc == 5 && (d.mean > maxMean || d.p99 > maxP99) ? 1 : 0;
+}
