@@ -120,57 +120,59 @@ void partEnd(FrameReport* report, FramePart part, int64_t start, bool finishGl)
     report->addPart(part, frameReportNow() - start);
 }
 
-// report: null without --timings; the loop then does exactly what it does
-// untimed (the timing calls return at once, and nothing waits for GL).
-void runFrameLoop(FrameReport* report)
+} // namespace
+
+void runFrame(FrameLoop& loop)
 {
-    FrameClock clock;
-    while (!quitRequested) {
-        if (report)   // the row: the scene as the frame starts, or the free camera
-            report->beginFrame(frameReportNow(), FrameRowKey{ pathPlayer.pathIndex, !pathPlayer.playing });
-        if (toolHooks.frame)
-            toolHooks.frame();   // the authoring tool's editor: reloads, status line, overlay
-        const uint32_t elapsed = SDL_GetTicks() - startTicks;
-        const float step = advanceFrameClock(clock, elapsed, framesPerSecond);
+    FrameReport* const report = loop.report;
+    if (report)   // the row: the scene as the frame starts, or the free camera
+        report->beginFrame(frameReportNow(), FrameRowKey{ pathPlayer.pathIndex, !pathPlayer.playing });
+    if (toolHooks.frame)
+        toolHooks.frame();   // the authoring tool's editor: reloads, status line, overlay
+    const uint32_t elapsed = SDL_GetTicks() - startTicks;
+    const float step = advanceFrameClock(loop.clock, elapsed, framesPerSecond);
 
-        if (pathPlayer.playing) {
-            // The render comes first; the player's update prepares the next frame.
-            int64_t start = partStart(report);
-            renderShowFrame();
-            partEnd(report, FRAME_DRAW, start, true);
+    if (pathPlayer.playing) {
+        // The render comes first; the player's update prepares the next frame.
+        int64_t start = partStart(report);
+        renderShowFrame();
+        partEnd(report, FRAME_DRAW, start, true);
+        start = partStart(report);
+        updatePlayer(pathPlayer, musicPosition(0));
+        partEnd(report, FRAME_UPDATE, start, false);
+    } else if (!appSettings.freeRoamAllowed) {
+        if (report)
+            report->dropFrame();   // nothing is drawn: not a frame
+        quitRequested = true;
+        return;   // no events, no swap in this iteration
+    } else {
+        int64_t start = partStart(report);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glColor3f(1.0f, 1.0f, 1.0f);
+        partEnd(report, FRAME_DRAW, start, false);
+        if (!(renderFlags & FLAG_PAUSED)) {
             start = partStart(report);
-            updatePlayer(pathPlayer, musicPosition(0));
+            updateFrame(step);   // the free camera steps the scene
             partEnd(report, FRAME_UPDATE, start, false);
-        } else if (!appSettings.freeRoamAllowed) {
-            if (report)
-                report->dropFrame();   // nothing is drawn: not a frame
-            quitRequested = true;
-            continue;   // no events, no swap in this iteration
-        } else {
-            int64_t start = partStart(report);
-            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-            glColor3f(1.0f, 1.0f, 1.0f);
-            partEnd(report, FRAME_DRAW, start, false);
-            if (!(renderFlags & FLAG_PAUSED)) {
-                start = partStart(report);
-                updateFrame(step);   // the free camera steps the scene
-                partEnd(report, FRAME_UPDATE, start, false);
-            }
-            start = partStart(report);
-            renderFrame(pathPlayer.show);
-            partEnd(report, FRAME_DRAW, start, true);
         }
-
-        handleEvents();
-        const int64_t start = partStart(report);
-        swapWindowBuffers();
-        partEnd(report, FRAME_SWAP, start, true);
+        start = partStart(report);
+        renderFrame(pathPlayer.show);
+        partEnd(report, FRAME_DRAW, start, true);
     }
-    if (report)
-        report->endFrame(frameReportNow());
+
+    handleEvents();
+    const int64_t start = partStart(report);
+    swapWindowBuffers();
+    partEnd(report, FRAME_SWAP, start, true);
 }
 
-void shutdown()
+void endFrameLoop(FrameLoop& loop)
+{
+    if (loop.report)
+        loop.report->endFrame(frameReportNow());
+}
+
+void releaseAssets()
 {
     // Release the actors, the particle tree, the font lists and the textures.
     releaseScene(actorScene);
@@ -178,8 +180,6 @@ void shutdown()
     releaseFont(fontLists);
     textureTable.release();
 }
-
-} // namespace
 
 // --- Entry ---------------------------------------------------------------------
 
@@ -222,9 +222,15 @@ int runDemo(int argc, char** argv)
         seekMusic(0, startPositionSum(line.scene, pathPlayer.paths.pathDurations));
     }
 
+    // report: null without --timings; the loop then does exactly what it does
+    // untimed (the timing calls return at once, and nothing waits for GL).
     FrameReport report;
-    runFrameLoop(line.timings ? &report : nullptr);
-    shutdown();
+    FrameLoop loop;
+    loop.report = line.timings ? &report : nullptr;
+    while (!quitRequested)
+        runFrame(loop);
+    endFrameLoop(loop);
+    releaseAssets();
     if (line.timings)
         reportText(report.format("vortalune", "swap").c_str());
     return 0;

@@ -202,161 +202,226 @@ std::string formatSeconds(double seconds)
 
 } // namespace
 
+// --- The decoder in steps -------------------------------------------------------------
+
+struct OggDecoder::State {
+    std::vector<unsigned char> bytes;
+    StreamExtent               extent;
+    uint64_t                   trailingBytes = 0;
+    MemoryView                 view;
+    OggVorbis_File             vf;
+    bool                       vfOpen = false;
+    long                       rate = 0;
+    uint64_t                   maxFrames = 0;
+    ogg_int64_t                stated = 0;
+    std::vector<int16_t>       sourceStereo;   // stereo at the stream's own rate
+    uint64_t                   silentFrames = 0;
+    std::vector<char>          buffer = std::vector<char>(16384);
+    int                        link = 0;
+    long                       holes = 0;
+    bool                       done = false;
+
+    ~State()
+    {
+        if (vfOpen)
+            ov_clear(&vf);
+    }
+};
+
+OggDecoder::OggDecoder() = default;
+OggDecoder::~OggDecoder() = default;
+
+bool OggDecoder::open(const char* path, std::string& error)
+{
+    state_ = std::make_unique<State>();
+    State& d = *state_;
+    if (!path) {
+        error = "no file name";
+        return fail();
+    }
+    uint64_t fileSize = 0;
+    if (!readTrackBytes(path, d.bytes, fileSize, error))
+        return fail();
+    if (d.bytes.empty()) {
+        error = "the file is empty";
+        return fail();
+    }
+    d.extent = findStreamExtent(d.bytes);
+    if (d.extent.end == 0) {
+        error = "not an Ogg file (no intact page)";
+        return fail();
+    }
+    if (fileSize > d.bytes.size() && !d.extent.closed) {
+        error = "the file is " + formatMegabytes(fileSize) + " and its stream has not ended within the limit of " +
+                std::to_string(SOUND_MAX_FILE_BYTES >> 20) + " MiB";
+        return fail();
+    }
+    d.trailingBytes = fileSize - d.extent.end;
+
+    d.view.data = d.bytes.data();
+    d.view.size = d.extent.end;
+    const ov_callbacks callbacks = { viewRead, viewSeek, nullptr, viewTell };
+    const int opened = ov_open_callbacks(&d.view, &d.vf, nullptr, 0, callbacks);
+    if (opened < 0) {
+        // A stream without its last page that cannot even be opened was cut in its headers.
+        const bool cutInHeaders = !d.extent.closed && (opened == OV_ENOTVORBIS || opened == OV_EBADHEADER);
+        error = cutInHeaders ? "the file is cut inside its Vorbis headers" : openFailure(opened);
+        return fail();
+    }
+    d.vfOpen = true;
+    const vorbis_info* info = ov_info(&d.vf, -1);
+    if (!info || info->channels < 1 || info->rate < SOUND_MIN_RATE || info->rate > SOUND_MAX_RATE) {
+        error = "unusable channel count or sample rate";
+        return fail();
+    }
+    d.rate = info->rate;
+    d.maxFrames = uint64_t(SOUND_MAX_SECONDS) * uint64_t(d.rate);
+    // The length the stream states: from its last page's position.
+    d.stated = ov_pcm_total(&d.vf, -1);
+    if (d.stated == 0) {
+        error = d.extent.closed ? "it holds no audio" : "the file is cut before its first page of audio";
+        return fail();
+    }
+    if (d.stated > 0 && uint64_t(d.stated) > d.maxFrames) {
+        error = "it states " + formatSeconds(double(d.stated) / double(d.rate)) + ", over the limit of " +
+                std::to_string(SOUND_MAX_SECONDS / 60) + " minutes";
+        return fail();
+    }
+    d.sourceStereo.reserve(
+        size_t(d.stated > 0 ? uint64_t(d.stated) : std::min<uint64_t>(d.maxFrames, uint64_t(d.rate) * 60)) * 2);
+    return true;
+}
+
+bool OggDecoder::fail()
+{
+    state_.reset();
+    return false;
+}
+
+bool OggDecoder::step(int pieces)
+{
+    if (!state_ || state_->done)
+        return true;
+    State& d = *state_;
+    // Every chain link is reduced to stereo as it arrives, at the first link's
+    // rate. Each piece goes where the decoder says it belongs in the stream
+    // (ov_pcm_tell): after pages that did not decode, the gap is filled with
+    // silence, so what follows keeps its time.
+    const int bigEndian = SDL_BYTEORDER == SDL_BIG_ENDIAN ? 1 : 0;
+    for (int piece = 0; piece < pieces && !d.done; ++piece) {
+        const long got = ov_read(&d.vf, d.buffer.data(), int(d.buffer.size()), bigEndian, 2, 1, &d.link);
+        if (got == OV_HOLE) {
+            // A page that did not decode: the next position shows the gap. So
+            // many cannot happen within the file limit; a guard all the same.
+            d.done = ++d.holes > (1L << 20);
+            continue;
+        }
+        if (got <= 0) {
+            d.done = true;   // the end of the stream, or damage beyond repair (silence in finish)
+            break;
+        }
+        const vorbis_info* li = ov_info(&d.vf, d.link);
+        const int ch = li && li->channels > 0 ? li->channels : 1;
+        const size_t frames = size_t(got) / (sizeof(int16_t) * size_t(ch));
+        const int16_t* pcm = reinterpret_cast<const int16_t*>(d.buffer.data());
+
+        size_t have = d.sourceStereo.size() / 2;
+        const ogg_int64_t after = ov_pcm_tell(&d.vf);
+        size_t skip = 0;
+        if (after >= ogg_int64_t(frames)) {
+            const uint64_t start = std::min<uint64_t>(uint64_t(after) - frames, d.maxFrames);
+            if (start > have) {
+                d.silentFrames += start - have;
+                d.sourceStereo.resize(size_t(start) * 2, 0);
+                have = size_t(start);
+            } else if (start < have) {
+                skip = std::min<size_t>(have - size_t(start), frames);   // already placed: keep the first
+            }
+        }
+        for (size_t i = skip; i < frames && have < d.maxFrames; ++i, ++have) {
+            d.sourceStereo.push_back(pcm[i * ch]);
+            d.sourceStereo.push_back(ch > 1 ? pcm[i * ch + 1] : pcm[i * ch]);
+        }
+        d.done = have >= d.maxFrames;   // at the length limit
+    }
+    return d.done;
+}
+
+double OggDecoder::progress() const
+{
+    if (!state_ || state_->stated <= 0)
+        return 0.0;
+    return std::min(1.0, double(state_->sourceStereo.size() / 2) / double(state_->stated));
+}
+
+bool OggDecoder::finish(std::vector<int16_t>& stereo, std::string& error, std::string* note)
+{
+    stereo.clear();
+    if (note)
+        note->clear();
+    if (!state_) {
+        error = "nothing was opened";
+        return false;
+    }
+    State& d = *state_;
+    ov_clear(&d.vf);
+    d.vfOpen = false;
+
+    // A stream that decodes short keeps the length it states.
+    const uint64_t decoded = d.sourceStereo.size() / 2 - std::min<uint64_t>(d.silentFrames, d.sourceStereo.size() / 2);
+    if (d.stated > 0 && d.sourceStereo.size() / 2 < uint64_t(d.stated)) {
+        d.silentFrames += uint64_t(d.stated) - d.sourceStereo.size() / 2;
+        d.sourceStereo.resize(size_t(d.stated) * 2, 0);
+    }
+    if (decoded == 0) {
+        error = "no audio could be decoded";
+        state_.reset();
+        return false;
+    }
+
+    if (note) {
+        std::string text;
+        const double seconds = double(d.sourceStereo.size() / 2) / double(d.rate);
+        if (d.silentFrames > 0)
+            text = formatSeconds(double(d.silentFrames) / double(d.rate)) + " of its " + formatSeconds(seconds) +
+                   " could not be decoded and play as silence in place, so every scene keeps its time";
+        if (!d.extent.closed) {
+            text += text.empty() ? "" : "; ";
+            text += "it ends without its last page (the file is cut) and plays the " + formatSeconds(seconds) +
+                    " it holds";
+        }
+        if (d.trailingBytes > 0 && d.extent.closed) {
+            text += text.empty() ? "" : "; ";
+            text += formatMegabytes(d.trailingBytes) + " after the end of its stream are ignored";
+        }
+        *note = text;
+    }
+
+    if (d.rate == SOUND_RATE)
+        stereo = std::move(d.sourceStereo);
+    else
+        stereo = convertToOutputFormat(d.sourceStereo.data(), d.sourceStereo.size() / 2, 2, d.rate);
+    state_.reset();
+    return true;
+}
+
 bool decodeOggFile(const char* path, std::vector<int16_t>& stereo, std::string& error, std::string* note,
                    const DecodeYield& yield)
 {
     stereo.clear();
     if (note)
         note->clear();
-    if (!path) {
-        error = "no file name";
+    OggDecoder decoder;
+    if (!decoder.open(path, error))
         return false;
-    }
-    std::vector<unsigned char> bytes;
-    uint64_t fileSize = 0;
-    if (!readTrackBytes(path, bytes, fileSize, error))
-        return false;
-    if (bytes.empty()) {
-        error = "the file is empty";
-        return false;
-    }
-    const StreamExtent extent = findStreamExtent(bytes);
-    if (extent.end == 0) {
-        error = "not an Ogg file (no intact page)";
-        return false;
-    }
-    if (fileSize > bytes.size() && !extent.closed) {
-        error = "the file is " + formatMegabytes(fileSize) + " and its stream has not ended within the limit of " +
-                std::to_string(SOUND_MAX_FILE_BYTES >> 20) + " MiB";
-        return false;
-    }
-    const uint64_t trailingBytes = fileSize - extent.end;
-
-    MemoryView view;
-    view.data = bytes.data();
-    view.size = extent.end;
-    const ov_callbacks callbacks = { viewRead, viewSeek, nullptr, viewTell };
-    OggVorbis_File vf;
-    const int opened = ov_open_callbacks(&view, &vf, nullptr, 0, callbacks);
-    if (opened < 0) {
-        // A stream without its last page that cannot even be opened was cut in its headers.
-        const bool cutInHeaders = !extent.closed && (opened == OV_ENOTVORBIS || opened == OV_EBADHEADER);
-        error = cutInHeaders ? "the file is cut inside its Vorbis headers" : openFailure(opened);
-        return false;
-    }
-    const vorbis_info* info = ov_info(&vf, -1);
-    if (!info || info->channels < 1 || info->rate < SOUND_MIN_RATE || info->rate > SOUND_MAX_RATE) {
-        ov_clear(&vf);
-        error = "unusable channel count or sample rate";
-        return false;
-    }
-    const long rate = info->rate;
-    const uint64_t maxFrames = uint64_t(SOUND_MAX_SECONDS) * uint64_t(rate);
-    // The length the stream states: from its last page's position.
-    const ogg_int64_t stated = ov_pcm_total(&vf, -1);
-    if (stated == 0) {
-        ov_clear(&vf);
-        error = extent.closed ? "it holds no audio" : "the file is cut before its first page of audio";
-        return false;
-    }
-    if (stated > 0 && uint64_t(stated) > maxFrames) {
-        ov_clear(&vf);
-        error = "it states " + formatSeconds(double(stated) / double(rate)) + ", over the limit of " +
-                std::to_string(SOUND_MAX_SECONDS / 60) + " minutes";
-        return false;
-    }
-
-    // Every chain link is reduced to stereo as it arrives, at the first link's
-    // rate. Each piece goes where the decoder says it belongs in the stream
-    // (ov_pcm_tell): after pages that did not decode, the gap is filled with
-    // silence, so what follows keeps its time.
-    std::vector<int16_t> sourceStereo;
-    sourceStereo.reserve(size_t(stated > 0 ? uint64_t(stated) : std::min<uint64_t>(maxFrames, uint64_t(rate) * 60)) * 2);
-    uint64_t silentFrames = 0;
-    const int bigEndian = SDL_BYTEORDER == SDL_BIG_ENDIAN ? 1 : 0;
-    std::vector<char> buffer(16384);
-    int link = 0;
-    long holes = 0;
-    bool stopped = false;
-    for (long pieces = 0;; ++pieces) {
-        if (yield.keepGoing && pieces % 8 == 0 && !yield.keepGoing(yield.context)) {
-            stopped = true;
+    // Between every eight pieces the caller's events may flow (or stop the decode).
+    for (;;) {
+        if (yield.keepGoing && !yield.keepGoing(yield.context)) {
+            error = "stopped";
+            return false;
+        }
+        if (decoder.step(8))
             break;
-        }
-        const long got = ov_read(&vf, buffer.data(), int(buffer.size()), bigEndian, 2, 1, &link);
-        if (got == 0)
-            break;                       // end of stream
-        if (got == OV_HOLE) {
-            if (++holes > (1L << 20))    // cannot happen within the file limit; a guard all the same
-                break;
-            continue;                    // a page that did not decode: the next position shows the gap
-        }
-        if (got < 0)
-            break;                       // beyond repair: the rest is filled with silence below
-        const vorbis_info* li = ov_info(&vf, link);
-        const int ch = li && li->channels > 0 ? li->channels : 1;
-        const size_t frames = size_t(got) / (sizeof(int16_t) * size_t(ch));
-        const int16_t* pcm = reinterpret_cast<const int16_t*>(buffer.data());
-
-        size_t have = sourceStereo.size() / 2;
-        const ogg_int64_t after = ov_pcm_tell(&vf);
-        size_t skip = 0;
-        if (after >= ogg_int64_t(frames)) {
-            const uint64_t start = std::min<uint64_t>(uint64_t(after) - frames, maxFrames);
-            if (start > have) {
-                silentFrames += start - have;
-                sourceStereo.resize(size_t(start) * 2, 0);
-                have = size_t(start);
-            } else if (start < have) {
-                skip = std::min<size_t>(have - size_t(start), frames);   // already placed: keep the first
-            }
-        }
-        for (size_t i = skip; i < frames && have < maxFrames; ++i, ++have) {
-            sourceStereo.push_back(pcm[i * ch]);
-            sourceStereo.push_back(ch > 1 ? pcm[i * ch + 1] : pcm[i * ch]);
-        }
-        if (have >= maxFrames)
-            break;                       // at the length limit
     }
-    ov_clear(&vf);
-    if (stopped) {
-        error = "stopped";
-        return false;
-    }
-
-    // A stream that decodes short keeps the length it states.
-    const uint64_t decoded = sourceStereo.size() / 2 - std::min<uint64_t>(silentFrames, sourceStereo.size() / 2);
-    if (stated > 0 && sourceStereo.size() / 2 < uint64_t(stated)) {
-        silentFrames += uint64_t(stated) - sourceStereo.size() / 2;
-        sourceStereo.resize(size_t(stated) * 2, 0);
-    }
-    if (decoded == 0) {
-        error = "no audio could be decoded";
-        return false;
-    }
-
-    if (note) {
-        std::string text;
-        const double seconds = double(sourceStereo.size() / 2) / double(rate);
-        if (silentFrames > 0)
-            text = formatSeconds(double(silentFrames) / double(rate)) + " of its " + formatSeconds(seconds) +
-                   " could not be decoded and play as silence in place, so every scene keeps its time";
-        if (!extent.closed) {
-            text += text.empty() ? "" : "; ";
-            text += "it ends without its last page (the file is cut) and plays the " + formatSeconds(seconds) +
-                    " it holds";
-        }
-        if (trailingBytes > 0 && extent.closed) {
-            text += text.empty() ? "" : "; ";
-            text += formatMegabytes(trailingBytes) + " after the end of its stream are ignored";
-        }
-        *note = text;
-    }
-
-    if (rate == SOUND_RATE)
-        stereo = std::move(sourceStereo);
-    else
-        stereo = convertToOutputFormat(sourceStereo.data(), sourceStereo.size() / 2, 2, rate);
-    return true;
+    return decoder.finish(stereo, error, note);
 }
-

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,32 @@ struct DecodeYield {
 // checksum is checked once, and nothing after the stream's end is scanned.
 bool decodeOggFile(const char* path, std::vector<int16_t>& stereo, std::string& error,
                    std::string* note = nullptr, const DecodeYield& yield = DecodeYield());
+
+// The same decode in steps, for a caller with frames to draw meanwhile (the
+// browser): open checks and reads the file, each step decodes a few pieces
+// (about 4096 frames each), finish gives what decodeOggFile gives. Steps of
+// 8 pieces make exactly decodeOggFile's result.
+class OggDecoder {
+public:
+    OggDecoder();
+    ~OggDecoder();
+    OggDecoder(const OggDecoder&) = delete;
+    OggDecoder& operator=(const OggDecoder&) = delete;
+
+    // False with decodeOggFile's reason for a refused file; nothing to step then.
+    bool open(const char* path, std::string& error);
+    // Decodes up to `pieces` pieces; true once the stream is done.
+    bool step(int pieces);
+    // How much of the length the stream states has been decoded, 0..1.
+    double progress() const;
+    // After the last step: the track, or false with the reason.
+    bool finish(std::vector<int16_t>& stereo, std::string& error, std::string* note = nullptr);
+
+private:
+    struct State;
+    bool fail();
+    std::unique_ptr<State> state_;
+};
 
 // Converts interleaved PCM of `channels` channels at `rate` Hz into interleaved
 // stereo at SOUND_RATE. Output frame count: floor(frames * SOUND_RATE / rate).

@@ -27,7 +27,7 @@ void loadAssetsIn(const std::string& dir)
     ASSERT_EQ(chdir(previous), 0);
 }
 
-void releaseAssets()
+void releaseFontAndTextures()
 {
     releaseFont(fontLists);
     textureTable.release();
@@ -52,7 +52,7 @@ TEST(AssetLoading, WithoutDataOnlyTheEmptyTargetsExist)
     for (const int slot : { SLOT_SKY, SLOT_PASTEL, SLOT_BUMPY, SLOT_SPRITE, SLOT_FONT, SLOT_CREDITS })
         EXPECT_EQ(textureTable.widths[slot], 0) << "slot " << slot;
     EXPECT_NE(fontLists.base, 0u) << "the lists exist even over an empty font texture";
-    releaseAssets();
+    releaseFontAndTextures();
 }
 
 TEST(AssetLoading, GeneratedImagesFillTheirSlotsAndLoadingTwiceReplacesThem)
@@ -87,7 +87,7 @@ TEST(AssetLoading, GeneratedImagesFillTheirSlotsAndLoadingTwiceReplacesThem)
     EXPECT_NE(fontLists.base, 0u);
     EXPECT_TRUE(glIsList(fontLists.base));
     EXPECT_EQ(textureTable.widths[SLOT_FONT], 256);
-    releaseAssets();
+    releaseFontAndTextures();
     EXPECT_FALSE(textureTable.generated);
     EXPECT_EQ(fontLists.base, 0u);
 }
