@@ -17,6 +17,11 @@
 #include <cmath>
 #include <cstdio>
 
+#if defined(__EMSCRIPTEN__)
+// The browser's SDL has the key state, but its headers do not declare it.
+extern "C" Uint8* SDL_GetKeyState(int* numkeys);
+#endif
+
 float moveSpeed = MOVE_SPEED_START;
 bool  motionHandled = false;
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -59,13 +60,24 @@ void loadTrack(const char* path, int slot)
     std::string note;
     DecodeYield yield;
     yield.keepGoing = keepDecoding;
-    musicClock.sample = loadSoundSample(slot, path, &error, &note, yield);
-    musicClock.lengthSamples = static_cast<float>(sampleLength(musicClock.sample));
+    std::vector<int16_t> stereo;
+    if (!path)
+        error = "no file name";
+    else if (!decodeOggFile(path, stereo, error, &note, yield))
+        stereo.clear();
     if (error == "stopped")
         error = "the window was closed while it decoded";
+    adoptTrack(path, std::move(stereo), error, note, slot);
+}
+
+void adoptTrack(const char* path, std::vector<int16_t> stereo, const std::string& error, const std::string& note,
+                int slot)
+{
+    musicClock.sample = error.empty() ? storeSoundSample(slot, std::move(stereo)) : nullptr;
+    musicClock.lengthSamples = static_cast<float>(sampleLength(musicClock.sample));
     if (!musicClock.sample)
         reportLine("The music track %s could not be loaded (%s): the show has no clock and ends at once.\n",
-                   path ? path : "(none)", error.c_str());
+                   path ? path : "(none)", error.empty() ? "sample index out of range" : error.c_str());
     else if (!note.empty())
         reportLine("The music track %s is damaged: %s.\n", path, note.c_str());
 }

@@ -5,7 +5,9 @@
 
 #include "base/Show.h"   // SCENE_ENTRIES
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 struct SoundSample;
 struct SoundModule;
@@ -34,6 +36,13 @@ void initSound();
 // their times (app/SoundOutput.h). Closing the window while the track decodes
 // stops the load.
 void loadTrack(const char* path, int slot);
+
+// A track decoded elsewhere (the browser decodes it in steps between frames):
+// into sample slot `slot`, with the lines loadTrack prints. `error` non-empty:
+// the track could not be decoded (the clock has no length); `note`: what the
+// decode worked around in a damaged file.
+void adoptTrack(const char* path, std::vector<int16_t> stereo, const std::string& error, const std::string& note,
+                int slot);
 
 // Plays the loaded track once, without looping, on the first free channel
 // (channel 0, since nothing else plays). No track: nothing plays.

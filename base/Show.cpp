@@ -1,4 +1,4 @@
-// base/Show.cpp: the start position of a scene.
+// base/Show.cpp: where scenes start in the track.
 #include "base/Show.h"
 
 float startPositionSum(int scene, const float (&durations)[SCENE_ENTRIES])
@@ -8,4 +8,13 @@ float startPositionSum(int scene, const float (&durations)[SCENE_ENTRIES])
     for (int i = 0; i < end; ++i)
         sum += durations[i];
     return sum;
+}
+
+int sceneAtFraction(double f, const float (&durations)[SCENE_ENTRIES])
+{
+    int scene = FIRST_SCENE;
+    for (int s = FIRST_SCENE; s <= LAST_SCENE; ++s)
+        if (startPositionSum(s, durations) <= static_cast<float>(f))
+            scene = s;
+    return scene;
 }

@@ -24,6 +24,10 @@ constexpr float SHOW_STEP_SCALE = 75.0f;
 // are clamped to its end so nothing past the eleven entries is read.
 float startPositionSum(int scene, const float (&durations)[SCENE_ENTRIES]);
 
+// The scene whose stretch of the track holds the fraction f (scene 1 before
+// scene 2's start, scene 10 from its start on).
+int sceneAtFraction(double f, const float (&durations)[SCENE_ENTRIES]);
+
 // --- What the scene scripts switch ---------------------------------------------------
 // Overlay types: full-screen quads before or after the scene.
 enum OverlayType : int32_t {

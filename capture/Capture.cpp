@@ -67,16 +67,6 @@ bool windowClosed()
     return closed;
 }
 
-// The scene whose stretch of the track holds the fraction f.
-int sceneAt(double f)
-{
-    int scene = FIRST_SCENE;
-    for (int s = FIRST_SCENE; s <= LAST_SCENE; ++s)
-        if (startPositionSum(s, pathPlayer.paths.pathDurations) <= static_cast<float>(f))
-            scene = s;
-    return scene;
-}
-
 // The decoded track, or false with the line said.
 bool loadCaptureTrack(std::vector<int16_t>& pcm)
 {
@@ -152,7 +142,7 @@ int runCapture(const CaptureOptions& o)
     frames.first = frames.clock.firstAtOrAfter(frames.from);
     frames.end = frames.clock.firstAtOrAfter(frames.to);
     const VirtualClock& clock = frames.clock;
-    const int startScene = sheetMode ? FIRST_SCENE : sceneAt(frames.from);
+    const int startScene = sheetMode ? FIRST_SCENE : sceneAtFraction(frames.from, pathPlayer.paths.pathDurations);
     const long prerollFrame = clock.firstAtOrAfter(startPositionSum(startScene, pathPlayer.paths.pathDurations));
     const std::unique_ptr<FrameSink> sink = makeFrameSink(o, frames, pcm, pathPlayer.paths.pathDurations);
 

@@ -172,15 +172,8 @@ SDL_Surface* loadImageSurface(const char* path, std::string& reason)
                    check.warning.c_str());
         surface = withQuietStderr([path] { return IMG_Load(path); });
     }
-    if (!surface) {
+    if (!surface)
         reason = IMG_GetError();
-    } else if (SDL_LockSurface(surface) != 0) {
-        // Locked for good (freeing unlocks): the pixels are read in place. A
-        // software surface needs no lock; the browser's fills its pixels here.
-        reason = "its pixels cannot be reached";
-        SDL_FreeSurface(surface);
-        surface = nullptr;
-    }
     return surface;
 }
 
@@ -258,9 +251,16 @@ std::string maskRefusal(const SDL_Surface* surface)
     return "the decoded image has no usable pixels";
 }
 
-// Byte offset of a channel inside one pixel, from its mask shift.
-int channelByte(uint32_t shift, int bytesPerPixel)
+// Byte offset of a channel inside one pixel, from its mask.
+// From the mask, not the surface's shift fields: the browser's SDL fills in
+// the masks of the surfaces it decodes, but leaves their shifts at 0.
+int channelByte(uint32_t mask, int bytesPerPixel)
 {
+    uint32_t shift = 0;
+    while (mask && !(mask & 1u)) {
+        mask >>= 1;
+        ++shift;
+    }
 #if SDL_BYTEORDER == SDL_LIL_ENDIAN
     (void)bytesPerPixel;
     return static_cast<int>(shift / 8);
@@ -276,10 +276,10 @@ std::vector<uint8_t> packSurface(const SDL_Surface* surface, int outChannels)
 {
     const SDL_PixelFormat* format = surface->format;
     const int bpp = format->BytesPerPixel;
-    const int r = channelByte(format->Rshift, bpp);
-    const int g = channelByte(format->Gshift, bpp);
-    const int b = channelByte(format->Bshift, bpp);
-    const int a = format->Amask ? channelByte(format->Ashift, bpp) : -1;
+    const int r = channelByte(format->Rmask, bpp);
+    const int g = channelByte(format->Gmask, bpp);
+    const int b = channelByte(format->Bmask, bpp);
+    const int a = format->Amask ? channelByte(format->Amask, bpp) : -1;
 
     std::vector<uint8_t> out(static_cast<size_t>(surface->w) * surface->h * outChannels);
     const uint8_t* base = static_cast<const uint8_t*>(surface->pixels);
@@ -303,7 +303,7 @@ std::vector<uint8_t> packSurface(const SDL_Surface* surface, int outChannels)
 std::vector<uint8_t> maskAlpha(const SDL_Surface* mask)
 {
     const int bpp = mask->format->BytesPerPixel;
-    const int at = bpp >= 2 ? channelByte(mask->format->Rshift, bpp) : 0;
+    const int at = bpp >= 2 ? channelByte(mask->format->Rmask, bpp) : 0;
     std::vector<uint8_t> alpha(static_cast<size_t>(mask->w) * mask->h);
     const uint8_t* base = static_cast<const uint8_t*>(mask->pixels);
     uint8_t* dst = alpha.data();

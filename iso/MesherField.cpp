@@ -544,7 +544,7 @@ void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z, float* val
 }
 
 // Rows y0 and y0 + 1 (y0 even) in 256-bit registers.
-__attribute__((target("avx"))) void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z,
+VORTALUNE_AVX void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z,
                                                     float* valuesOut)
 {
     evaluateLanes<Lanes8>(mesher, x0, y0, z, valuesOut);

@@ -8,6 +8,15 @@
 #include <cstdint>
 #include <cstring>
 
+// Row pairs are compiled for AVX on x86 (and chosen at run time when the
+// processor has it); elsewhere (the browser's WebAssembly) they are plain code
+// that is never chosen.
+#if defined(__x86_64__) || defined(__i386__)
+#define VORTALUNE_AVX __attribute__((target("avx")))
+#else
+#define VORTALUNE_AVX
+#endif
+
 namespace iso_mesher {
 
 // Fills the block source lists and the blocks' bounds for this pass.
@@ -19,7 +28,7 @@ void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, Gri
 // One row of four points (x0 a multiple of 4), or rows y0 and y0 + 1 (y0
 // even) with AVX, into their cells; the values also into valuesOut when given.
 void evaluateRow(IsoMesher& mesher, int32_t x0, int32_t y, int32_t z, float* valuesOut = nullptr);
-__attribute__((target("avx"))) void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z,
+VORTALUNE_AVX void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z,
                                                     float* valuesOut = nullptr);
 
 // Bitwise equality: one integer comparison instead of a float one with its

@@ -1,6 +1,8 @@
 // iso/Particles.cpp: launching, advancing and gathering particles.
 #include "iso/Particles.h"
 
+#include "base/RuntimeRandom.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -55,7 +57,11 @@ void collect(const ParticleNode& node, const ParticleNode** out, int& count, int
 
 int defaultParticleRandom()
 {
+#if defined(__EMSCRIPTEN__)
+    return runtimeRandom() & 0x7FFF;   // the desktop's C runtime sequence (base/RuntimeRandom.h)
+#else
     return std::rand() & 0x7FFF;
+#endif
 }
 
 void setParticleRandom(ParticleRandom source)

@@ -61,9 +61,12 @@ fi
 # which would silently turn feature checks off.
 export NODE_PATH="/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}"
 NODE="$(command -v node || command -v nodejs)"
-# Node 18+ has a global fetch(), which emscripten 3.1.6's loader then prefers
-# for reading the .wasm file -- and fails on a plain file path. Programs built
-# here that run under node (CMake's try_run) need the flag that turns it off.
+# emscripten's check_type_size is a try_run (the size is the exit code), so
+# CMake must be able to run programs under node. emcmake's default emulator
+# passes --experimental-wasm-threads, which node 20 rejects (exit 9); plain
+# node 18+ has a global fetch(), which emscripten 3.1.6's loader then prefers
+# for reading the .wasm file and fails on a file path (exit 7). Either way
+# libogg stops with "No 16 bit type found on this platform!".
 EMULATOR="$NODE;--no-experimental-fetch"
 
 LOCK="${VORTALUNE_BUILD_LOCK-/tmp/vortalune-build.lock}"
@@ -155,7 +158,6 @@ CMAKE_COMMON=(
   -DCMAKE_INSTALL_LIBDIR=lib
   -DCMAKE_INSTALL_INCLUDEDIR=include
   -DBUILD_SHARED_LIBS=OFF
-  -DBUILD_TESTING=OFF
 )
 
 cmake_package() { # name source-dir extra-cmake-args...
@@ -184,7 +186,7 @@ mkdir -p "$BUILD_DIR/zlib"
 ) > "$BUILD_DIR/zlib.log" 2>&1 || { cat "$BUILD_DIR/zlib.log" >&2; exit 1; }
 
 cmake_package libogg "$(unpacked libogg)" \
-  -DINSTALL_DOCS=OFF
+  -DBUILD_TESTING=OFF -DINSTALL_DOCS=OFF
 
 cmake_package libvorbis "$(unpacked libvorbis)" \
   "-DOGG_INCLUDE_DIR=$DEPS/include" \
@@ -199,8 +201,9 @@ cmake_package libpng "$(unpacked libpng1.6)" \
   "-DZLIB_INCLUDE_DIR=$DEPS/include" \
   "-DZLIB_LIBRARY=$DEPS/lib/libz.a"
 
-# Manual pages and documentation are not needed for a cross build.
-rm -rf "$DEPS/share/man" "$DEPS/share/doc"
+# Manual pages, documentation and libpng-config (a host script) are not needed
+# for a cross build.
+rm -rf "$DEPS/share/man" "$DEPS/share/doc" "$DEPS/bin"
 rmdir "$DEPS/share" 2>/dev/null || true
 
 for lib in libogg.a libvorbis.a libvorbisfile.a libz.a libpng16.a; do

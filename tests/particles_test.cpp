@@ -1,4 +1,5 @@
 // tests/particles_test.cpp: presets, launch patterns, aging and gathering.
+#include "base/RuntimeRandom.h"
 #include "iso/Particles.h"
 
 #include <gtest/gtest.h>
@@ -299,4 +300,17 @@ TEST_F(Particles, LongRunStaysFiniteAndBounded)
     }
     destroyParticles(system);
     EXPECT_EQ(system.root, nullptr);
+}
+
+// The browser's particles draw from base/RuntimeRandom: it must give the
+// desktop C runtime's sequence for every seed, or a page's frame would show
+// other particles than the capture's.
+TEST(RuntimeRandom, DrawsTheDesktopRuntimesSequenceForEverySeed)
+{
+    for (const unsigned seed : { 0u, 1u, 2u, 12345u, 2147483647u, 4294967295u }) {
+        std::srand(seed);
+        seedRuntimeRandom(seed);
+        for (int i = 0; i < 2000; ++i)
+            ASSERT_EQ(runtimeRandom(), std::rand()) << "seed " << seed << ", draw " << i;
+    }
 }
