@@ -219,10 +219,19 @@ struct Vertex {
 };
 static_assert(sizeof(Vertex) == 15 * sizeof(float), "tightly packed");
 
+// A corner of a smooth line's rectangle: the end's vertex, the segment's other
+// end, and which side of the line and which end the corner is on (+1 / -1).
+struct LineCorner {
+    Vertex v;
+    float  other[4];
+    float  side[2];
+};
+
 struct Uniforms {
     GLint mvp, modelView, normalMatrix, textureMatrix, lighting, normalize, colorMaterial, materialAmbient,
         materialDiffuse, materialSpecular, materialEmission, shininess, modelAmbient, lightEnabled, lightAmbient,
-        lightDiffuse, lightSpecular, lightPosition, lightAttenuation, texGen, pointSize, texturing, envMode, sampler;
+        lightDiffuse, lightSpecular, lightPosition, lightAttenuation, texGen, pointSize, texturing, envMode, sampler,
+        smoothLine, lineExpand, lineHalfWidth;
 };
 
 struct Layer {
@@ -253,9 +262,11 @@ struct Layer {
     std::map<GLuint, TextureInfo> textures;
 
     // ES objects.
-    GLuint program = 0, vao = 0, vertexBuffer = 0, indexBuffer = 0, readFramebuffer = 0;
+    GLuint program = 0, vao = 0, lineVao = 0, vertexBuffer = 0, indexBuffer = 0, readFramebuffer = 0;
     Uniforms u {};
     std::vector<Vertex>   scratch;
+    std::vector<LineCorner> lineCorners;
+    std::vector<uint32_t>   lineTriangles;
     std::vector<uint32_t> scratchIndices;
     GLfloat lineWidthRange[2] = { 1, 1 };
 };
@@ -294,6 +305,7 @@ bool isEnabled(GLenum cap)
     return i >= 0 && gl.s.enabled[i];
 }
 
+
 // While a list is compiled, a command goes into it (and runs too with
 // GL_COMPILE_AND_EXECUTE); true when it must not run now. Outside a list
 // nothing is allocated: the command is only kept when it is recorded.
@@ -311,6 +323,18 @@ void copy4(float* to, const float* from)
     std::memcpy(to, from, 4 * sizeof(float));
 }
 
+// With GL_COLOR_MATERIAL on, the current colour is the material's ambient and
+// diffuse colour (the default glColorMaterial mode, the only one drawn with):
+// set when it is enabled and whenever the colour changes, and kept once it is
+// disabled again, so a glColor before glDisable leaves that material behind.
+void trackColorMaterial()
+{
+    if (!isEnabled(GL_COLOR_MATERIAL))
+        return;
+    copy4(gl.s.material.ambient, gl.s.color);
+    copy4(gl.s.material.diffuse, gl.s.color);
+}
+
 // --- Shader ------------------------------------------------------------------------------
 
 const char* const VERTEX_SHADER = R"glsl(#version 300 es
@@ -318,6 +342,8 @@ layout(location = 0) in vec4 aPosition;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec4 aColor;
 layout(location = 3) in vec4 aTexCoord;
+layout(location = 4) in vec4 aOther;    // smooth lines: the segment's other end
+layout(location = 5) in vec2 aSide;     // smooth lines: side of the line, which end
 
 uniform mat4 uMvp;
 uniform mat4 uModelView;
@@ -340,13 +366,28 @@ uniform vec4 uLightPosition[2];     // eye coordinates
 uniform vec3 uLightAttenuation[2];  // constant, linear, quadratic
 uniform bvec2 uTexGen;              // sphere map for s, t
 uniform float uPointSize;
+uniform bool uSmoothLine;
+uniform vec3 uLineExpand;           // half the viewport in pixels; how far the rectangle reaches out
 
 out vec4 vColor;
 out vec4 vTexCoord;
+out vec2 vLine;                     // smooth lines: (pixels from the centre line, 1) times w
 
 void main()
 {
     gl_Position = uMvp * aPosition;
+    vLine = vec2(0.0, 1.0);
+    if (uSmoothLine) {
+        // The segment's rectangle: each corner moved across the line in
+        // window pixels, the distance kept for the coverage (times w, so that
+        // it interpolates linearly on the screen).
+        vec4 other = uMvp * aOther;
+        vec2 d = (other.xy / other.w - gl_Position.xy / gl_Position.w) * uLineExpand.xy;
+        float length = length(d);
+        vec2 across = length > 0.0 ? vec2(-d.y, d.x) / length : vec2(0.0, 1.0);
+        gl_Position.xy += across * (aSide.x * aSide.y * uLineExpand.z) / uLineExpand.xy * gl_Position.w;
+        vLine = vec2(aSide.x * uLineExpand.z, 1.0) * gl_Position.w;
+    }
     gl_PointSize = uPointSize;
     vec4 eye = uModelView * aPosition;
     vec3 n = uNormalMatrix * aNormal;
@@ -403,7 +444,10 @@ const char* const FRAGMENT_SHADER = R"glsl(#version 300 es
 precision highp float;
 in vec4 vColor;
 in vec4 vTexCoord;
+in vec2 vLine;
 uniform bool uTexturing;
+uniform bool uSmoothLine;
+uniform float uLineHalfWidth;
 uniform int uEnvMode;     // 0 modulate, 1 replace, 2 decal, 3 add
 uniform sampler2D uSampler;
 out vec4 fragColor;
@@ -421,6 +465,11 @@ void main()
             c = vec4(min(c.rgb + t.rgb, 1.0), c.a * t.a);
         else
             c = c * t;
+    }
+    if (uSmoothLine) {
+        // The share of the pixel's width across the line that the line covers.
+        float d = vLine.x / vLine.y;
+        c.a *= clamp(min(d + 0.5, uLineHalfWidth) - max(d - 0.5, -uLineHalfWidth), 0.0, 1.0);
     }
     fragColor = c;
 }
@@ -496,6 +545,9 @@ bool buildProgram(const char** why)
     u.texturing = glGetUniformLocation(p, "uTexturing");
     u.envMode = glGetUniformLocation(p, "uEnvMode");
     u.sampler = glGetUniformLocation(p, "uSampler");
+    u.smoothLine = glGetUniformLocation(p, "uSmoothLine");
+    u.lineExpand = glGetUniformLocation(p, "uLineExpand");
+    u.lineHalfWidth = glGetUniformLocation(p, "uLineHalfWidth");
     return true;
 }
 
@@ -646,6 +698,58 @@ void outline(GLenum mode, size_t count, At at, std::vector<uint32_t>& out)
             edge(triangles[t + k], triangles[t + (k + 1) % 3]);
 }
 
+// Smooth lines as OpenGL 1.1 draws them antialiased: each segment a
+// rectangle reaching half a pixel past the line's width on both sides, its
+// alpha scaled by the share of each pixel's width the line covers. Rectangles
+// are never culled, as lines are not.
+void drawSmoothLines(GLenum mode, const std::vector<Vertex>& vertices, const std::vector<uint32_t>& list)
+{
+    std::vector<LineCorner>& corners = gl.lineCorners;
+    std::vector<uint32_t>& triangles = gl.lineTriangles;
+    corners.clear();
+    triangles.clear();
+    auto segment = [&](uint32_t a, uint32_t b) {
+        const uint32_t first = uint32_t(corners.size());
+        for (uint32_t end : { a, b }) {
+            const float endSign = end == a ? 1.0f : -1.0f;
+            for (float side : { -1.0f, 1.0f }) {
+                LineCorner c;
+                c.v = vertices[end];
+                copy4(c.other, vertices[end == a ? b : a].position);
+                c.side[0] = side;
+                c.side[1] = endSign;
+                corners.push_back(c);
+            }
+        }
+        for (uint32_t k : { 0u, 1u, 3u, 0u, 3u, 2u })
+            triangles.push_back(first + k);
+    };
+    const size_t step = mode == GL_LINES ? 2 : 1;
+    for (size_t i = 0; i + 1 < list.size(); i += step)
+        segment(list[i], list[i + 1]);
+    if (mode == GL_LINE_LOOP && list.size() > 2)
+        segment(list.back(), list.front());
+    if (triangles.empty())
+        return;
+
+    const float half = 0.5f * std::max(gl.s.lineWidth, 0.0f);
+    glUniform3f(gl.u.lineExpand, 0.5f * float(gl.s.viewport[2]), 0.5f * float(gl.s.viewport[3]), half + 0.5f);
+    glUniform1f(gl.u.lineHalfWidth, half);
+    const bool culled = isEnabled(GL_CULL_FACE);
+    if (culled)
+        glDisable(GL_CULL_FACE);
+    glBindVertexArray(gl.lineVao);
+    glBindBuffer(GL_ARRAY_BUFFER, gl.vertexBuffer);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(corners.size() * sizeof(LineCorner)), corners.data(), GL_STREAM_DRAW);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, gl.indexBuffer);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(triangles.size() * sizeof(uint32_t)), triangles.data(),
+                 GL_STREAM_DRAW);
+    glDrawElements(GL_TRIANGLES, GLsizei(triangles.size()), GL_UNSIGNED_INT, nullptr);
+    glBindVertexArray(0);
+    if (culled)
+        glEnable(GL_CULL_FACE);
+}
+
 // Draws vertices in `mode`; with `indices`, those positions of the vertices.
 void submit(GLenum mode, const std::vector<Vertex>& vertices, const std::vector<uint32_t>* indices)
 {
@@ -677,6 +781,13 @@ void submit(GLenum mode, const std::vector<Vertex>& vertices, const std::vector<
 
     glUseProgram(gl.program);
     setUniforms();
+    const bool smooth =
+        isEnabled(GL_LINE_SMOOTH) && (esMode == GL_LINES || esMode == GL_LINE_STRIP || esMode == GL_LINE_LOOP);
+    glUniform1i(gl.u.smoothLine, smooth);
+    if (smooth) {
+        drawSmoothLines(esMode, vertices, list);
+        return;
+    }
     glBindVertexArray(gl.vao);
     glBindBuffer(GL_ARRAY_BUFFER, gl.vertexBuffer);
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertices.size() * sizeof(Vertex)), vertices.data(), GL_STREAM_DRAW);
@@ -848,6 +959,7 @@ void vglColor4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a)
         return;
     const float c[4] = { r, g, b, a };
     copy4(gl.s.color, c);
+    trackColorMaterial();
 }
 
 void vglColor3f(GLfloat r, GLfloat g, GLfloat b)
@@ -1193,6 +1305,8 @@ void setCap(GLenum cap, bool on)
         return;
     }
     gl.s.enabled[i] = on;
+    if (cap == GL_COLOR_MATERIAL && on)
+        trackColorMaterial();
     if (const GLenum es = esCap(cap)) {
         if (on)
             glEnable(es);
@@ -1878,6 +1992,19 @@ bool vglStart(const char** why)
     glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(Vertex, color)));
     glEnableVertexAttribArray(3);
     glVertexAttribPointer(3, 4, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(Vertex, texCoord)));
+    glGenVertexArrays(1, &gl.lineVao);
+    glBindVertexArray(gl.lineVao);
+    const GLsizei lineStride = sizeof(LineCorner);
+    auto lineAttribute = [&](GLuint index, GLint size, size_t offset) {
+        glEnableVertexAttribArray(index);
+        glVertexAttribPointer(index, size, GL_FLOAT, GL_FALSE, lineStride, reinterpret_cast<const void*>(offset));
+    };
+    lineAttribute(0, 4, offsetof(LineCorner, v) + offsetof(Vertex, position));
+    lineAttribute(1, 3, offsetof(LineCorner, v) + offsetof(Vertex, normal));
+    lineAttribute(2, 4, offsetof(LineCorner, v) + offsetof(Vertex, color));
+    lineAttribute(3, 4, offsetof(LineCorner, v) + offsetof(Vertex, texCoord));
+    lineAttribute(4, 4, offsetof(LineCorner, other));
+    lineAttribute(5, 2, offsetof(LineCorner, side));
     glBindVertexArray(0);
     glGetFloatv(GL_ALIASED_LINE_WIDTH_RANGE, gl.lineWidthRange);
     glGetIntegerv(GL_VIEWPORT, gl.s.viewport);
@@ -1902,6 +2029,7 @@ void vglStop()
         return;
     glDeleteProgram(gl.program);
     glDeleteVertexArrays(1, &gl.vao);
+    glDeleteVertexArrays(1, &gl.lineVao);
     glDeleteBuffers(1, &gl.vertexBuffer);
     glDeleteBuffers(1, &gl.indexBuffer);
     glDeleteFramebuffers(1, &gl.readFramebuffer);

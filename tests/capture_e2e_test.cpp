@@ -1,11 +1,11 @@
 // tests/capture_e2e_test.cpp: the vortalune-capture program on the display
-// (Xvfb in CI) against a generated 30-second track: frame timing, the WAV
-// stretch, determinism, scene changes, the contact sheet and bad options.
+// (Xvfb in CI) against a generated 30-second track (tests/ShowData.h): frame
+// timing, the WAV stretch, determinism, scene changes, the contact sheet and
+// bad options.
 #include "path/CameraPath.h"
-#include "sound/SoundOutput.h"
-#include "tools/song/Song.h"
 
 #include "PngFixture.h"
+#include "ShowData.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -25,52 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr double TRACK_SECONDS = 30.0;
-
-// One data folder for every test here: the committed flights, the built
-// images and a generated track.
-class CaptureData {
-public:
-    static CaptureData& get()
-    {
-        static CaptureData data;
-        return data;
-    }
-    const std::string& dir() const { return dir_.path(); }
-    const std::vector<int16_t>& decoded() const { return decoded_; }
-    bool ok() const { return ok_; }
-
-private:
-    CaptureData()
-    {
-        fs::create_directories(dir() + "/data");
-        const fs::path source = fs::path(VORTALUNE_SOURCE_DIR) / "data";
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(source, error)) {
-            const std::string ext = entry.path().extension().string();
-            if (ext == ".txt" || ext == ".tms")
-                fs::create_symlink(entry.path(), fs::path(dir()) / "data" / entry.path().filename());
-        }
-        // The show's own images (title card, sky, credits), generated here so a
-        // clean checkout without built assets captures the same pictures.
-        const ProcessResult images =
-            runProcess({ std::string(VORTALUNE_TOOLS_DIR) + "/genimages", dir() + "/data" }, ProcessOptions{});
-        std::vector<int16_t> pcm(size_t(TRACK_SECONDS * 44100) * 2);
-        for (size_t i = 0; i < pcm.size() / 2; ++i) {
-            pcm[2 * i] = int16_t(3000.0 * std::sin(double(i) * 0.05));
-            pcm[2 * i + 1] = int16_t(2000.0 * std::sin(double(i) * 0.013));
-        }
-        const std::string track = dir() + "/data/vortalune.ogg";
-        std::string message;
-        ok_ = images.exitCode == 0 && song::writeOggVorbis(track, pcm.data(), pcm.size() / 2, 2, 44100, 0.4f, message) &&
-              decodeOggFile(track.c_str(), decoded_, message);
-    }
-
-    TempDir dir_;
-    std::vector<int16_t> decoded_;
-    bool ok_ = false;
-};
 
 ProcessResult runCapture(std::vector<std::string> args, const std::string& workDir)
 {
@@ -108,7 +62,7 @@ std::vector<ManifestLine> readManifest(const std::string& path)
 // Frames in the track, as the capture computes it: fps x decoded seconds.
 double framesInTrack(int fps)
 {
-    return fps * (double(CaptureData::get().decoded().size() / 2) / 44100.0);
+    return fps * (double(ShowData::get().decoded().size() / 2) / 44100.0);
 }
 
 std::set<std::string> listFolder(const std::string& dir)
@@ -142,9 +96,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
-        ASSERT_TRUE(CaptureData::get().ok());
+        ASSERT_TRUE(ShowData::get().ok());
     }
-    const std::string& data() const { return CaptureData::get().dir(); }
+    const std::string& data() const { return ShowData::get().dir(); }
 };
 
 } // namespace
@@ -182,7 +136,7 @@ TEST_F(CaptureEndToEnd, TenFramesPerSecondOverTheFirstHundredthGiveTheComputedFr
     ASSERT_GE(wav.size(), 44u);
     EXPECT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);
     EXPECT_EQ(readLe32(wav, 24), 44100u);
-    const std::vector<int16_t>& track = CaptureData::get().decoded();
+    const std::vector<int16_t>& track = ShowData::get().decoded();
     const size_t frames = size_t(std::floor(0.01 * double(track.size() / 2)));
     ASSERT_EQ(readLe32(wav, 40), frames * 4);
     ASSERT_EQ(wav.size(), 44 + frames * 4);
@@ -380,7 +334,7 @@ TEST_F(CaptureEndToEnd, SceneOptionTakesTheScenesStretchEveryKthFrame)
         EXPECT_EQ(manifest[i].scene, 2);
     }
 
-    const std::vector<int16_t>& track = CaptureData::get().decoded();
+    const std::vector<int16_t>& track = ShowData::get().decoded();
     const double frames = double(track.size() / 2);
     const size_t from = size_t(std::floor(double(start) * frames));
     const size_t to = size_t(std::floor(double(end) * frames));
