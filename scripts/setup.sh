@@ -11,6 +11,7 @@ PACKAGES=(
   build-essential cmake pkg-config
   libsdl1.2-dev libsdl-image1.2-dev
   libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
+  libegl-dev libgles-dev libegl-mesa0
   libvorbis-dev libpng-dev libfreetype-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps

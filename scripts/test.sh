@@ -58,5 +58,17 @@ if [ $# -eq 0 ]; then
     [ -n "$failed" ] || failed=1   # crashed or killed before its summary
   fi
   echo "Together: ${passed:-0} passed, ${failed:-0} failed"
+
+  # Then the show in a browser: the page built with emscripten, in headless
+  # Chromium, against this build's capture program (VORTALUNE_WEB_TESTS=0 skips).
+  if [ "${VORTALUNE_WEB_TESTS:-1}" != 0 ]; then
+    echo "Running the browser tests: tests/web/"
+    if "$ROOT/scripts/web-test.sh" "$BUILD_DIR"; then
+      echo "Browser: passed"
+    else
+      status=1
+      echo "Browser: failed"
+    fi
+  fi
 fi
 exit "$status"
