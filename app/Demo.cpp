@@ -126,7 +126,8 @@ void runFrame(FrameLoop& loop)
 {
     FrameReport* const report = loop.report;
     if (report)   // the row: the scene as the frame starts, or the free camera
-        report->beginFrame(frameReportNow(), FrameRowKey{ pathPlayer.pathIndex, !pathPlayer.playing });
+        report->beginFrame(frameReportNow(), FrameRowKey{ pathPlayer.pathIndex, !pathPlayer.playing,
+                                                          toolHooks.frameLayerName ? toolHooks.frameLayerName() : nullptr });
     if (toolHooks.frame)
         toolHooks.frame();   // the authoring tool's editor: reloads, status line, overlay
     const uint32_t elapsed = SDL_GetTicks() - startTicks;
@@ -138,7 +139,8 @@ void runFrame(FrameLoop& loop)
         renderShowFrame();
         partEnd(report, FRAME_DRAW, start, true);
         start = partStart(report);
-        updatePlayer(pathPlayer, musicPosition(0));
+        if (!(toolHooks.updatePlayer && toolHooks.updatePlayer()))   // the tool's own playback, or
+            updatePlayer(pathPlayer, musicPosition(0));              // the music clock's
         partEnd(report, FRAME_UPDATE, start, false);
     } else if (!appSettings.freeRoamAllowed) {
         if (report)

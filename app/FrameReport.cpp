@@ -15,7 +15,8 @@ int64_t frameReportNow()
 
 std::string frameRowLabel(const FrameRowKey& key)
 {
-    return std::to_string(key.scene) + (key.freeCamera ? " free" : "");
+    return std::to_string(key.scene) + (key.freeCamera ? " free" : "") +
+           (key.toolLayer && *key.toolLayer ? std::string(" ") + key.toolLayer : "");
 }
 
 // --- Recording -----------------------------------------------------------------------
@@ -137,11 +138,12 @@ FrameRowStats FrameReport::total() const
 
 namespace {
 
-std::string formatRow(const FrameRowStats& s)
+// The first column is 8 wide, or as wide as its longest label.
+std::string formatRow(const FrameRowStats& s, int labelWidth)
 {
-    char line[256];
-    std::snprintf(line, sizeof line, "%-8s %7ld %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f\n",
-                  s.label.c_str(), s.frames, s.rate, s.medianMs, s.p99Ms, s.worstMs, s.meanMs,
+    char line[320];
+    std::snprintf(line, sizeof line, "%-*s %7ld %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f\n",
+                  labelWidth, s.label.c_str(), s.frames, s.rate, s.medianMs, s.p99Ms, s.worstMs, s.meanMs,
                   s.partMs[FRAME_UPDATE], s.partMs[FRAME_DRAW], s.partMs[FRAME_SWAP], s.otherMs);
     return line;
 }
@@ -154,11 +156,15 @@ std::string FrameReport::format(const char* title, const char* swapColumn) const
     std::string text;
     std::snprintf(line, sizeof line, "%s: frame times in ms; update + draw + %s + other = mean\n", title, swapColumn);
     text += line;
-    std::snprintf(line, sizeof line, "%-8s %7s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n", "scene", "frames", "fps",
+    const std::vector<FrameRowStats> all = rows();
+    int width = 8;
+    for (const FrameRowStats& row : all)
+        width = std::max(width, std::min(static_cast<int>(row.label.size()), 40));
+    std::snprintf(line, sizeof line, "%-*s %7s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n", width, "scene", "frames", "fps",
                   "median", "p99", "worst", "mean", "update", "draw", swapColumn, "other");
     text += line;
-    for (const FrameRowStats& row : rows())
-        text += formatRow(row);
-    text += formatRow(total());
+    for (const FrameRowStats& row : all)
+        text += formatRow(row, width);
+    text += formatRow(total(), width);
     return text;
 }

@@ -26,16 +26,23 @@ enum FramePart {
 };
 
 // A row of the table: a scene as the player's pathIndex, and in the authoring
-// tool whether the free camera ran the frame ("6 free").
+// tool whether the free camera ran the frame ("6 free") and how the tool's
+// frame differed from its usual one, when it names that ("6 free no strip":
+// a static name, or null). The table's first column widens for long labels.
 struct FrameRowKey {
-    int  scene      = 0;
-    bool freeCamera = false;
-    bool operator==(const FrameRowKey& o) const { return scene == o.scene && freeCamera == o.freeCamera; }
+    int         scene      = 0;
+    bool        freeCamera = false;
+    const char* toolLayer  = nullptr;
+    bool operator==(const FrameRowKey& o) const
+    {
+        return scene == o.scene && freeCamera == o.freeCamera &&
+               std::string(toolLayer ? toolLayer : "") == std::string(o.toolLayer ? o.toolLayer : "");
+    }
 };
 
 // One row's statistics; times in milliseconds.
 struct FrameRowStats {
-    std::string label;             // "3", "6 free" or "total"
+    std::string label;             // "3", "6 free", "6 free no strip" or "total"
     long        frames   = 0;
     double      totalMs  = 0.0;    // sum of the frame times
     double      rate     = 0.0;    // frames / (totalMs / 1000); 0 without frames

@@ -129,6 +129,11 @@ bool musicPaused(int slot)
     return channelPaused(slot);
 }
 
+void setMusicRate(int slot, double rate)
+{
+    setChannelRate(slot, rate);
+}
+
 void markBeat()
 {
     reportLine("Beat at: %f\n", static_cast<double>(musicPosition(0)));

@@ -71,6 +71,11 @@ void pauseMusic(int slot, bool paused);
 // True while channel `slot` plays and is held.
 bool musicPaused(int slot);
 
+// Plays channel `slot` at `rate` times the track's speed, lower as tape plays
+// slower (the authoring tool's slow motion); its position moves at that rate.
+// 1 is the track as it is. A channel that does not play is left alone.
+void setMusicRate(int slot, double rate);
+
 // The beat key: prints "Beat at: %f\n" on stderr with musicPosition(0).
 void markBeat();
 

@@ -21,6 +21,20 @@ struct ToolHooks {
     void (*releaseScene)() = nullptr;
     // True while the scene stands still for the tool: the free camera does not step it.
     bool (*holdsScene)() = nullptr;
+    // While a scene plays, in place of the player's update at the music clock's
+    // position: true when the tool updated the player (its own playback).
+    bool (*updatePlayer)() = nullptr;
+    // A key while a scene plays, other than Escape (which stops it): true when the tool used it.
+    bool (*playbackKey)(int sym) = nullptr;
+    // The free camera's pointer at (x, y), pixels from the window's lower left:
+    // true when the tool takes it there. The free camera then neither turns
+    // with it nor hides it, and the left button's presses and drags there go
+    // to `pointer` (pressed: the button went down; else a drag with it held).
+    bool (*ownsPointer)(int x, int y) = nullptr;
+    void (*pointer)(int x, int y, bool pressed) = nullptr;
+    // --timings: a name for what the tool's frame differs in from its usual
+    // frame ("no strip"), so those frames make a row of their own; or null.
+    const char* (*frameLayerName)() = nullptr;
 };
 
 extern ToolHooks toolHooks;   // written once by the tool's installer, before the frame loop

@@ -4,12 +4,15 @@
 //   --- Replays ---
 //   --- Frame times ---
 //   --- The editor ---
+//   --- Timeline, loop, slow motion, overview ---
 //   --- Status line ---
 //   --- Keys ---
 #include "editor/Editor.h"
 
 #include "app/Demo.h"
+#include "app/Input.h"
 #include "app/Music.h"
+#include "app/Render.h"
 #include "app/Settings.h"
 #include "app/Tool.h"
 #include "base/Report.h"
@@ -122,6 +125,37 @@ void playSceneTo(PathPlayer& player, Camera& view, const PlayerStart& start, con
     atFrame = frame;
 }
 
+PlaybackStep stepPlayback(PathPlayer& player, Camera& view, const PlayerStart& start, const SceneFrames& frames,
+                          const LoopRegion& loop, double musicFraction, long& atFrame)
+{
+    PlaybackStep step;
+    if (frames.last < frames.first) {
+        step.ended = true;
+        return step;
+    }
+    long frame = frames.clock.firstAtOrAfter(musicFraction);
+    if (frames.clock.fraction(frame) > static_cast<float>(musicFraction))
+        --frame;   // the last frame whose time has come
+    frame = std::max(frame, atFrame);   // the music never takes the picture back
+    if (loop.active()) {
+        const long from = std::clamp(frames.clock.firstAtOrAfter(loop.start), frames.first, frames.last);
+        const long end = std::clamp(frames.clock.firstAtOrAfter(loop.end), from + 1, frames.last + 1);
+        if (frame >= end || atFrame < from) {
+            // To the loop's first frame: past it, from the scene's start.
+            frame = from;
+            step.wrapped = true;
+            if (atFrame > from)
+                atFrame = -1;
+        }
+    } else if (frame >= frames.last) {
+        frame = frames.last;
+        step.ended = true;
+    }
+    playSceneTo(player, view, start, frames, frame, atFrame);
+    step.frame = atFrame;
+    return step;
+}
+
 // --- Frame times -----------------------------------------------------------------------
 
 void FrameTimes::add(double now, double length)
@@ -183,6 +217,8 @@ double currentFraction()
 {
     if (editor.held)
         return editor.scrubTarget;
+    if (editor.playing && editor.atFrame >= 0)
+        return editor.frames.clock.fraction(editor.atFrame);
     const float t = musicPosition(0);
     if (t >= 0.0f)
         return t;
@@ -254,16 +290,41 @@ void scrubBySteps(int count, double (*step)(const BeatMap&, double, int))
     scrubTo(to);
 }
 
+// Return: the scene plays on from the scrub time (or from the loop's start,
+// over and over) on the virtual clock, with its music at the chosen speed.
 void playOn()
 {
-    if (!editor.held)
+    if (editor.loop.active())
+        scrubTo(editor.loop.start);
+    else if (!editor.held)
         scrubTo(currentFraction());
     if (!editor.held)
         return;
     editor.held = false;
-    editor.atFrame = -1;
+    editor.playing = true;
+    setMusicRate(0, playbackSpeed(editor.speed));
     pauseMusic(0, false);
     pathPlayer.playing = true;   // the player goes on from the held frame
+}
+
+// The editor's playback ends (Return again, Escape, the scene's end): the
+// scene holds the frame it shows, the music pauses there at its own speed.
+void stopPlayback()
+{
+    if (!editor.playing)
+        return;
+    editor.playing = false;
+    pathPlayer.playing = false;
+    const SceneFrames& f = editor.frames;
+    const long frame = std::clamp(editor.atFrame, f.first, std::max(f.first, f.last));
+    editor.held = true;
+    editor.scrubTarget = f.clock.fraction(frame);
+    setMusicRate(0, 1.0);
+    seekMusic(0, f.clock.fraction(frame));
+    pauseMusic(0, true);
+    char text[96];
+    std::snprintf(text, sizeof text, "stopped at frame %ld", frame);
+    say(text);
 }
 
 void togglePreview()
@@ -332,6 +393,199 @@ void pollReload()
     }
 }
 
+// --- Timeline, loop, slow motion, overview -------------------------------------------------
+
+constexpr int KEY_MARKER_REACH = 6;   // pixels either side of a key marker a click selects it from
+
+void windowSize(int& w, int& h)
+{
+    w = screenSurface ? screenSurface->w : appSettings.screenWidth;
+    h = screenSurface ? screenSurface->h : appSettings.screenHeight;
+}
+
+double sceneStart()
+{
+    return editor.frames.clock.fraction(editor.frames.first);
+}
+
+double sceneLength()
+{
+    return sceneDuration(editor.frames.scene, pathPlayer.paths.pathDurations, static_cast<float>(sceneStart()));
+}
+
+// The scene's frame nearest to `fraction`.
+long nearestFrame(double fraction)
+{
+    const SceneFrames& f = editor.frames;
+    long k = f.clock.firstAtOrAfter(fraction);
+    if (k > f.first && fraction - f.clock.fraction(k - 1) < f.clock.fraction(k) - fraction)
+        --k;
+    return std::clamp(k, f.first, std::max(f.first, f.last));
+}
+
+// "4.250s 12.3": seconds into the scene and, from the beat map, bar.beat.
+std::string momentText(double fraction)
+{
+    char text[64];
+    int n = std::snprintf(text, sizeof text, "%.3fs", (fraction - sceneStart()) * trackSeconds());
+    if (const Beat* beat = editor.beats.fromFile ? beatAt(editor.beats, fraction + 1e-7) : nullptr)
+        std::snprintf(text + n, sizeof text - size_t(n), " %d.%d", beat->bar, beat->beat);
+    return text;
+}
+
+// `;` and `'`: the loop's start or end at the frame the scene stands at.
+void setLoopEnd(bool start)
+{
+    const SceneFrames& f = editor.frames;
+    if (f.last < f.first) {
+        say("the scene has no time on the music track to loop");
+        return;
+    }
+    const long frame = editor.held ? std::clamp(editor.atFrame, f.first, f.last) : nearestFrame(currentFraction());
+    const double at = f.clock.fraction(frame);
+    LoopRegion& loop = editor.loop;
+    (start ? loop.start : loop.end) = at;
+    (start ? loop.hasStart : loop.hasEnd) = true;
+    if (loop.hasStart && loop.hasEnd && loop.end < loop.start)
+        std::swap(loop.start, loop.end);
+    if (loop.active())
+        say("loop from " + momentText(loop.start) + " to " + momentText(loop.end) + " (Return plays it)");
+    else if (loop.hasStart && loop.hasEnd)
+        say("the loop's start and end are the same frame: set the other end elsewhere");
+    else
+        say(std::string("loop ") + (start ? "start" : "end") + " at " + momentText(at) + "; set the other end with " +
+            (start ? "'" : ";"));
+}
+
+void clearLoop()
+{
+    editor.loop = LoopRegion();
+    say("loop cleared");
+}
+
+// `h` and `q`: the playback speed down or up a step (1, 1/2, 1/4, 1/8).
+void changeSpeed(int by)
+{
+    editor.speed = std::clamp(editor.speed + by, 0, PLAYBACK_SPEEDS - 1);
+    if (editor.playing)
+        setMusicRate(0, playbackSpeed(editor.speed));
+    const char* const how[PLAYBACK_SPEEDS] = { "the music as it is", "the music an octave lower",
+                                               "the music two octaves lower", "the music three octaves lower" };
+    say("speed " + playbackSpeedText(editor.speed) + " (" + how[editor.speed] + ")");
+}
+
+// Tab: out to where the lattice and every key are in view, and back again.
+void toggleOverview()
+{
+    if (editor.overview) {
+        camera = editor.beforeOverview;
+        editor.overview = false;
+        say("back from the overview");
+        return;
+    }
+    int w, h;
+    windowSize(w, h);
+    // With the strip shown the view is fitted into the rows above it, kept
+    // centred: the vertical half-angle narrows, the horizontal one stays.
+    const double k = editor.timeline ? std::max(0.2, 1.0 - 2.0 * timelineLayout(w).height / std::max(h, 1)) : 1.0;
+    const double halfY = std::atan(k * std::tan(0.5 * FIELD_OF_VIEW_Y * 3.14159265358979 / 180.0));
+    const PathPair& pair = pathPlayer.paths.pairs[editor.flight.scene];
+    const CameraPose pose = overviewPose(pair.position.points, float(2.0 * halfY * 180.0 / 3.14159265358979),
+                                         float(w / (k * std::max(h, 1))));
+    editor.beforeOverview = camera;
+    editor.overview = true;
+    holdCameraAt(camera, pose.angles, pose.position);
+    updateCamera(camera, 0.0f);
+    say("overview: the lattice and the flight's " + std::to_string(keyCount(editor.flight)) +
+        " keys in view (Tab goes back)");
+}
+
+// The key whose marker is nearest to column x, within reach; -1 for none.
+int keyMarkerAt(int x)
+{
+    int best = -1;
+    float bestDistance = KEY_MARKER_REACH + 0.5f;
+    const std::vector<float>& keys = editorLayer.timeline.keys;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const float d = std::fabs(keys[i] - (static_cast<float>(x) + 0.5f));
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
+
+// The strip for this frame: the wave (made once for the scene and the
+// window's width), bars and beats, keys, head, loop and pointer, in pixels.
+void fillTimeline()
+{
+    TimelineStrip& t = editorLayer.timeline;
+    const SceneFrames& f = editor.frames;
+    t.shown = editor.timeline && f.last >= f.first;
+    if (!t.shown)
+        return;
+    int w, h;
+    windowSize(w, h);
+    editorLayer.aspect = float(w) / float(std::max(h, 1));
+    const TimelineSpan span{ f.clock.fraction(f.first), f.clock.fraction(f.last), w };
+    if (span.width != editor.waveSpan.width || span.first != editor.waveSpan.first ||
+        span.last != editor.waveSpan.last || editor.wave.empty()) {
+        editor.waveSpan = span;
+        editor.wave = waveformColumns(sampleFrames(musicClock.sample), sampleLength(musicClock.sample), span);
+        editor.marks = timelineBeats(editor.beats, span);
+    }
+    t.wave = &editor.wave;
+    t.beats = editor.marks;
+    const CameraPath& keys = pathPlayer.paths.pairs[editor.flight.scene].position;
+    const int count = keyCount(editor.flight);
+    t.keys.resize(size_t(std::max(count, 0)));
+    for (int i = 0; i < count; ++i)
+        t.keys[size_t(i)] = float(spanX(span, keyFraction(keys, i, sceneStart(), sceneLength())));
+    t.selectedKey = editor.flight.selected;
+    t.head = std::max(0.0f, float(spanX(span, currentFraction())));
+    const LoopRegion& loop = editor.loop;
+    t.loop = loop.active();
+    t.loopFrom = float(spanX(span, loop.start));
+    t.loopTo = float(spanX(span, loop.end));
+    t.loopMark = !t.loop && (loop.hasStart || loop.hasEnd) ? float(spanX(span, loop.hasStart ? loop.start : loop.end))
+                                                            : -1.0f;
+    t.pointer = pointerOverTool && editor.pointerX >= 0 ? float(editor.pointerX) : -1.0f;
+}
+
+bool ownsPointer(int x, int y)
+{
+    int w, h;
+    windowSize(w, h);
+    const bool over = editor.active && editorLayer.timeline.shown && !pathPlayer.playing && x >= 0 && x < w &&
+                      y >= 0 && y < timelineLayout(w).height;
+    editor.pointerX = over ? x : -1;
+    return over;
+}
+
+// A click in the key lane on a marker selects that key; anywhere else in the
+// strip, and a drag, scrubs to the frame nearest the column.
+void pointerInStrip(int x, int y, bool pressed)
+{
+    int w, h;
+    windowSize(w, h);
+    if (pressed && y >= timelineLayout(w).waveTop) {
+        const int key = keyMarkerAt(x);
+        if (key >= 0) {
+            editor.flight.selected = key;
+            selectKey(editor.flight, 0);
+            jumpToSelectedKey();
+            reportEdit();
+            return;
+        }
+    }
+    const double fraction = spanFraction(editor.waveSpan, double(x) + 0.5);
+    const long frame = nearestFrame(fraction);
+    if (editor.held && editor.atFrame == frame)
+        return;   // a drag within the same frame
+    scrubTo(editor.frames.clock.fraction(frame));
+}
+
 } // namespace
 
 void beginEditor(int scene, double seconds)
@@ -359,7 +613,9 @@ void editorReleaseScene()
     if (!editor.active)
         return;
     editor.held = false;
+    editor.playing = false;
     editor.atFrame = -1;
+    setMusicRate(0, 1.0);
     pauseMusic(0, false);
 }
 
@@ -393,16 +649,29 @@ std::string statusLine()
         line += text;
     }
     const int count = keyCount(editor.flight);
-    if (editor.flight.selected >= 0)
+    if (editor.flight.selected >= 0) {
         std::snprintf(text, sizeof text, "  key %d/%d", editor.flight.selected + 1, count);
-    else
+        line += text;
+        const double at = keyFraction(pathPlayer.paths.pairs[f.scene].position, editor.flight.selected, start,
+                                      sceneDuration(f.scene, pathPlayer.paths.pathDurations, start));
+        if (at >= 0.0)
+            line += " at " + momentText(at);
+    } else {
         std::snprintf(text, sizeof text, "  keys %d", count);
-    line += text;
+        line += text;
+    }
     std::snprintf(text, sizeof text, "  %.0ffps %.1f/%.1fms", editor.times.rate(), editor.times.median(),
                   editor.times.worst());
     line += text;
     line += editor.held ? "  held" : (pathPlayer.playing ? "  play" : "");
     line += editor.preview ? " preview" : " edit";
+    if (editor.speed != 0)
+        line += " " + playbackSpeedText(editor.speed) + "x";
+    if (editor.loop.active()) {
+        std::snprintf(text, sizeof text, "  loop %.2f-%.2fs", (editor.loop.start - start) * length,
+                      (editor.loop.end - start) * length);
+        line += text;
+    }
     return line;
 }
 
@@ -418,11 +687,14 @@ void editorFrame()
     editor.lastFrameStart = now;
 
     pollReload();
+    if (editor.playing && !pathPlayer.playing)
+        stopPlayback();   // Escape stopped the scene
 
     const bool free = !pathPlayer.playing;
     editorLayer.pair = &pathPlayer.paths.pairs[editor.flight.scene];
     editorLayer.selectedKey = editor.flight.selected;
     editorLayer.flight = free && editor.showFlight;
+    fillTimeline();
     if (editorLayer.status)
         editorLayer.statusText = statusLine();
 }
@@ -486,11 +758,69 @@ bool editorKey(int sym)
     case SDLK_u:         undoEdit(editor.flight); reportEdit(); break;
     case SDLK_y:         redoEdit(editor.flight); reportEdit(); break;
     case SDLK_x:         takeScreenshot(); break;
+    case SDLK_t:         editor.timeline = !editor.timeline; break;
+    case SDLK_SEMICOLON: setLoopEnd(true); break;
+    case SDLK_QUOTE:     setLoopEnd(false); break;
+    case SDLK_BACKSLASH: clearLoop(); break;
+    case SDLK_h:         changeSpeed(+1); break;
+    case SDLK_q:         changeSpeed(-1); break;
+    case SDLK_TAB:       toggleOverview(); break;
     default:
         return false;
     }
     return true;
 }
+
+namespace {
+
+// While the editor's playback runs: Return stops it, `h` and `q` change its
+// speed, `t` shows or hides the strip, `x` takes a screenshot. Other keys do
+// nothing, as in any playback.
+bool editorPlaybackKey(int sym)
+{
+    if (!editor.active || !editor.playing)
+        return false;
+    switch (static_cast<SDLKey>(sym)) {
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: stopPlayback(); break;
+    case SDLK_h:        changeSpeed(+1); break;
+    case SDLK_q:        changeSpeed(-1); break;
+    case SDLK_t:        editor.timeline = !editor.timeline; break;
+    case SDLK_x:        takeScreenshot(); break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+// In place of the player's update at the music clock while the editor plays.
+bool editorUpdatePlayer()
+{
+    if (!editor.active || !editor.playing)
+        return false;
+    const float music = musicPosition(0);
+    if (music < 0.0f) {   // the track ended under the scene
+        stopPlayback();
+        return true;
+    }
+    const PlaybackStep step =
+        stepPlayback(pathPlayer, camera, editor.start, editor.frames, editor.loop, music, editor.atFrame);
+    if (step.wrapped)
+        seekMusic(0, editor.frames.clock.fraction(step.frame));
+    if (step.ended)
+        stopPlayback();
+    else
+        pathPlayer.playing = true;
+    return true;
+}
+
+// The strip is on unless `t` hid it: the frames without it get a row of their own.
+const char* editorFrameLayerName()
+{
+    return editor.active && !editor.timeline ? "no strip" : nullptr;
+}
+
+} // namespace
 
 void installEditor()
 {
@@ -501,5 +831,10 @@ void installEditor()
     toolHooks.clearKeys = editorClearKeys;
     toolHooks.releaseScene = editorReleaseScene;
     toolHooks.holdsScene = editorHoldsScene;
+    toolHooks.updatePlayer = editorUpdatePlayer;
+    toolHooks.playbackKey = editorPlaybackKey;
+    toolHooks.ownsPointer = ownsPointer;
+    toolHooks.pointer = pointerInStrip;
+    toolHooks.frameLayerName = editorFrameLayerName;
     installEditorLayer();
 }

@@ -14,12 +14,14 @@
 #include "base/Show.h"
 #include "base/VirtualClock.h"
 #include "editor/BeatMap.h"
+#include "editor/Timeline.h"
 #include "path/Camera.h"
 #include "path/FlightEdit.h"
 
 #include <chrono>
 #include <deque>
 #include <string>
+#include <vector>
 
 struct PathPlayer;
 
@@ -65,6 +67,20 @@ SceneFrames sceneFrames(int scene, const float (&durations)[SCENE_ENTRIES], doub
 void playSceneTo(PathPlayer& player, Camera& view, const PlayerStart& start, const SceneFrames& frames, long frame,
                  long& atFrame);
 
+// The tool's own playback (Return) goes on the virtual clock too: each frame
+// shows the last frame whose time on the music has come, reached by playing
+// the scene on from the frame shown before (or, when the loop starts over,
+// from the scene's start), so at any speed it shows exactly the frames a
+// capture writes, more of them per second of track the slower it plays.
+struct PlaybackStep {
+    long frame = -1;        // the frame the scene stands at now
+    bool wrapped = false;   // the loop started over: the music goes back to `frame`
+    bool ended = false;     // the scene's last frame is shown and no loop holds it
+};
+
+PlaybackStep stepPlayback(PathPlayer& player, Camera& view, const PlayerStart& start, const SceneFrames& frames,
+                          const LoopRegion& loop, double musicFraction, long& atFrame);
+
 // Frame times of the last second: the status line's rate, median and worst.
 struct FrameTimes {
     std::deque<std::pair<double, double>> frames;   // (end time, length) in seconds
@@ -90,6 +106,17 @@ struct Editor {
     Camera       freeCamera;          // the free camera's pose while previewing
     FrameTimes   times;
     double       lastFrameStart = -1.0;
+    // The timeline strip, the loop, slow motion and the overview.
+    bool                    timeline = true;    // the strip along the bottom (`t`)
+    TimelineSpan            waveSpan;           // the span `wave` was made for
+    std::vector<WaveColumn> wave;               // the track under the scene, a column per pixel
+    TimelineBeats           marks;              // the beat map over waveSpan
+    LoopRegion              loop;
+    int                     speed = 0;          // playbackSpeed index: 1, 1/2, 1/4, 1/8
+    bool                    playing = false;    // the editor's playback (Return) runs
+    bool                    overview = false;   // the camera is out where the whole flight shows
+    Camera                  beforeOverview;     // where it was
+    int                     pointerX = -1;      // the pointer's column over the strip
 };
 
 extern Editor editor;

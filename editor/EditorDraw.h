@@ -4,9 +4,27 @@
 // render passes through app/Render.h's FrameLayer; the show never installs it.
 #pragma once
 
+#include "editor/Timeline.h"
+
 #include <string>
+#include <vector>
 
 struct PathPair;
+
+// The timeline strip as the layer draws it, in pixels across the window
+// (editor/Timeline.h's span): written by the editor once a frame.
+struct TimelineStrip {
+    bool                           shown = false;
+    const std::vector<WaveColumn>* wave = nullptr;   // one per pixel column
+    TimelineBeats                  beats;
+    std::vector<float>             keys;              // each key's x
+    int                            selectedKey = -1;
+    float                          head = -1.0f;      // the play or scrub head's x; < 0: none
+    bool                           loop = false;      // [loopFrom, loopTo) shaded
+    float                          loopFrom = 0.0f, loopTo = 0.0f;
+    float                          loopMark = -1.0f;  // a loop start or end set alone; < 0: none
+    float                          pointer = -1.0f;   // where a click would land; < 0: the pointer is elsewhere
+};
 
 // What the editor draws over the tool's frames (written by editor/Editor.h,
 // drawn through app/Render.h's FrameLayer once installEditorLayer ran). The
@@ -20,6 +38,8 @@ struct EditorLayer {
     const PathPair* pair = nullptr;      // the flight drawn
     int             selectedKey = -1;    // highlighted key; -1 none
     std::string     statusText;          // the status line's text, one line
+    TimelineStrip   timeline;            // along the bottom, the status line its lowest row
+    float           aspect = 4.0f / 3.0f;   // of the window, for the keys' frustums
 };
 
 extern EditorLayer editorLayer;
@@ -36,6 +56,14 @@ constexpr float EDITOR_STATUS_BAND_ALPHA  = 0.6f;                    // black ba
 constexpr float EDITOR_LINE_WIDTH         = 2.0f;                    // pixels, spline and ticks
 constexpr float EDITOR_KEY_SIZE           = 7.0f;                    // pixels
 constexpr float EDITOR_SELECTED_KEY_SIZE  = 11.0f;                   // pixels
+// The timeline strip's colours (RGB).
+constexpr float TIMELINE_BACKGROUND[3]    = { 0.05f, 0.05f, 0.07f };
+constexpr float TIMELINE_WAVE_COLOUR[3]   = { 0.35f, 0.55f, 0.75f };
+constexpr float TIMELINE_BAR_COLOUR[3]    = { 0.85f, 0.85f, 0.45f };
+constexpr float TIMELINE_BEAT_COLOUR[3]   = { 0.45f, 0.45f, 0.45f };
+constexpr float TIMELINE_HEAD_COLOUR[3]   = { 1.0f, 1.0f, 1.0f };
+constexpr float TIMELINE_LOOP_COLOUR[4]   = { 0.25f, 0.8f, 0.35f, 0.3f };   // RGBA, blended
+constexpr float TIMELINE_POINTER_COLOUR[3] = { 0.6f, 0.6f, 0.6f };
 
 // Points app/Render.h's frameLayer at the drawing below. Once per program
 // (the tool's entry point, tests of the drawing); harmless when repeated.

@@ -1,6 +1,8 @@
 // editor/FlightOverlay.cpp: the flight overlay's points. No GL.
 #include "editor/FlightOverlay.h"
 
+#include "app/Render.h"   // FIELD_OF_VIEW_Y
+#include "editor/Timeline.h"
 #include "path/CameraPath.h"
 
 #include <algorithm>
@@ -39,11 +41,12 @@ int flightSampleCount(int keys)
     return static_cast<int>(std::min<long long>(n, FLIGHT_MAX_SAMPLES));
 }
 
-void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGeometry& out)
+void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGeometry& out, float aspect)
 {
     out.spline.clear();
     out.keys.clear();
     out.ticks.clear();
+    out.frustums.clear();
 
     const CameraPath& position = pair.position;
     const int keys = static_cast<int>(std::min<size_t>(position.points.size(), MAX_PATH_KEYS));
@@ -64,14 +67,17 @@ void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGe
 
     const int ticks = std::min(keys, static_cast<int>(std::min<size_t>(pair.rotation.points.size(), MAX_PATH_KEYS)));
     out.ticks.reserve(static_cast<size_t>(ticks) * 2);
+    out.frustums.reserve(static_cast<size_t>(ticks) * 16);
     for (int i = 0; i < ticks; ++i) {
         const Float3& key = out.keys[static_cast<size_t>(i)];
         Float3 toKey;
         subtract(key, eye, toKey);
         const float length = std::max(FLIGHT_TICK_FRACTION * vectorLength(toKey), FLIGHT_TICK_MIN_LENGTH);
         Float3 end;
-        addScaled(key, length, viewDirection(pair.rotation.points[static_cast<size_t>(i)]), end);
+        const Float3& angles = pair.rotation.points[static_cast<size_t>(i)];
+        addScaled(key, length, viewDirection(angles), end);
         out.ticks.push_back(key);
         out.ticks.push_back(end);
+        appendKeyFrustum(key, angles, length, FIELD_OF_VIEW_Y, aspect, out.frustums);
     }
 }

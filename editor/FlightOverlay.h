@@ -20,6 +20,8 @@ struct FlightOverlayGeometry {
     std::vector<Float3> keys;     // one per position key, in recording order
     std::vector<Float3> ticks;    // line pairs (key, key + length * view direction); only keys
                                   // that have a rotation key
+    std::vector<Float3> frustums; // line pairs: at those keys the view's frustum (the frame's
+                                  // field of view and aspect, roll included), as long as the tick
 };
 
 // World-space unit direction the camera looks along for (pitch, yaw, roll) in
@@ -38,7 +40,8 @@ Float3 eyePosition(const Float3& position, const Float3& angles, float distance)
 int flightSampleCount(int keys);
 
 // Fills `out` for the pair as seen from `eye` (the tick length grows with the
-// key's distance from the eye, so a tick keeps about the same size on screen).
-// The spline is sampled with samplePath and a local cursor: the pair itself
-// is not changed.
-void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGeometry& out);
+// key's distance from the eye, so a tick keeps about the same size on screen)
+// on a screen of `aspect` (width / height). The spline is sampled with
+// samplePath and a local cursor: the pair itself is not changed.
+void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGeometry& out,
+                        float aspect = 4.0f / 3.0f);

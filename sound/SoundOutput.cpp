@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,8 @@ namespace {
 
 // --- State ---------------------------------------------------------------------------
 
+constexpr uint32_t RATE_ONE = 1u << 16;   // a channel's step at its own speed
+
 struct Channel {
     const SoundSample* sample      = nullptr;
     uint32_t           position    = 0;      // frames; written by the mixer while playing
@@ -40,6 +43,8 @@ struct Channel {
     int                volume      = 255;
     uint32_t           clockTicks  = 0;      // tick clock: SDL_GetTicks() at play or seek
     uint32_t           clockStart  = 0;      // tick clock: position at clockTicks
+    uint32_t           step        = RATE_ONE;   // frames per output frame, 16.16 fixed point
+    uint32_t           phase       = 0;      // the position's fraction of a frame, 16.16
 };
 
 // Shared with the audio thread: `channels` (and the samples they point to) are
@@ -82,7 +87,10 @@ void advanceTickClock(Channel& ch)
     if (output.device != SoundDevice::TickClock || !ch.playing || ch.paused || !ch.sample)
         return;
     const uint32_t elapsedMs = SDL_GetTicks() - ch.clockTicks;
-    const uint64_t pos = uint64_t(ch.clockStart) + uint64_t(elapsedMs) * SOUND_RATE / 1000u;
+    const uint64_t played = ch.step == RATE_ONE
+                                ? uint64_t(elapsedMs) * SOUND_RATE / 1000u
+                                : uint64_t(double(elapsedMs) * SOUND_RATE / 1000.0 * ch.step / RATE_ONE);
+    const uint64_t pos = uint64_t(ch.clockStart) + played;
     if (pos >= ch.sample->frames) {
         ch.position = ch.sample->frames;
         ch.playing = false;
@@ -92,6 +100,24 @@ void advanceTickClock(Channel& ch)
 }
 
 // --- Mixer (audio thread) ------------------------------------------------------------
+
+// A channel at another rate than its own: each output frame between two of
+// the sample's frames, linearly, the position stepping by ch.step.
+void mixResampled(Channel& ch, int32_t* acc, size_t frames)
+{
+    const SoundSample& s = *ch.sample;
+    for (size_t i = 0; i < frames && ch.position < s.frames; ++i) {
+        const int16_t* a = s.pcm.data() + size_t(ch.position) * SOUND_OUT_CHANNELS;
+        const int16_t* b = ch.position + 1 < s.frames ? a + SOUND_OUT_CHANNELS : a;
+        for (int c = 0; c < SOUND_OUT_CHANNELS; ++c) {
+            const int64_t v = (int64_t(a[c]) * (RATE_ONE - ch.phase) + int64_t(b[c]) * ch.phase) >> 16;
+            acc[i * SOUND_OUT_CHANNELS + size_t(c)] += int32_t(v * ch.volume / 255);
+        }
+        const uint32_t phase = ch.phase + ch.step;
+        ch.position += phase >> 16;
+        ch.phase = phase & (RATE_ONE - 1);
+    }
+}
 
 void mixInto(int16_t* out, size_t frames)
 {
@@ -104,12 +130,16 @@ void mixInto(int16_t* out, size_t frames)
         if (!ch.playing || ch.paused || !ch.sample)
             continue;   // a held channel adds silence and keeps its position
         const SoundSample& s = *ch.sample;
-        const size_t available = ch.position < s.frames ? s.frames - ch.position : 0;
-        const size_t count = std::min(frames, available);
-        const int16_t* src = s.pcm.data() + size_t(ch.position) * SOUND_OUT_CHANNELS;
-        for (size_t i = 0; i < count * SOUND_OUT_CHANNELS; ++i)
-            acc[i] += src[i] * ch.volume / 255;
-        ch.position += static_cast<uint32_t>(count);
+        if (ch.step != RATE_ONE) {
+            mixResampled(ch, acc.data(), frames);
+        } else {
+            const size_t available = ch.position < s.frames ? s.frames - ch.position : 0;
+            const size_t count = std::min(frames, available);
+            const int16_t* src = s.pcm.data() + size_t(ch.position) * SOUND_OUT_CHANNELS;
+            for (size_t i = 0; i < count * SOUND_OUT_CHANNELS; ++i)
+                acc[i] += src[i] * ch.volume / 255;
+            ch.position += static_cast<uint32_t>(count);
+        }
         if (ch.position >= s.frames)
             ch.playing = false;   // played once, no loop
     }
@@ -310,6 +340,11 @@ uint32_t sampleLength(const SoundSample* sample)
     return sample ? sample->frames : 0;
 }
 
+const int16_t* sampleFrames(const SoundSample* sample)
+{
+    return sample && sample->frames > 0 ? sample->pcm.data() : nullptr;
+}
+
 int playSample(int channel, const SoundSample* sample)
 {
     if (output.device == SoundDevice::None || !sample)
@@ -332,6 +367,8 @@ int playSample(int channel, const SoundSample* sample)
     ch.volume = output.allVolume;
     ch.clockTicks = SDL_GetTicks();
     ch.clockStart = 0;
+    ch.step = RATE_ONE;
+    ch.phase = 0;
     ch.paused = false;
     // An empty sample still starts its channel; it stops at the next mix.
     ch.playing = output.device != SoundDevice::TickClock || sample->frames > 0;
@@ -366,6 +403,7 @@ void setChannelPosition(int channel, uint32_t frame)
     if (!ch.playing || !ch.sample)
         return;
     ch.position = std::min(frame, ch.sample->frames);
+    ch.phase = 0;
     ch.clockTicks = SDL_GetTicks();
     ch.clockStart = ch.position;
     if (ch.position >= ch.sample->frames)
@@ -395,6 +433,33 @@ bool channelPaused(int channel)
     AudioLock lock;
     advanceTickClock(output.channels[channel]);
     return output.channels[channel].playing && output.channels[channel].paused;
+}
+
+void setChannelRate(int channel, double rate)
+{
+    if (!validChannel(channel))
+        return;
+    if (!(rate == rate))
+        rate = 1.0;
+    rate = std::clamp(rate, SOUND_MIN_SPEED, SOUND_MAX_SPEED);
+    AudioLock lock;
+    Channel& ch = output.channels[channel];
+    advanceTickClock(ch);   // the time so far at the old rate
+    if (!ch.playing || !ch.sample)
+        return;
+    ch.clockTicks = SDL_GetTicks();
+    ch.clockStart = ch.position;
+    ch.step = static_cast<uint32_t>(std::lround(rate * RATE_ONE));
+}
+
+double channelRate(int channel)
+{
+    if (!validChannel(channel))
+        return 1.0;
+    AudioLock lock;
+    advanceTickClock(output.channels[channel]);
+    const Channel& ch = output.channels[channel];
+    return ch.playing ? double(ch.step) / RATE_ONE : 1.0;
 }
 
 void setChannelVolume(int channel, int volume)

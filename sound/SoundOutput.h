@@ -63,6 +63,10 @@ SoundSample* storeSoundSample(int index, std::vector<int16_t> stereo);
 // Length in frames; 0 for null.
 uint32_t sampleLength(const SoundSample* sample);
 
+// The sample's frames, interleaved stereo (sampleLength of them); null for
+// null or an empty sample. Valid until the slot is loaded again.
+const int16_t* sampleFrames(const SoundSample* sample);
+
 // --- Channels ------------------------------------------------------------------------------
 // Plays `sample` once from its start on `channel` (SOUND_FREE_CHANNEL: the first
 // channel that is not playing). Returns the channel, or -1 when there is no
@@ -86,6 +90,17 @@ void setChannelPosition(int channel, uint32_t frame);
 // channel that does not play is left alone; playSample starts a channel unheld.
 void setChannelPaused(int channel, bool paused);
 bool channelPaused(int channel);   // true while the channel plays and is held
+
+// Plays a channel at `rate` times its speed, as tape does: slower is lower
+// (rate 0.25: a quarter of the frames a second, two octaves down, linearly
+// interpolated). The position moves at that rate on every device, the tick
+// clock too. Clamped to SOUND_MIN_SPEED .. SOUND_MAX_SPEED; a channel starts at
+// 1, which mixes the samples exactly as they are. A channel that does not
+// play is left alone.
+constexpr double SOUND_MIN_SPEED = 1.0 / 64.0;
+constexpr double SOUND_MAX_SPEED = 4.0;
+void   setChannelRate(int channel, double rate);
+double channelRate(int channel);   // 1 for a channel that does not play
 
 // Volume 0..255 (clamped) of one channel or of SOUND_ALL_CHANNELS; the latter
 // also becomes the volume of channels started later.

@@ -78,7 +78,7 @@ EM_JS(void, webAudioBuffer, (int id, const int16_t* pcm, int frames, int rate), 
 
 // Starts buffer `id` on channel `channel` at context time `when`, `offset`
 // seconds into the buffer, at `gain`.
-EM_JS(void, webAudioPlay, (int channel, int id, double when, double offset, double gain), {
+EM_JS(void, webAudioPlay, (int channel, int id, double when, double offset, double gain, double rate), {
     var audio = Module.vortaluneAudio;
     if (!audio || !audio.buffers[id])
         return;
@@ -87,6 +87,7 @@ EM_JS(void, webAudioPlay, (int channel, int id, double when, double offset, doub
     }
     var source = audio.context.createBufferSource();
     source.buffer = audio.buffers[id];
+    source.playbackRate.value = rate;
     var gainNode = audio.context.createGain();
     gainNode.gain.value = gain;
     source.connect(gainNode);
@@ -126,6 +127,7 @@ struct Channel {
     double             startTime = 0.0;   // context seconds (ms for the tick clock) the position left startFrame
     uint32_t           heldAt = 0;        // the position while paused
     int                volume = 255;
+    double             rate = 1.0;        // frames per frame of the output
 };
 
 struct Output {
@@ -157,7 +159,7 @@ uint32_t positionOf(Channel& ch)
     if (ch.paused)
         return ch.heldAt;
     const double elapsed = std::max(0.0, clockNow() - ch.startTime);
-    const double frame = double(ch.startFrame) + elapsed * SOUND_RATE;
+    const double frame = double(ch.startFrame) + elapsed * SOUND_RATE * ch.rate;
     if (frame >= double(ch.sample->frames)) {
         ch.playing = false;
         webAudioStop(int(&ch - output.channels));
@@ -181,7 +183,7 @@ void startAt(Channel& ch, uint32_t frame)
         webAudioBuffer(sample.id, sample.pcm.data(), int(sample.frames), SOUND_RATE);
     }
     ch.startTime = webAudioTime() + START_LEAD_SECONDS;
-    webAudioPlay(index, sample.id, ch.startTime, double(frame) / SOUND_RATE, ch.volume / 255.0);
+    webAudioPlay(index, sample.id, ch.startTime, double(frame) / SOUND_RATE, ch.volume / 255.0, ch.rate);
 }
 
 } // namespace
@@ -289,6 +291,11 @@ uint32_t sampleLength(const SoundSample* sample)
     return sample ? sample->frames : 0;
 }
 
+const int16_t* sampleFrames(const SoundSample* sample)
+{
+    return sample && sample->frames > 0 ? sample->pcm.data() : nullptr;
+}
+
 int playSample(int channel, const SoundSample* sample)
 {
     if (output.device == SoundDevice::None || !sample)
@@ -308,6 +315,7 @@ int playSample(int channel, const SoundSample* sample)
     ch.sample = sample;
     ch.volume = output.allVolume;
     ch.paused = false;
+    ch.rate = 1.0;
     ch.playing = sample->frames > 0;
     if (ch.playing)
         startAt(ch, 0);
@@ -367,6 +375,27 @@ void setChannelPaused(int channel, bool paused)
 bool channelPaused(int channel)
 {
     return channelPlaying(channel) && output.channels[channel].paused;
+}
+
+void setChannelRate(int channel, double rate)
+{
+    if (!validChannel(channel))
+        return;
+    if (!(rate == rate))
+        rate = 1.0;
+    rate = std::clamp(rate, SOUND_MIN_SPEED, SOUND_MAX_SPEED);
+    Channel& ch = output.channels[channel];
+    const uint32_t now = positionOf(ch);
+    if (!ch.playing)
+        return;
+    ch.rate = rate;
+    if (!ch.paused)
+        startAt(ch, now);   // on from here at the new rate
+}
+
+double channelRate(int channel)
+{
+    return channelPlaying(channel) ? output.channels[channel].rate : 1.0;
 }
 
 void setChannelVolume(int channel, int volume)

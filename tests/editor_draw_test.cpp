@@ -14,6 +14,7 @@
 #include "app/Shell.h"
 #include "editor/EditorDraw.h"
 #include "editor/FlightOverlay.h"
+#include "editor/Timeline.h"
 #include "gfx/Screenshot.h"
 #include "gfx/Texture.h"
 #include "iso/IsoSurface.h"
@@ -645,6 +646,97 @@ TEST_F(EditorDrawTest, StatusLineIsTextOverADarkBandAtTheBottom)
     editorLayer.status = true;
     editorLayer.statusText.clear();
     EXPECT_EQ(differenceOf(widePlain, frame()).pixels, 0) << "no text, no band";
+}
+
+// --- Timeline strip --------------------------------------------------------------------------
+
+// A beat map of four-beat bars over fractions 0.2 .. 0.3, the strip over it.
+struct StripFixture {
+    TimelineSpan            span{ 0.2, 0.3, W };
+    BeatMap                 beats;
+    std::vector<WaveColumn> wave = std::vector<WaveColumn>(W);
+    StripFixture()
+    {
+        for (int k = 0; k < 25; ++k)   // the last at 0.2984
+            beats.beats.push_back(Beat{ 0.2 + 0.0041 * k, 1 + k / 4, 1 + k % 4 });
+    }
+    TimelineStrip strip() const
+    {
+        TimelineStrip t;
+        t.shown = true;
+        t.wave = &wave;
+        t.beats = timelineBeats(beats, span);
+        return t;
+    }
+};
+
+// The columns of `row` whose pixel is `colour`.
+std::vector<int> columnsOf(const std::vector<uint8_t>& f, int row, const Rgb& colour)
+{
+    std::vector<int> xs;
+    for (int x = 0; x < W; ++x)
+        if (pixelIn(f, x, row) == colour)
+            xs.push_back(x);
+    return xs;
+}
+
+TEST_F(EditorDrawTest, StripBarLinesAndBeatTicksStandAtTheBeatMapsFractions)
+{
+    StripFixture fixture;
+    editorLayer.active = true;
+    editorLayer.timeline = fixture.strip();
+    const std::vector<uint8_t> f = frame();
+    save("editor-strip-beats.png");
+    expectStandingState("timeline strip");
+
+    std::vector<int> bars, beats;
+    for (const Beat& b : fixture.beats.beats)
+        (b.beat == 1 ? bars : beats).push_back(int(std::floor(spanX(fixture.span, b.fraction))));
+    ASSERT_EQ(bars.size(), 7u);
+    const TimelineLayout l = timelineLayout(W);
+    // Above the beat ticks only the bar lines cross the wave's rows; at the
+    // bottom of the wave the beats have their ticks, the bars their lines.
+    EXPECT_EQ(columnsOf(f, l.waveTop - 3, toRgb(TIMELINE_BAR_COLOUR)), bars);
+    EXPECT_EQ(columnsOf(f, l.statusTop + 1, toRgb(TIMELINE_BAR_COLOUR)), bars);
+    EXPECT_EQ(columnsOf(f, l.statusTop + 1, toRgb(TIMELINE_BEAT_COLOUR)), beats);
+    EXPECT_EQ(columnsOf(f, l.waveTop - 3, toRgb(TIMELINE_BEAT_COLOUR)), std::vector<int>{});
+}
+
+TEST_F(EditorDrawTest, TheStripChangesNoPixelAboveItAndShowsWaveKeysLoopAndHead)
+{
+    placeTestBalls({ { GRID_CENTRE, GREY, 40.0f, 28.0f } });   // a ball down to the bottom rows
+    const PathPair pair = makePair(ZIGZAG);
+    StripFixture fixture;
+    for (int c = 0; c < W; ++c)
+        fixture.wave[size_t(c)] = WaveColumn{ -0.5f * (c % 7) / 6.0f, 0.8f * (c % 5) / 4.0f };
+    editorLayer.active = true;
+    editorLayer.pair = &pair;
+    editorLayer.status = true;
+    editorLayer.statusText = "scene 6 1.50/10.97s";
+    const std::vector<uint8_t> without = frame();
+
+    editorLayer.timeline = fixture.strip();
+    editorLayer.timeline.keys = { 20.0f, 90.0f, 160.0f };
+    editorLayer.timeline.selectedKey = 1;
+    editorLayer.timeline.loop = true;
+    editorLayer.timeline.loopFrom = 60.0f;
+    editorLayer.timeline.loopTo = 120.0f;
+    editorLayer.timeline.head = 100.0f;
+    const std::vector<uint8_t> with = frame();
+    save("editor-strip.png");
+    expectStandingState("timeline strip over a scene");
+
+    const TimelineLayout l = timelineLayout(W);
+    const Difference d = differenceOf(without, with);
+    EXPECT_GT(d.pixels, W * l.height / 4);
+    EXPECT_EQ(d.highestRow, l.height - 1) << "the frame above the strip is untouched";
+    const int lane = (l.waveTop + l.height) / 2;
+    EXPECT_EQ(pixelIn(with, 20, lane), toRgb(EDITOR_KEY_COLOUR));
+    EXPECT_EQ(pixelIn(with, 90, lane), toRgb(EDITOR_SELECTED_COLOUR));
+    EXPECT_EQ(pixelIn(with, 100, l.waveTop + 1), toRgb(TIMELINE_HEAD_COLOUR));
+    EXPECT_FALSE(pixelIn(with, 70, l.height - 2) == pixelIn(with, 130, l.height - 2)) << "the loop is shaded";
+    const int middle = (l.statusTop + l.waveTop) / 2;
+    EXPECT_EQ(pixelIn(with, 3, middle), toRgb(TIMELINE_WAVE_COLOUR)) << "the wave through the middle";
 }
 
 // --- Screenshots ---------------------------------------------------------------------------

@@ -3,7 +3,10 @@
 // after every step, screenshots equal to what the window shows, the wireframe
 // and flight overlay toggles, and a scrubbed frame equal to the capture
 // program's frame at the same time.
+#include "editor/Editor.h"
+#include "editor/Timeline.h"
 #include "path/CameraPath.h"
+#include "path/PathPlayer.h"
 #include "tools/song/Song.h"
 
 #include "PngFixture.h"
@@ -217,6 +220,40 @@ void writeTrack(const TempDir& dir)
                                      error)) << error;
 }
 
+// The last scrub the tool printed ("frame N at track fraction F"), and its
+// screenshot shots/vortalune-0001.png against the capture program's frame N
+// at 800 x 600: the same pixels.
+void expectScrubbedFrameIsCaptured(const TempDir& dir, const std::string& output, long& frame)
+{
+    const std::regex at("frame ([0-9]+) at track fraction ([0-9.]+)");
+    std::smatch last;
+    for (auto it = std::sregex_iterator(output.begin(), output.end(), at); it != std::sregex_iterator(); ++it)
+        last = *it;
+    ASSERT_FALSE(last.empty()) << output;
+    frame = std::stol(last[1].str());
+    const PngInfo tool = readPng(dir.path() + "/shots/vortalune-0001.png");
+    ASSERT_TRUE(tool.ok) << output;
+
+    const std::string out = dir.path() + "/capture";
+    char range[128];
+    std::snprintf(range, sizeof range, "%.9f", double(frame + 1) / (60.0 * 30.0));
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.env = { "SDL_AUDIODRIVER=dummy" };
+    options.timeoutSeconds = 120.0;
+    const ProcessResult c = runProcess({ VORTALUNE_CAPTURE_BINARY, "--fps", "60", "--size", "800x600", "--from",
+                                         last[2].str(), "--to", range, "--out", out },
+                                       options);
+    ASSERT_EQ(c.exitCode, 0) << c.errorOutput;
+    char name[64];
+    std::snprintf(name, sizeof name, "/frame_%06ld.png", frame);
+    const PngInfo captured = readPng(out + name);
+    ASSERT_TRUE(captured.ok) << out + name << "\n" << c.errorOutput;
+    ASSERT_EQ(captured.width, tool.width);
+    ASSERT_EQ(captured.height, tool.height);
+    EXPECT_EQ(differingPixels(captured.rgb, tool.rgb), 0u) << "frame " << frame;
+}
+
 void requireDisplay()
 {
     ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
@@ -330,39 +367,70 @@ TEST(PathEditorTool, AScrubbedFrameIsTheCaptureProgramsFrameAtTheSameTime)
     writeTrack(dir);
 
     const ProcessResult r = runTool(dir, "6", [&](const std::string& w) {
-        // Out of the scene's playback, flight overlay and status line off,
+        // Out of the scene's playback, flight overlay, status line and strip off,
         // camera on the flight, then to the scene's start and three beats on.
-        keys(w, "Escape l o k Home bracketright bracketright bracketright");
+        keys(w, "Escape l o t k Home bracketright bracketright bracketright");
         pause(0.5);
         keys(w, "x");
     });
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
-    const std::regex at("frame ([0-9]+) at track fraction ([0-9.]+)");
-    std::smatch last;
-    for (auto it = std::sregex_iterator(r.output.begin(), r.output.end(), at); it != std::sregex_iterator(); ++it)
-        last = *it;
-    ASSERT_FALSE(last.empty()) << r.output << r.errorOutput;
-    const long frame = std::stol(last[1].str());
-    const PngInfo tool = readPng(dir.path() + "/shots/vortalune-0001.png");
-    ASSERT_TRUE(tool.ok) << r.output;
+    long frame = -1;
+    expectScrubbedFrameIsCaptured(dir, r.output, frame);
+}
 
-    const std::string out = dir.path() + "/capture";
-    char range[128];
-    std::snprintf(range, sizeof range, "%.9f", double(frame + 1) / (60.0 * 30.0));
-    ProcessOptions options;
-    options.workDir = dir.path();
-    options.env = { "SDL_AUDIODRIVER=dummy" };
-    options.timeoutSeconds = 120.0;
-    const ProcessResult c = runProcess({ VORTALUNE_CAPTURE_BINARY, "--fps", "60", "--size", "800x600", "--from",
-                                         last[2].str(), "--to", range, "--out", out },
-                                       options);
-    ASSERT_EQ(c.exitCode, 0) << c.errorOutput;
-    char name[64];
-    std::snprintf(name, sizeof name, "/frame_%06ld.png", frame);
-    const PngInfo captured = readPng(out + name);
-    ASSERT_TRUE(captured.ok) << out + name << "\n" << c.errorOutput;
-    ASSERT_EQ(captured.width, tool.width);
-    ASSERT_EQ(captured.height, tool.height);
-    EXPECT_EQ(differingPixels(captured.rgb, tool.rgb), 0u) << "frame " << frame;
+TEST(PathEditorTool, AClickInTheStripScrubsToTheNearestFrameAndAClickOnAKeyMarkerSelectsIt)
+{
+    requireDisplay();
+    TempDir dir;
+    prepareFolder(dir);
+    writeTrack(dir);
+
+    // The strip over scene 6 as the tool lays it out at 800 x 600: the scene's
+    // first frame at the left edge, its last at the right.
+    PathPlayer player;
+    testing::internal::CaptureStderr();
+    constructPathPlayer(player, (dir.path() + "/data").c_str());
+    testing::internal::GetCapturedStderr();
+    const SceneFrames f = sceneFrames(6, player.paths.pathDurations, 30.0);
+    ASSERT_LT(f.first, f.last);
+    const TimelineSpan span{ f.clock.fraction(f.first), f.clock.fraction(f.last), 800 };
+    const TimelineLayout l = timelineLayout(800);
+    constexpr int CLICK_X = 300;
+    const double wanted = span.first + (span.last - span.first) * (CLICK_X + 0.5) / 800.0;
+    long expected = f.clock.firstAtOrAfter(wanted);
+    if (wanted - f.clock.fraction(expected - 1) < f.clock.fraction(expected) - wanted)
+        --expected;
+    const CameraPath& flight = player.paths.pairs[6].position;
+    ASSERT_GE(flight.points.size(), 2u);
+    const int keyX = int(spanX(span, keyFraction(flight, 1, span.first, player.paths.pathDurations[6])));
+
+    // The pointer is the display's own: the window goes on top of the other
+    // tests' windows first. Buttons go to SDL's drawing window, the named
+    // window's child.
+    auto clickAt = [](const std::string& w, int x, int rowFromBottom) {
+        const std::string child = commandOutput("xwininfo -children -id " + w +
+                                                " | sed -n 's/^ *\\(0x[0-9a-f]*\\) .*/\\1/p' | head -n 1");
+        runShell("xdotool windowraise " + w + " mousemove --window " + w + " " + std::to_string(x) + " " +
+                 std::to_string(599 - rowFromBottom) + " >/dev/null 2>&1");
+        pause(0.4);
+        runShell("xdotool click --window " + child.substr(0, child.find('\n')) + " 1 >/dev/null 2>&1");
+        pause(0.6);
+    };
+    const ProcessResult r = runTool(dir, "6", [&](const std::string& w) {
+        keys(w, "Escape l o k");
+        clickAt(w, CLICK_X, (l.statusTop + l.waveTop) / 2);   // in the wave
+        keys(w, "t");                                          // the strip off for the screenshot
+        pause(0.3);
+        keys(w, "x t");
+        clickAt(w, keyX, (l.waveTop + l.height) / 2);         // on the second key's marker
+    });
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+    long frame = -1;
+    expectScrubbedFrameIsCaptured(dir, r.output, frame);
+    EXPECT_EQ(frame, expected) << "the column's frame";
+    EXPECT_NE(r.output.find("Scene 6: key 2 of " + std::to_string(flight.points.size()) + " selected"),
+              std::string::npos)
+        << r.output;
 }

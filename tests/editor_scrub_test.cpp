@@ -251,6 +251,75 @@ TEST_F(ScrubTest, FramesOutsideTheSceneClampToItsEnds)
     expectSameState(stateOf(*player_), first, "before the start");
 }
 
+// Return with a loop at a quarter of the speed: the music, read once per
+// frame of a 60 Hz display, moves a quarter of a frame each time. Every frame
+// of the loop shows for about four display frames, each is the frame the
+// scene reaches when played from its start (the capture's), and the second
+// time round shows exactly the frames of the first.
+TEST_F(ScrubTest, ALoopInSlowMotionShowsThePlayedFramesAndTheSameOnesEachTimeRound)
+{
+    const SceneFrames f = sceneFrames(6, player_->paths.pathDurations, TRACK_SECONDS);
+    const long from = f.first + 20, end = f.first + 44;
+    LoopRegion loop;
+    loop.hasStart = loop.hasEnd = true;
+    loop.start = f.clock.fraction(from);
+    loop.end = f.clock.fraction(end);
+    long at = -1;
+    playSceneTo(*player_, camera, start_, f, from, at);   // Return puts the scene at the loop's start
+
+    struct Shown {
+        long      frame;
+        int       times;   // display frames it stayed for
+        SceneState state;
+    };
+    std::vector<std::vector<Shown>> rounds(1);
+    const double perDisplayFrame = 0.25 / (SCRUB_FPS * TRACK_SECONDS);
+    double music = loop.start;
+    for (int n = 0; rounds.size() < 3 && n < 1000; ++n, music += perDisplayFrame) {
+        const PlaybackStep step = stepPlayback(*player_, camera, start_, f, loop, music, at);
+        ASSERT_FALSE(step.ended);
+        if (step.wrapped) {
+            rounds.emplace_back();
+            music = f.clock.fraction(step.frame);   // the music goes back with the picture
+        }
+        std::vector<Shown>& round = rounds.back();
+        if (!round.empty() && round.back().frame == step.frame)
+            ++round.back().times;
+        else
+            round.push_back(Shown{ step.frame, 1, stateOf(*player_) });
+    }
+    ASSERT_EQ(rounds.size(), 3u) << "two whole rounds";
+    for (int r = 0; r < 2; ++r) {
+        const std::vector<Shown>& round = rounds[size_t(r)];
+        ASSERT_EQ(round.size(), size_t(end - from)) << "round " << r << ": every frame of the loop, once each";
+        for (size_t i = 0; i < round.size(); ++i) {
+            EXPECT_EQ(round[i].frame, from + long(i));
+            EXPECT_GE(round[i].times, 3) << "frame " << round[i].frame;
+            EXPECT_LE(round[i].times, 5) << "frame " << round[i].frame;
+        }
+    }
+    for (size_t i = 0; i < rounds[0].size(); ++i) {
+        const std::string where = "frame " + std::to_string(rounds[0][i].frame);
+        expectSameState(rounds[1][i].state, rounds[0][i].state, where + ", the second time round");
+        if (i % 6 == 0)
+            expectSameState(rounds[0][i].state, playedTo(f, rounds[0][i].frame), where + " against the played scene");
+    }
+}
+
+// Without a loop the playback ends on the scene's last frame.
+TEST_F(ScrubTest, PlaybackEndsOnTheScenesLastFrame)
+{
+    const SceneFrames f = sceneFrames(4, player_->paths.pathDurations, TRACK_SECONDS);
+    long at = -1;
+    playSceneTo(*player_, camera, start_, f, f.last - 3, at);
+    PlaybackStep step;
+    for (long k = f.last - 2; k <= f.last + 2 && !step.ended; ++k)
+        step = stepPlayback(*player_, camera, start_, f, LoopRegion{}, f.clock.fraction(k), at);
+    EXPECT_TRUE(step.ended);
+    EXPECT_EQ(step.frame, f.last);
+    expectSameState(stateOf(*player_), playedTo(f, f.last), "the last frame");
+}
+
 TEST(ScrubStatus, ClockTextAndFrameTimes)
 {
     EXPECT_EQ(clockText(0.0), "0:00.000");

@@ -307,6 +307,32 @@ TEST_P(HoldTest, HeldPositionStaysSeeksAndPlaysOnFromThere)
     EXPECT_FALSE(musicPaused(0));
 }
 
+// Slow motion's music: a channel at a quarter of its speed moves a quarter as
+// far as one at its own speed over the same mixes, and back at 1 in step again.
+TEST_P(HoldTest, AChannelAtAQuarterOfItsSpeedMovesAQuarterAsFar)
+{
+    startOutput();
+    const uint32_t frames = 120 * SOUND_RATE;
+    musicClock.sample = storeSoundSample(0, std::vector<int16_t>(size_t(frames) * 2, 1000));
+    musicClock.lengthSamples = float(frames);
+    playTrack(0);
+    ASSERT_EQ(playSample(1, musicClock.sample), 1);
+    setMusicRate(0, 0.25);
+    EXPECT_EQ(channelRate(0), 0.25);
+    EXPECT_EQ(channelRate(1), 1.0) << "the rate is the channel's own";
+    const uint32_t slowFrom = channelPosition(0), fastFrom = channelPosition(1);
+    ASSERT_TRUE(waitFor([&] { return channelPosition(1) > fastFrom + 40 * SOUND_BUFFER_FRAMES; }, 20.0));
+    const double slow = double(channelPosition(0) - slowFrom), fast = double(channelPosition(1) - fastFrom);
+    EXPECT_NEAR(slow / fast, 0.25, 0.05) << slow << " vs " << fast << " frames";
+
+    setMusicRate(0, 1.0);
+    const uint32_t again0 = channelPosition(0), again1 = channelPosition(1);
+    ASSERT_TRUE(waitFor([&] { return channelPosition(1) > again1 + 40 * SOUND_BUFFER_FRAMES; }, 20.0));
+    EXPECT_NEAR(double(channelPosition(0) - again0) / double(channelPosition(1) - again1), 1.0, 0.05);
+    setMusicRate(0, 1e9);
+    EXPECT_EQ(channelRate(0), SOUND_MAX_SPEED) << "clamped";
+}
+
 TEST_P(HoldTest, HoldingAChannelThatDoesNotPlayIsHarmless)
 {
     pauseMusic(0, true);   // no output yet

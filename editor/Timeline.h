@@ -1,0 +1,120 @@
+// editor/Timeline.h: the path editor's timeline strip as numbers: the scene's
+// frames across the window's width, the track's waveform per pixel column,
+// the beat map's bars and beats, each key's time, the loop, the slow-motion
+// speeds, and the overview pose from which a whole flight is in view. The
+// strip is drawn by editor/EditorDraw.cpp. No GL, no SDL.
+#pragma once
+
+#include "editor/BeatMap.h"
+#include "math/Math.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CameraPath;
+
+// --- Across the width ---------------------------------------------------------------
+// The scene's first frame at the strip's left edge (x = 0), its last frame at
+// the right edge (x = width), linearly in between; pixel column c covers
+// [c, c + 1).
+struct TimelineSpan {
+    double first = 0.0;   // track fraction of the scene's first frame
+    double last = 0.0;    // and of its last frame
+    int    width = 0;     // pixels
+};
+
+double spanFraction(const TimelineSpan& span, double x);   // x in pixels (any real)
+double spanX(const TimelineSpan& span, double fraction);
+
+// --- Waveform --------------------------------------------------------------------------
+// The lowest and highest sample of a column, both channels mixed ((L + R) / 2),
+// in -1 .. 1.
+struct WaveColumn {
+    float low = 0.0f;
+    float high = 0.0f;
+};
+
+// One column per pixel of the span over the `frames` frames of interleaved
+// stereo `track` (frame i at track fraction i / frames). A column narrower
+// than a frame takes the frame it starts in, so the wave has no gaps; columns
+// outside the track are silent.
+std::vector<WaveColumn> waveformColumns(const int16_t* track, size_t frames, const TimelineSpan& span);
+
+// --- Layout ------------------------------------------------------------------------------
+// The strip along the bottom of a window `width` pixels wide, in rows from
+// the bottom: the status line's row, the waveform with the bars and beats,
+// and on top the lane of key markers. Sizes follow the status line's glyphs,
+// which scale with the width; never under TIMELINE_MIN_HEIGHT.
+constexpr int TIMELINE_MIN_HEIGHT = 40;
+
+struct TimelineLayout {
+    int statusTop = 0;   // rows [0, statusTop): the status line
+    int waveTop = 0;     // rows [statusTop, waveTop): waveform, bars and beats
+    int height = 0;      // rows [waveTop, height): the key lane; the strip's whole height
+};
+
+TimelineLayout timelineLayout(int width);
+
+// --- Bars and beats ----------------------------------------------------------------------
+struct TimelineBar {
+    float x;
+    int   number;
+};
+
+struct TimelineBeats {
+    std::vector<TimelineBar> bars;   // bar starts (beat 1) inside the span
+    std::vector<float>       beats;  // the other beats inside the span
+};
+
+TimelineBeats timelineBeats(const BeatMap& map, const TimelineSpan& span);
+
+// --- Keys ------------------------------------------------------------------------------------
+// Where in its flight (0 start .. 1 end, the s playback samples the path at)
+// key i sits. From four keys on: its Greville abscissa, the average of the
+// three knots its B-spline basis function starts with over the last knot,
+// the parameter the uniform cubic spline associates with that control point
+// (a spline whose control points stand at their own abscissae is the identity).
+// Below four keys playback follows the polyline by length: the key's share of
+// the length. -1 for an index out of range.
+double keyParameter(const CameraPath& path, int key);
+
+// The track fraction playback reaches key `key` at, for a scene that starts at
+// `sceneStart` and lasts `duration` (fractions): start + s * duration.
+double keyFraction(const CameraPath& path, int key, double sceneStart, double duration);
+
+// --- Loop and speed -------------------------------------------------------------------
+struct LoopRegion {
+    bool   hasStart = false, hasEnd = false;
+    double start = 0.0, end = 0.0;   // track fractions
+
+    bool active() const { return hasStart && hasEnd && end > start; }
+};
+
+// The slow-motion speeds, fastest first: 1, 1/2, 1/4, 1/8.
+constexpr int PLAYBACK_SPEEDS = 4;
+double playbackSpeed(int index);         // index clamped to 0 .. PLAYBACK_SPEEDS - 1
+std::string playbackSpeedText(int index);   // "1", "1/2", "1/4", "1/8"
+
+// --- Overview -------------------------------------------------------------------------
+// A pose (eye position, pitch yaw roll) from which the 64-unit lattice and
+// every one of `points` lie inside a view of `fovY` degrees vertically at
+// `aspect` (width / height), looking down at the lattice from above and aside.
+struct CameraPose {
+    Float3 position;
+    Float3 angles;
+};
+
+CameraPose overviewPose(const std::vector<Float3>& points, float fovY, float aspect);
+
+// The frustum of a key that looks along (pitch, yaw, roll) from `apex`: the
+// four edges from the apex and the four sides of its far end, `length` away,
+// as eight line pairs (16 points) appended to `lines`. Roll turns it about
+// its axis.
+void appendKeyFrustum(const Float3& apex, const Float3& angles, float length, float fovY, float aspect,
+                      std::vector<Float3>& lines);
+
+// A vector given in a view's own axes (x right, y up, -z ahead) in the world,
+// for a view turned by (pitch, yaw, roll) as the frame's camera transform
+// turns it, with roll applied about the view axis.
+Float3 viewToWorld(const Float3& angles, const Float3& v);
