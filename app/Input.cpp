@@ -113,70 +113,49 @@ void freeCameraKey(SDLKey sym)
     }
 }
 
-// The tool's part of the window (app/Tool.h): (x, y) from the lower left.
-bool toolOwns(int x, int y)
-{
-    return toolHooks.ownsPointer && toolHooks.ownsPointer(x, y);
-}
-
-// Row from the lower left of the pointer's row from the top.
-int rowFromBottom(int y)
-{
-    return appSettings.screenHeight - 1 - y;
-}
-
-// Over the tool's part the pointer is an ordinary one: shown, moving where the
-// mouse takes it, with the cursor following it, and the left button's drags
-// going to the tool. Leaving it hands the pointer back to the joystick.
-void mouseMotionOverTool(const SDL_MouseMotionEvent& motion)
+// Where the cursor is, in pixels from the window's lower left.
+void cursorPixel(int& x, int& y)
 {
     const Float3 cursor = actorCursor(actorScene, 0);
-    moveActorCursor(actorScene, 0, static_cast<float>(motion.x) - cursor.x,
-                    static_cast<float>(appSettings.screenHeight - motion.y) - cursor.y, appSettings.screenWidth,
-                    appSettings.screenHeight);
-    const int y = rowFromBottom(motion.y);
-    if (toolOwns(motion.x, y)) {
-        if ((motion.state & SDL_BUTTON(1)) && toolHooks.pointer)
-            toolHooks.pointer(motion.x, y, false);
-        return;
-    }
-    pointerOverTool = false;
-    SDL_ShowCursor(SDL_DISABLE);
-    SDL_WarpMouse(static_cast<Uint16>(appSettings.centerX), static_cast<Uint16>(appSettings.centerY));
-    motionHandled = true;
+    x = static_cast<int>(cursor.x);
+    y = static_cast<int>(cursor.y) - 1;
+}
+
+// Whether the tool takes the pointer where the cursor is (app/Tool.h).
+bool toolOwnsCursor()
+{
+    int x, y;
+    cursorPixel(x, y);
+    return toolHooks.ownsPointer && toolHooks.ownsPointer(x, y);
 }
 
 void mouseMotion(const SDL_MouseMotionEvent& motion)
 {
-    if (pointerOverTool) {
-        mouseMotionOverTool(motion);
-        return;
-    }
     if (motionHandled)
         return;   // later motions of this drain, including the warp's own
     moveActorCursor(actorScene, 0, static_cast<float>(motion.x - appSettings.centerX),
                     static_cast<float>(appSettings.centerY - motion.y), appSettings.screenWidth,
                     appSettings.screenHeight);
     motionHandled = true;
-    const Float3 cursor = actorCursor(actorScene, 0);
-    const int x = static_cast<int>(cursor.x), y = static_cast<int>(cursor.y) - 1;
-    if (toolOwns(x, y)) {
-        // The cursor reached the tool's part: the pointer shows there.
-        pointerOverTool = true;
-        SDL_ShowCursor(SDL_ENABLE);
-        SDL_WarpMouse(static_cast<Uint16>(x), static_cast<Uint16>(rowFromBottom(y)));
-        return;
-    }
     SDL_WarpMouse(static_cast<Uint16>(appSettings.centerX), static_cast<Uint16>(appSettings.centerY));
+    // Over the tool's part of the window the cursor works the tool: a drag
+    // with the left button held goes to it, and the view does not turn.
+    pointerOverTool = toolOwnsCursor();
+    if (pointerOverTool && (motion.state & SDL_BUTTON(1)) && toolHooks.pointer) {
+        int x, y;
+        cursorPixel(x, y);
+        toolHooks.pointer(x, y, false);
+    }
 }
 
+// A left click goes to the tool where the cursor is, when it takes it there.
 void mouseButton(const SDL_MouseButtonEvent& button)
 {
-    if (button.button != SDL_BUTTON_LEFT || !pointerOverTool || !toolHooks.pointer)
+    if (button.button != SDL_BUTTON_LEFT || !toolHooks.pointer || !toolOwnsCursor())
         return;
-    const int y = rowFromBottom(button.y);
-    if (toolOwns(button.x, y))
-        toolHooks.pointer(button.x, y, true);
+    int x, y;
+    cursorPixel(x, y);
+    toolHooks.pointer(x, y, true);
 }
 
 } // namespace
@@ -262,8 +241,9 @@ void updateFrameWithKeys(float dt, const Uint8* keys)
     if (keys[SDLK_f]) p.y = static_cast<float>(p.y + s);
     if (keys[SDLK_v]) p.y = static_cast<float>(p.y - s);
 
+    pointerOverTool = toolOwnsCursor();
     if (pointerOverTool)
-        yawInput = pitchInput = 0.0f;   // the pointer works the tool: it does not steer
+        yawInput = pitchInput = 0.0f;   // the cursor works the tool: it does not steer
     // Arrow keys replace the mouse; later tests win.
     if (keys[SDLK_LEFT])  yawInput = -moveSpeed;
     if (keys[SDLK_RIGHT]) yawInput = moveSpeed;

@@ -18,8 +18,8 @@ constexpr float SINGLE_STEP = 0.016666668f; // the `z` key: one sixtieth of a se
 
 extern float moveSpeed;       // free-camera speed; never reset
 extern bool  motionHandled;   // a mouse motion was used in the current drain
-extern bool  pointerOverTool; // the pointer is where the tool takes it (app/Tool.h's ownsPointer):
-                              // it moves freely and shows there, and the view does not turn
+extern bool  pointerOverTool; // the cursor is where the tool takes it (app/Tool.h's ownsPointer):
+                              // clicks and drags go to the tool, and the view does not turn
 
 enum InputSituation {
     INPUT_SHOW,        // no command-line scene

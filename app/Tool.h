@@ -26,10 +26,10 @@ struct ToolHooks {
     bool (*updatePlayer)() = nullptr;
     // A key while a scene plays, other than Escape (which stops it): true when the tool used it.
     bool (*playbackKey)(int sym) = nullptr;
-    // The free camera's pointer at (x, y), pixels from the window's lower left:
-    // true when the tool takes it there. The free camera then neither turns
-    // with it nor hides it, and the left button's presses and drags there go
-    // to `pointer` (pressed: the button went down; else a drag with it held).
+    // The free camera's cursor at (x, y), pixels from the window's lower left:
+    // true when the tool takes it there. The view then does not turn with it,
+    // and the left button's presses and drags there go to `pointer` at the
+    // cursor (pressed: the button went down; else a drag with it held).
     bool (*ownsPointer)(int x, int y) = nullptr;
     void (*pointer)(int x, int y, bool pressed) = nullptr;
     // --timings: a name for what the tool's frame differs in from its usual

@@ -18,6 +18,7 @@
 #include "sound/OggDecode.h"
 
 #include <SDL.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,33 +29,63 @@
 
 namespace {
 
-// The progress line on stderr, rewritten in place. Each count is shown once:
-// frames rendered without finishing one (the contact sheet's run-out, the
-// frames skipped by --every) print nothing, so the line stops once the last
-// frame is done.
+// The progress on stderr. On a terminal, one line rewritten in place as each
+// count is done (frames rendered without finishing one, the contact sheet's
+// run-out and the frames skipped by --every, print nothing, so the line
+// stops once the last frame is done) and a newline at the end. Into a file
+// or a pipe, whole lines: one every PROGRESS_LINE_SECONDS or every tenth of
+// the total, whichever comes first, and the last count.
 class Progress {
 public:
-    explicit Progress(long total) : total_(total), start_(std::chrono::steady_clock::now()) {}
+    static constexpr double PROGRESS_LINE_SECONDS = 5.0;
+
+    explicit Progress(long total)
+        : total_(total), terminal_(isatty(fileno(stderr)) == 1), start_(std::chrono::steady_clock::now()),
+          lastLine_(start_)
+    {
+    }
     void show(long done)
     {
         if (done == shown_)
             return;
         shown_ = done;
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        const double rate = seconds > 0.0 ? done / seconds : 0.0;
-        const long left = rate > 0.0 ? static_cast<long>((total_ - done) / rate) : 0;
-        char line[160];
-        std::snprintf(line, sizeof line, "\rframes %ld / %ld  %.1f fps  %ld:%02ld left ", done, total_, rate,
-                      left / 60, left % 60);
-        reportText(line);
+        const auto now = std::chrono::steady_clock::now();
+        if (!terminal_) {
+            const long tenth = std::max(1L, (total_ + 9) / 10);
+            const bool due = std::chrono::duration<double>(now - lastLine_).count() >= PROGRESS_LINE_SECONDS ||
+                             done / tenth > printed_ / tenth || done >= total_;
+            if (!due)
+                return;
+            lastLine_ = now;
+            printed_ = done;
+        }
+        reportText(line(done, now).c_str());
     }
-    void finish() { reportText("\n"); }
+    void finish()
+    {
+        if (terminal_)
+            reportText("\n");
+        else if (shown_ >= 0 && printed_ != shown_)
+            reportText(line(shown_, std::chrono::steady_clock::now()).c_str());
+    }
 
 private:
+    std::string line(long done, std::chrono::steady_clock::time_point now) const
+    {
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = seconds > 0.0 ? done / seconds : 0.0;
+        const long left = rate > 0.0 ? static_cast<long>((total_ - done) / rate) : 0;
+        char text[160];
+        std::snprintf(text, sizeof text, "%sframes %ld / %ld  %.1f fps  %ld:%02ld left%s", terminal_ ? "\r" : "",
+                      done, total_, rate, left / 60, left % 60, terminal_ ? " " : "\n");
+        return text;
+    }
+
     long total_;
+    bool terminal_;
     long shown_ = -1;
-    std::chrono::steady_clock::time_point start_;
+    long printed_ = 0;
+    std::chrono::steady_clock::time_point start_, lastLine_;
 };
 
 bool windowClosed()
@@ -207,11 +238,12 @@ int runCapture(const CaptureOptions& o)
         }
     }
     sink->rangeEnded();
+    const bool closed = sink->close();   // the frames still on their way are written first
     progress.show(sink->done());
     progress.finish();
     if (timing)
         reportText(report.format("vortalune-capture", "write").c_str());
-    if (!sink->close())
+    if (!closed)
         return 1;
     reportLine("vortalune-capture: %ld frames (%d fps, track %.2f s)\n", sink->done(), o.fps,
                static_cast<double>(trackFrames) / SOUND_RATE);

@@ -56,7 +56,7 @@ void Sheet::place(int index, const std::vector<uint8_t>& frame, const std::strin
 
 bool Sheet::save(const std::string& path) const
 {
-    return writePng(path.c_str(), width_, height_, 3, rgb_.data());
+    return writePng(path.c_str(), width_, height_, 3, rgb_.data(), PngEffort::FAST);
 }
 
 void Sheet::drawText(int x, int baseline, const std::string& text)

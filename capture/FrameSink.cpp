@@ -10,6 +10,7 @@
 #include "base/Report.h"
 #include "capture/CaptureOptions.h"
 #include "capture/ContactSheet.h"
+#include "capture/FramePipeline.h"
 #include "gfx/PngFile.h"
 #include "sound/OggDecode.h"
 
@@ -51,13 +52,17 @@ long strideCount(const CaptureFrames& frames, int every)
 // --- PNG frames ----------------------------------------------------------------------
 
 // frame_NNNNNN.png per frame (its number in the show), frames.txt listing
-// each with its frame, fraction and scene, and audio.wav of the range.
+// each with its frame, fraction and scene, and audio.wav of the range. The
+// frames are encoded on the pipeline's threads while the next ones draw and
+// written in order; a frame is listed once its file is written, so after a
+// failed write neither files nor lines follow.
 class PngFrames final : public FrameSink {
 public:
     PngFrames(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
         : o_(o), f_(f), track_(track) {}
     ~PngFrames() override
     {
+        pipeline_.reset();
         if (manifest_)
             std::fclose(manifest_);
     }
@@ -71,37 +76,70 @@ public:
             reportLine("vortalune-capture: cannot write into %s\n", o_.out.c_str());
             return false;
         }
-        return writeTrackStretch((fs::path(o_.out) / "audio.wav").string(), track_, f_.from, f_.to);
+        if (!writeTrackStretch((fs::path(o_.out) / "audio.wav").string(), track_, f_.from, f_.to))
+            return false;
+        const int encoders = captureEncoderThreads();
+        pipeline_ = std::make_unique<FramePipeline>(
+            encoders, captureCapacity(encoders), [this](PipelineFrame& frame) { return encode(frame); },
+            [this](PipelineFrame& frame) { return write(frame); });
+        return true;
     }
     bool wants(long k) const override { return (k - f_.first) % o_.every == 0; }
     bool take(long k, int scene, std::vector<uint8_t>& pixels) override
     {
-        char name[64];
-        std::snprintf(name, sizeof name, "frame_%06ld.png", k);
-        const std::string path = (fs::path(o_.out) / name).string();
-        const bool ok = writePng(path.c_str(), o_.width, o_.height, 3, pixels.data());
-        if (!ok)
-            reportLine("\nvortalune-capture: cannot write %s\n", path.c_str());
-        std::fprintf(manifest_, "%s %ld %.9g %d\n", name, k, static_cast<double>(f_.clock.fraction(k)), scene);
-        ++written_;
-        return ok;
+        PipelineFrame frame;
+        frame.index = k;
+        frame.scene = scene;
+        frame.pixels = std::move(pixels);
+        return pipeline_->submit(std::move(frame));
     }
-    long done() const override { return written_; }
+    long done() const override { return pipeline_ ? pipeline_->written() : 0; }
     long total() const override { return strideCount(f_, o_.every); }
     bool close() override
     {
+        const bool written = !pipeline_ || pipeline_->finish();
+        bool closed = true;
         if (manifest_)
-            std::fclose(manifest_);
+            closed = std::fclose(manifest_) == 0;
         manifest_ = nullptr;
-        return true;
+        if (written && !closed)
+            reportLine("vortalune-capture: cannot write %s\n", (fs::path(o_.out) / "frames.txt").c_str());
+        return written && closed;
     }
 
 private:
-    const CaptureOptions&       o_;
-    const CaptureFrames&        f_;
-    const std::vector<int16_t>& track_;
-    FILE*                       manifest_ = nullptr;
-    long                        written_ = 0;
+    static std::string nameOf(long k)
+    {
+        char name[64];
+        std::snprintf(name, sizeof name, "frame_%06ld.png", k);
+        return name;
+    }
+    bool encode(PipelineFrame& frame) const
+    {
+        if (encodePng(frame.encoded, o_.width, o_.height, 3, frame.pixels.data(), PngEffort::FAST))
+            return true;
+        reportLine("\nvortalune-capture: cannot encode %s\n", (fs::path(o_.out) / nameOf(frame.index)).c_str());
+        return false;
+    }
+    bool write(PipelineFrame& frame)
+    {
+        const std::string name = nameOf(frame.index);
+        const std::string path = (fs::path(o_.out) / name).string();
+        std::string why;
+        if (!writeWholeFile(path, frame.encoded, why)) {
+            reportLine("\nvortalune-capture: cannot write %s (%s)\n", path.c_str(), why.c_str());
+            return false;
+        }
+        std::fprintf(manifest_, "%s %ld %.9g %d\n", name.c_str(), frame.index,
+                     static_cast<double>(f_.clock.fraction(frame.index)), frame.scene);
+        return true;
+    }
+
+    const CaptureOptions&          o_;
+    const CaptureFrames&           f_;
+    const std::vector<int16_t>&    track_;
+    FILE*                          manifest_ = nullptr;
+    std::unique_ptr<FramePipeline> pipeline_;
 };
 
 // --- Video ---------------------------------------------------------------------------
@@ -114,6 +152,7 @@ public:
         : o_(o), f_(f), track_(track), wavPath_(o.video + ".wav") {}
     ~Video() override
     {
+        pipeline_.reset();
         if (pipe_)
             pclose(pipe_);
     }
@@ -133,21 +172,30 @@ public:
             reportLine("vortalune-capture: cannot start ffmpeg\n");
             return false;
         }
+        // No encoder threads: ffmpeg encodes; the writer thread feeds its pipe
+        // while the next frames draw.
+        pipeline_ = std::make_unique<FramePipeline>(0, captureCapacity(1), nullptr, [this](PipelineFrame& frame) {
+            if (std::fwrite(frame.pixels.data(), 1, frame.pixels.size(), pipe_) == frame.pixels.size())
+                return true;
+            reportLine("\nvortalune-capture: ffmpeg stopped taking frames\n");
+            return false;
+        });
         return true;
     }
     bool wants(long k) const override { return (k - f_.first) % o_.every == 0; }
-    bool take(long, int, std::vector<uint8_t>& pixels) override
+    bool take(long k, int scene, std::vector<uint8_t>& pixels) override
     {
-        const bool ok = std::fwrite(pixels.data(), 1, pixels.size(), pipe_) == pixels.size();
-        if (!ok)
-            reportLine("\nvortalune-capture: ffmpeg stopped taking frames\n");
-        ++written_;
-        return ok;
+        PipelineFrame frame;
+        frame.index = k;
+        frame.scene = scene;
+        frame.pixels = std::move(pixels);
+        return pipeline_->submit(std::move(frame));
     }
-    long done() const override { return written_; }
+    long done() const override { return pipeline_ ? pipeline_->written() : 0; }
     long total() const override { return strideCount(f_, o_.every); }
     bool close() override
     {
+        const bool fed = !pipeline_ || pipeline_->finish();
         const int status = pclose(pipe_);
         pipe_ = nullptr;
         std::error_code ignored;
@@ -156,16 +204,16 @@ public:
             reportLine("vortalune-capture: ffmpeg failed (status %d)\n", status);
             return false;
         }
-        return true;
+        return fed;
     }
 
 private:
-    const CaptureOptions&       o_;
-    const CaptureFrames&        f_;
-    const std::vector<int16_t>& track_;
-    std::string                 wavPath_;
-    FILE*                       pipe_ = nullptr;
-    long                        written_ = 0;
+    const CaptureOptions&          o_;
+    const CaptureFrames&           f_;
+    const std::vector<int16_t>&    track_;
+    std::string                    wavPath_;
+    FILE*                          pipe_ = nullptr;
+    std::unique_ptr<FramePipeline> pipeline_;
 };
 
 // --- Contact sheet -------------------------------------------------------------------

@@ -551,6 +551,7 @@ void fillTimeline()
     t.loopMark = !t.loop && (loop.hasStart || loop.hasEnd) ? float(spanX(span, loop.hasStart ? loop.start : loop.end))
                                                             : -1.0f;
     t.pointer = pointerOverTool && editor.pointerX >= 0 ? float(editor.pointerX) : -1.0f;
+    t.pointerY = float(editor.pointerY);
 }
 
 bool ownsPointer(int x, int y)
@@ -560,6 +561,7 @@ bool ownsPointer(int x, int y)
     const bool over = editor.active && editorLayer.timeline.shown && !pathPlayer.playing && x >= 0 && x < w &&
                       y >= 0 && y < timelineLayout(w).height;
     editor.pointerX = over ? x : -1;
+    editor.pointerY = y;
     return over;
 }
 

@@ -116,7 +116,8 @@ struct Editor {
     bool                    playing = false;    // the editor's playback (Return) runs
     bool                    overview = false;   // the camera is out where the whole flight shows
     Camera                  beforeOverview;     // where it was
-    int                     pointerX = -1;      // the pointer's column over the strip
+    int                     pointerX = -1;      // the cursor's column over the strip
+    int                     pointerY = 0;       // and its row
 };
 
 extern Editor editor;

@@ -214,6 +214,11 @@ void drawTimeline(const TimelineStrip& t, int w, int h)
         line(std::floor(t.head) + 0.5f, waveBottom, std::floor(t.head) + 0.5f, top);
         flush(TIMELINE_HEAD_COLOUR);
     }
+    if (t.pointer >= 0.0f) {
+        // The cursor itself, a small square on its line (the system's pointer stays hidden).
+        glColor3fv(TIMELINE_HEAD_COLOUR);
+        fillRect(std::floor(t.pointer) - 2.0f, std::floor(t.pointerY) - 2.0f, 5.0f, 5.0f);
+    }
 
     // Bar numbers beside their lines, at the top of the wave.
     const float u = width * 0.00125f;

@@ -23,7 +23,8 @@ struct TimelineStrip {
     bool                           loop = false;      // [loopFrom, loopTo) shaded
     float                          loopFrom = 0.0f, loopTo = 0.0f;
     float                          loopMark = -1.0f;  // a loop start or end set alone; < 0: none
-    float                          pointer = -1.0f;   // where a click would land; < 0: the pointer is elsewhere
+    float                          pointer = -1.0f;   // the cursor's x, where a click lands; < 0: it is elsewhere
+    float                          pointerY = 0.0f;   // and its row
 };
 
 // What the editor draws over the tool's frames (written by editor/Editor.h,

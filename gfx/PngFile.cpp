@@ -6,6 +6,7 @@
 #include "gfx/PngFile.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -30,23 +31,42 @@ int colourTypeOf(int channels)
     }
 }
 
-// Shared body: header, optional palette, rows. `bytesPerPixel` is the row stride unit.
-bool writeRows(const char* path, int width, int height, int colourType, int bytesPerPixel,
-               const uint8_t* pixels, const uint8_t* paletteRgb, int paletteSize)
+// Where libpng's output goes: a file, or the end of a byte vector.
+struct PngOutput {
+    FILE*                 file = nullptr;
+    std::vector<uint8_t>* bytes = nullptr;
+};
+
+void appendBytes(png_structp png, png_bytep data, png_size_t length)
 {
-    if (!path || !pixels || width <= 0 || height <= 0 || width > MAX_PNG_SIDE || height > MAX_PNG_SIDE)
-        return false;
-    FILE* file = std::fopen(path, "wb");
-    if (!file)
-        return false;
+    std::vector<uint8_t>* out = static_cast<PngOutput*>(png_get_io_ptr(png))->bytes;
+    out->insert(out->end(), data, data + length);
+}
+
+void flushNothing(png_structp) {}
+
+// Shared body: header, optional palette, rows. `bytesPerPixel` is the row stride unit.
+bool writeRows(PngOutput output, int width, int height, int colourType, int bytesPerPixel, const uint8_t* pixels,
+               const uint8_t* paletteRgb, int paletteSize, PngEffort effort)
+{
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        std::fclose(file);
         return false;
     }
-    png_init_io(png, file);
+    if (output.file)
+        png_init_io(png, output.file);
+    else
+        png_set_write_fn(png, &output, appendBytes, flushNothing);
+    if (effort == PngEffort::FAST) {
+        // Measured on the show's frames: eight to nine times quicker than the
+        // default for files a tenth larger (level 1 with the Up filter and
+        // run-length matching beat every other level, filter and strategy).
+        png_set_compression_level(png, 1);
+        png_set_compression_strategy(png, Z_RLE);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    }
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, colourType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (paletteRgb) {
@@ -61,17 +81,65 @@ bool writeRows(const char* path, int width, int height, int colourType, int byte
         png_write_row(png, pixels + static_cast<size_t>(row) * rowBytes);
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
-    return std::fclose(file) == 0;
+    return true;
+}
+
+bool validImage(const uint8_t* pixels, int width, int height)
+{
+    return pixels && width > 0 && height > 0 && width <= MAX_PNG_SIDE && height <= MAX_PNG_SIDE;
+}
+
+bool writeRowsToFile(const char* path, int width, int height, int colourType, int bytesPerPixel,
+                     const uint8_t* pixels, const uint8_t* paletteRgb, int paletteSize, PngEffort effort)
+{
+    if (!path || !validImage(pixels, width, height))
+        return false;
+    FILE* file = std::fopen(path, "wb");
+    if (!file)
+        return false;
+    PngOutput output;
+    output.file = file;
+    const bool written =
+        writeRows(output, width, height, colourType, bytesPerPixel, pixels, paletteRgb, paletteSize, effort);
+    return std::fclose(file) == 0 && written;
 }
 
 } // namespace
 
-bool writePng(const char* path, int width, int height, int channels, const uint8_t* pixels)
+bool writePng(const char* path, int width, int height, int channels, const uint8_t* pixels, PngEffort effort)
 {
     const int colourType = colourTypeOf(channels);
     if (colourType < 0)
         return false;
-    return writeRows(path, width, height, colourType, channels, pixels, nullptr, 0);
+    return writeRowsToFile(path, width, height, colourType, channels, pixels, nullptr, 0, effort);
+}
+
+bool encodePng(std::vector<uint8_t>& out, int width, int height, int channels, const uint8_t* pixels,
+               PngEffort effort)
+{
+    const int colourType = colourTypeOf(channels);
+    if (colourType < 0 || !validImage(pixels, width, height))
+        return false;
+    PngOutput output;
+    output.bytes = &out;
+    return writeRows(output, width, height, colourType, channels, pixels, nullptr, 0, effort);
+}
+
+bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int writeError = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        reason = std::strerror(written ? errno : writeError);
+        return false;
+    }
+    return true;
 }
 
 bool writePalettedPng(const char* path, int width, int height, const uint8_t* indices,
@@ -79,7 +147,8 @@ bool writePalettedPng(const char* path, int width, int height, const uint8_t* in
 {
     if (!paletteRgb || paletteSize < 1 || paletteSize > 256)
         return false;
-    return writeRows(path, width, height, PNG_COLOR_TYPE_PALETTE, 1, indices, paletteRgb, paletteSize);
+    return writeRowsToFile(path, width, height, PNG_COLOR_TYPE_PALETTE, 1, indices, paletteRgb, paletteSize,
+                           PngEffort::SMALL);
 }
 
 // --- Checking ---------------------------------------------------------------------

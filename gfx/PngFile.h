@@ -15,11 +15,29 @@ constexpr uint64_t IMAGE_MAX_DECODED_BYTES = uint64_t(256) << 20;  // width x he
 
 // --- Writing ----------------------------------------------------------------------
 
+// How hard the writer works at making the file small. SMALL (zlib's default
+// level, every filter tried per row) is what the assets and fixtures are made
+// with; FAST (zlib level 1 with run-length matching, the Up filter on every
+// row) is the rendered frames' writer: the capture's frames, screenshots and
+// the contact sheet.
+// Both decode to exactly the pixels given.
+enum class PngEffort { SMALL, FAST };
+
 // Writes width x height pixels of `channels` bytes each (1 grey, 2 grey + alpha,
 // 3 RGB, 4 RGBA), rows top first and tightly packed. The output depends only on
 // the pixels (no time stamp), so equal pixels give equal files. Returns false
 // on bad arguments or when the file cannot be written.
-bool writePng(const char* path, int width, int height, int channels, const uint8_t* pixels);
+bool writePng(const char* path, int width, int height, int channels, const uint8_t* pixels,
+              PngEffort effort = PngEffort::SMALL);
+
+// The same PNG file's bytes, appended to `out` (for writing elsewhere, or on
+// another thread than the one that drew the pixels). False on bad arguments.
+bool encodePng(std::vector<uint8_t>& out, int width, int height, int channels, const uint8_t* pixels,
+               PngEffort effort);
+
+// Writes `bytes` to `path` whole: false with the system's reason when it
+// could not be created, written (a full disk) or closed.
+bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason);
 
 // Writes an 8-bit paletted PNG: one index byte per pixel, `paletteSize` RGB
 // triples (1..256). Indices must be below paletteSize.

@@ -132,7 +132,7 @@ std::string saveScreenshot(int width, int height, const std::string& folder)
 
     const std::vector<uint8_t> rows = readBackBufferRows(width, height);
     errno = 0;
-    if (!writePng(path.c_str(), width, height, 3, rows.data())) {
+    if (!writePng(path.c_str(), width, height, 3, rows.data(), PngEffort::FAST)) {
         const int writeError = errno;
         reportFailure("write " + path, writeError != 0 ? std::strerror(writeError) : "the PNG could not be written");
         std::remove(path.c_str());

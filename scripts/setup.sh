@@ -15,6 +15,7 @@ PACKAGES=(
   libvorbis-dev libpng-dev libfreetype-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps
+  ffmpeg
   clang libclang-rt-14-dev
 )
 

@@ -61,6 +61,15 @@ if [ $# -eq 0 ]; then
 
   # Then the show in a browser: the page built with emscripten, in headless
   # Chromium, against this build's capture program (VORTALUNE_WEB_TESTS=0 skips).
+  # The README's contact sheet is made by a script: it must keep working.
+  sheet="$(mktemp -d)/contact-sheet.png"
+  if "$ROOT/scripts/contact-sheet.sh" "$sheet" "$BUILD_DIR" >/dev/null; then
+    echo "Contact sheet: written ($sheet)"
+  else
+    status=1
+    echo "Contact sheet: failed"
+  fi
+
   if [ "${VORTALUNE_WEB_TESTS:-1}" != 0 ]; then
     echo "Running the browser tests: tests/web/"
     if "$ROOT/scripts/web-test.sh" "$BUILD_DIR"; then

@@ -73,15 +73,22 @@ std::set<std::string> listFolder(const std::string& dir)
     return names;
 }
 
-// The counts of the progress lines ("\rframes N / TOTAL ...") in order.
+// The counts of the progress lines ("frames N / TOTAL ...") in order. Into
+// a pipe (the tests read stderr through one) progress is whole lines: no
+// carriage return anywhere, every progress line ended by a newline.
 std::vector<long> progressCounts(const std::string& errors, long& total)
 {
+    EXPECT_EQ(errors.find('\r'), std::string::npos) << "a carriage return in: " << errors;
     std::vector<long> counts;
     total = -1;
-    for (size_t at = errors.find("\rframes "); at != std::string::npos; at = errors.find("\rframes ", at + 1)) {
+    std::istringstream lines(errors);
+    for (std::string line; std::getline(lines, line);) {
         long done = -1;
-        if (std::sscanf(errors.c_str() + at, "\rframes %ld / %ld", &done, &total) == 2)
+        if (std::sscanf(line.c_str(), "frames %ld / %ld", &done, &total) == 2)
             counts.push_back(done);
+    }
+    if (!errors.empty()) {
+        EXPECT_EQ(errors.back(), '\n') << "the last line is whole";
     }
     return counts;
 }
@@ -341,4 +348,30 @@ TEST_F(CaptureEndToEnd, SceneOptionTakesTheScenesStretchEveryKthFrame)
     const std::vector<uint8_t> wav = readFileBytes(out.path() + "/audio.wav");
     ASSERT_EQ(wav.size(), 44 + (to - from) * 4);
     EXPECT_EQ(std::memcmp(wav.data() + 44, track.data() + from * 2, (to - from) * 4), 0);
+}
+
+TEST_F(CaptureEndToEnd, AFailedWriteStopsTheCaptureAndNothingAfterItIsClaimed)
+{
+    // Frames 0 .. 5 at 10 fps; the name of frame 2 is taken by a folder.
+    TempDir out;
+    const std::string folder = out.path() + "/f";
+    fs::create_directories(folder + "/frame_000002.png");
+    const ProcessResult r = runCapture(
+        { "--fps", "10", "--from", "0.0", "--to", "0.02", "--size", "96x64", "--out", folder }, data());
+    EXPECT_EQ(r.exitCode, 1) << r.errorOutput;
+    EXPECT_NE(r.errorOutput.find("cannot write " + folder + "/frame_000002.png (Is a directory)"), std::string::npos)
+        << r.errorOutput;
+    EXPECT_EQ(r.errorOutput.find(" frames (10 fps"), std::string::npos) << "no summary claims the frames";
+    const auto manifest = readManifest(folder + "/frames.txt");
+    ASSERT_EQ(manifest.size(), 2u) << "frames.txt lists what was written before the failure";
+    EXPECT_EQ(manifest[1].frame, 1);
+    for (long k = 3; k <= 5; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame_%06ld.png", k);
+        EXPECT_FALSE(fs::exists(folder + name)) << name;
+    }
+    long total = 0;
+    const std::vector<long> counts = progressCounts(r.errorOutput, total);
+    for (long c : counts)
+        EXPECT_LE(c, 2) << "progress never counts a frame after the failed one";
 }

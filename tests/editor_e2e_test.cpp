@@ -10,6 +10,7 @@
 #include "tools/song/Song.h"
 
 #include "PngFixture.h"
+#include "SendPointer.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +92,11 @@ void prepareFolder(const TempDir& dir)
 ProcessResult runTool(const TempDir& dir, const char* scene, std::function<void(const std::string&)> steps)
 {
     driver = [steps](int pid) {
+        // The display's one pointer on the windows' centre (every tool's window
+        // is at the top left): a window another test opens or closes over this
+        // one sends it an enter event there, and at the centre that moves its
+        // free camera's cursor by nothing, so the view never turns by itself.
+        runShell("xdotool mousemove 400 300 >/dev/null 2>&1");
         pause(1.0);
         const std::string window = windowOf(pid);
         steps(window);
@@ -335,6 +341,9 @@ TEST(PathEditorTool, ScreenshotsEqualTheWindowAndTheWireframeAndOverlayTogglesCo
         hold(w, "f", 1.0);
         pause(0.5);
         keys(w, "x");
+        // The grab reads the screen: the window goes on top of other tests' first.
+        runShell("xdotool windowraise " + w + " >/dev/null 2>&1");
+        pause(0.3);
         shown = grabWindow(w, dir.path() + "/window.xwd");
         keys(w, "e x e x o x o x");
     });
@@ -405,21 +414,25 @@ TEST(PathEditorTool, AClickInTheStripScrubsToTheNearestFrameAndAClickOnAKeyMarke
     ASSERT_GE(flight.points.size(), 2u);
     const int keyX = int(spanX(span, keyFraction(flight, 1, span.first, player.paths.pathDurations[6])));
 
-    // The pointer is the display's own: the window goes on top of the other
-    // tests' windows first. Buttons go to SDL's drawing window, the named
-    // window's child.
-    auto clickAt = [](const std::string& w, int x, int rowFromBottom) {
-        const std::string child = commandOutput("xwininfo -children -id " + w +
-                                                " | sed -n 's/^ *\\(0x[0-9a-f]*\\) .*/\\1/p' | head -n 1");
-        runShell("xdotool windowraise " + w + " mousemove --window " + w + " " + std::to_string(x) + " " +
-                 std::to_string(599 - rowFromBottom) + " >/dev/null 2>&1");
+    // The free camera's cursor moves by each motion's offset from the window's
+    // centre (400, 300), to which the pointer then goes back; it starts at the
+    // centre. Rows count from the bottom (the cursor's y is the row + 1).
+    int cursorX = 400, cursorY = 300;
+    auto moveCursor = [&](const std::string& w, int x, int row) {
+        sendPointer(w, 400 + (x - cursorX), 300 - (row + 1 - cursorY), false);
+        cursorX = x;
+        cursorY = row + 1;
         pause(0.4);
-        runShell("xdotool click --window " + child.substr(0, child.find('\n')) + " 1 >/dev/null 2>&1");
+    };
+    auto clickAt = [&](const std::string& w, int x, int row) {
+        moveCursor(w, x, row);
+        sendPointer(w, x, 599 - row, true);
         pause(0.6);
     };
     const ProcessResult r = runTool(dir, "6", [&](const std::string& w) {
         keys(w, "Escape l o k");
         clickAt(w, CLICK_X, (l.statusTop + l.waveTop) / 2);   // in the wave
+        moveCursor(w, 400, 299);                               // back to the centre: the view does not turn
         keys(w, "t");                                          // the strip off for the screenshot
         pause(0.3);
         keys(w, "x t");
