@@ -116,8 +116,10 @@ private:
     }
     bool encode(PipelineFrame& frame) const
     {
-        if (encodePng(frame.encoded, o_.width, o_.height, 3, frame.pixels.data(), PngEffort::FAST))
+        if (encodePng(frame.encoded, o_.width, o_.height, 3, frame.pixels.data(), PngEffort::FAST)) {
+            std::vector<uint8_t>().swap(frame.pixels);   // only the file's bytes wait for the writer
             return true;
+        }
         reportLine("\nvortalune-capture: cannot encode %s\n", (fs::path(o_.out) / nameOf(frame.index)).c_str());
         return false;
     }
