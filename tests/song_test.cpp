@@ -108,8 +108,9 @@ TEST(Song, QuietestPartsAreNotSilentAndLoudestDoNotClip)
         const std::vector<float> pcm = excerpt(from, 3.0);
         EXPECT_LT(song::longestSilence(pcm, RATE, SILENCE_LEVEL), MAX_GAP) << "at " << from << " s";
     }
-    // The drops: impact, crash, kick and everything else at once.
-    for (double from : { 17.1, 61.0, 82.9 }) {
+    // The drops: impact, crash, kick and everything else at once (the climax's
+    // from its fifth bar).
+    for (double from : { 17.1, 61.0, 89.8 }) {
         const std::vector<float> pcm = excerpt(from, 1.0);
         EXPECT_LT(song::peakLevel(pcm), 1.0f) << "at " << from << " s";
         EXPECT_GT(song::peakLevel(pcm), 0.25f) << "the drop at " << from << " s must be loud";
@@ -132,4 +133,56 @@ TEST(Song, SilenceMeasureFindsGaps)
         pcm[2 * i] = pcm[2 * i + 1] = 0.5f;   // half a second of sound, then 2.5 s of nothing
     EXPECT_NEAR(song::longestSilence(pcm, RATE, SILENCE_LEVEL), 2.5, 0.06);
     EXPECT_EQ(song::peakLevel(pcm), 0.5f);
+}
+
+// The band levels put a tone's energy in its own band, 6 dB up for twice the
+// amplitude, and nowhere near it elsewhere.
+TEST(Song, BandLevelsFindATonesBandAndItsLevel)
+{
+    auto tone = [](double hz, float amplitude) {
+        std::vector<float> pcm(size_t(RATE) * 2);
+        for (size_t i = 0; i < pcm.size() / 2; ++i)
+            pcm[2 * i] = pcm[2 * i + 1] = amplitude * float(std::sin(2.0 * M_PI * hz * double(i) / RATE));
+        return song::bandLevels(pcm.data(), pcm.size() / 2, RATE);
+    };
+    const double edgeRatio = std::pow(song::CHANGE_HIGH_HZ / song::CHANGE_LOW_HZ, 1.0 / song::CHANGE_BANDS);
+    for (double hz : { 55.0, 440.0, 3000.0 }) {
+        const song::BandLevels soft = tone(hz, 0.25f), loud = tone(hz, 0.5f);
+        const size_t band = size_t(std::log(hz / song::CHANGE_LOW_HZ) / std::log(edgeRatio));
+        const size_t loudest = size_t(std::max_element(soft.begin(), soft.end()) - soft.begin());
+        EXPECT_EQ(loudest, band) << hz << " Hz";
+        EXPECT_NEAR(loud[band] - soft[band], 20.0 * std::log10(2.0), 0.01) << hz << " Hz";
+        for (size_t b = 0; b < soft.size(); ++b) {
+            if (b + 1 < band || b > band + 1) {
+                EXPECT_LT(soft[b], soft[band] - 40.0) << hz << " Hz, band " << b;
+            }
+        }
+    }
+}
+
+// Every scene starts on the bar the tempo map gives it (the beat map's bar
+// numbers), and the sound changes across every boundary at least half as
+// much again as it does at a typical moment inside a section: a listener
+// hears each cut. Twelve of the inside moments, spread over the track, keep
+// the render short.
+TEST(Song, EveryBoundaryIsABarStartAndChangesTheSoundMoreThanInsideASection)
+{
+    const std::vector<song::SongBeat> beats = song::songBeats(demo());
+    for (const song::Boundary& b : song::sceneBoundaries(demo())) {
+        int bar = 1;
+        for (const song::Section& s : demo().sections)
+            if (s.scene < b.scene)
+                bar += s.bars;
+        const auto at = std::find_if(beats.begin(), beats.end(),
+                                     [&](const song::SongBeat& x) { return std::fabs(x.seconds - b.barLine) < 1e-6; });
+        ASSERT_NE(at, beats.end()) << "scene " << b.scene;
+        EXPECT_EQ(at->bar, bar) << "scene " << b.scene;
+        EXPECT_EQ(at->beat, 1) << "scene " << b.scene;
+    }
+
+    const song::ChangeReport report = song::changeReport(demo(), RATE, 12);
+    ASSERT_EQ(report.inside.size(), 12u);
+    ASSERT_GT(report.median, 0.0);
+    for (const song::BoundaryChange& c : report.boundaries)
+        EXPECT_GE(c.change, 1.5 * report.median) << "scene " << c.scene << " at " << c.seconds << " s";
 }

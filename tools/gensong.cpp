@@ -8,6 +8,8 @@
 //                                (only one instrument, by its name, when given)
 //   gensong --beats OUT.beats    only the beat map (no rendering)
 //   gensong --plan               only the tempo map and the scene boundaries
+//   gensong --report             the plan, then how much the sound changes across
+//                                each scene boundary next to the median inside sections
 //   gensong --help               the usage
 //
 // Always prints the tempo map, every scene boundary and the bar line it lands
@@ -30,7 +32,8 @@ const char* const USAGE =
     "usage: gensong OUT.ogg\n"
     "       gensong --wav OUT.wav FROM TO [INSTRUMENT]\n"
     "       gensong --beats OUT.beats\n"
-    "       gensong --plan\n";
+    "       gensong --plan\n"
+    "       gensong --report\n";
 const char* const HELP =
     "  OUT.ogg      render the whole track, check it and encode it (Vorbis), and\n"
     "               write its beat map beside it (OUT.beats: fraction, bar, beat)\n"
@@ -39,6 +42,9 @@ const char* const HELP =
     "               impact, riser, bass, pad, pluck, lead, bell)\n"
     "  --beats      write the beat map only, without rendering the track\n"
     "  --plan       print the tempo map and the scene boundaries only\n"
+    "  --report     the plan, then the change of sound across each scene boundary\n"
+    "               (12 bands, 1.5 s before against after) next to the median change\n"
+    "               at moments inside the sections\n"
     "  -h, --help   print this and exit\n";
 
 int refuse(const std::string& reason)
@@ -56,14 +62,15 @@ int main(int argc, char** argv)
         return refuse("nothing to do: give OUT.ogg, --wav or --plan");
 
     // The whole command line is checked before the song is built.
-    const bool plan = std::strcmp(argv[1], "--plan") == 0;
+    const bool report = std::strcmp(argv[1], "--report") == 0;
+    const bool plan = report || std::strcmp(argv[1], "--plan") == 0;
     const bool wav = std::strcmp(argv[1], "--wav") == 0;
     const bool beatsOnly = std::strcmp(argv[1], "--beats") == 0;
     double from = 0.0, to = 0.0;
     int solo = -1;
     if (plan) {
         if (argc > 2)
-            return refuse(std::string("--plan takes nothing after it, not '") + argv[2] + "'");
+            return refuse(std::string(argv[1]) + " takes nothing after it, not '" + argv[2] + "'");
     } else if (beatsOnly) {
         if (argc != 3)
             return refuse("--beats needs exactly one OUT.beats");
@@ -99,6 +106,8 @@ int main(int argc, char** argv)
 
     song::Song s = song::buildDemoSong();
     const bool planOk = song::printPlan(s);
+    if (report)
+        song::printChangeReport(song::changeReport(s, song::TRACK_RATE));
     if (plan)
         return planOk ? 0 : 1;
     if (beatsOnly)

@@ -8,13 +8,21 @@
 //     1      6   186.43  title: pads swell, bell motif, sub drone (no drums)
 //     2      7   178.70  build: arpeggio and kick come in, snare roll and riser
 //                        into a fade to white
-//     3      8   175     drop (white flash): impact, full drums, bass, theme A
-//     4      8   175     theme B, new chords, arpeggio back
+//     3      8   175     drop (white flash): impact, full drums, bass, theme A;
+//                        in its last bar drums and bass stop under a riser
+//     4      8   175     theme B lands with an impact (the fountain merges into
+//                        one surface): new chords and bass line, arpeggio back
 //     5      8   175     break: drums out, shaker, bells over slow chords
-//     6      8   175     rebuild: half-time drums, opening filter sweep, riser
-//     7      8   175     second drop: theme A with a harmony
+//     6      8   175     rebuild: half-time drums, opening filter sweep; its
+//                        last bar only the snare roll and the riser over pads
+//     7      8   175     second drop (the glowing chain): theme A with a harmony;
+//                        in its last bar drums and bass stop under the lead
 //     8      8   175     two-step groove, bass riff, chord stabs, bell calls
-//     9      8   175     climax: everything, theme A and B joined, roll and riser
+//     9      8   175     climax, drifting in: the groove falls away to pads and
+//                        an arpeggio whose filter opens, a sub from bar 2;
+//                        half-time drums from bar 3 (a third in), everything
+//                        from bar 5 (0.6 in), theme A and its ending joined,
+//                        roll and riser
 //    10     17   175     credits: half-time, bells sing theme A slowly, the
 //                        drums thin out, a last chord rings to the end
 //
@@ -324,18 +332,21 @@ void writeScene(Song& song, const Section& s)
         p.riser(7, 3, 1.0f);
         p.hit(0, Instrument::Crash, 0.5f);
         break;
-    case 3:   // the drop
+    case 3:   // the drop; its last bar stops under a riser
         p.hit(0, Instrument::Impact);
         p.hit(0, Instrument::Crash, 1.0f);
-        p.drums(0, 8, Instrument::Kick, KICK_DNB);
-        p.drums(0, 8, Instrument::Snare, SNARE_DNB);
-        p.drums(0, 8, Instrument::ClosedHat, HATS_8, 1.0f, 0.25f);
-        p.bass(0, MAIN, 2, "R---------R---O-", 0.55f);
+        p.drums(0, 7, Instrument::Kick, KICK_DNB);
+        p.drums(0, 7, Instrument::Snare, SNARE_DNB);
+        p.drums(0, 7, Instrument::ClosedHat, HATS_8, 1.0f, 0.25f);
+        p.bass(0, { "Am", "F", "C" }, 2, "R---------R---O-", 0.55f);
+        p.bass(6, { "G" }, 1, "R---------R---O-", 0.55f);
         p.pads(0, MAIN, 2, 0.5f, 0.85f);
         p.melody(0, THEME_A, Instrument::Lead, 0.9f, 0.45f);
         p.hit(4, Instrument::Crash, 0.45f);
+        p.riser(8, 1, 0.9f);
         break;
-    case 4:   // theme B
+    case 4:   // theme B lands
+        p.hit(0, Instrument::Impact, 0.7f);
         p.hit(0, Instrument::Crash, 0.9f);
         p.drums(0, 8, Instrument::Kick, KICK_DNB);
         p.drums(0, 8, Instrument::Snare, SNARE_DNB);
@@ -354,25 +365,28 @@ void writeScene(Song& song, const Section& s)
         p.bass(0, { "Dm", "Am", "Bb", "E" }, 2, "R---------------", 0.05f);
         p.melody(0, BREAK_BELLS, Instrument::Bell, 0.8f, 0.5f);
         break;
-    case 6:   // rebuild
+    case 6:   // rebuild; its last bar holds its breath: the roll and the riser over pads
         p.hit(0, Instrument::Crash, 0.6f);
-        p.drums(0, 8, Instrument::Kick, KICK_HALF);
+        p.drums(0, 7, Instrument::Kick, KICK_HALF);
         p.drums(0, 7, Instrument::Snare, SNARE_HALF, 0.9f);
-        p.drums(0, 8, Instrument::ClosedHat, HATS_8, 0.9f, 0.25f);
+        p.drums(0, 7, Instrument::ClosedHat, HATS_8, 0.9f, 0.25f);
         p.roll(7, 8, 0.3f, 1.0f);
-        p.arpeggio(0, MAIN, 2, 0.05f, 0.9f);
-        p.bass(0, MAIN, 2, "R.R.R.R.R.R.R.R.", 0.3f);
+        p.arpeggio(0, { "Am", "F", "C" }, 2, 0.05f, 0.8f);
+        p.arpeggio(6, { "G" }, 1, 0.8f, 0.9f);
+        p.bass(0, { "Am", "F", "C" }, 2, "R.R.R.R.R.R.R.R.", 0.3f);
+        p.bass(6, { "G" }, 1, "R.R.R.R.R.R.R.R.", 0.3f);
         p.pads(0, MAIN, 2, 0.35f, 0.8f);
         p.riser(8, 2, 0.8f);
         break;
-    case 7:   // second drop
+    case 7:   // second drop; its last bar the drums and bass stop under the lead
         p.hit(0, Instrument::Impact);
         p.hit(0, Instrument::Crash, 1.0f);
-        p.drums(0, 8, Instrument::Kick, KICK_DNB);
-        p.drums(0, 8, Instrument::Snare, SNARE_DNB);
-        p.drums(0, 8, Instrument::ClosedHat, HATS_16, 0.85f, 0.25f);
-        p.drums(0, 8, Instrument::OpenHat, OPEN_OFF, 0.6f, -0.2f);
-        p.bass(0, MAIN, 2, "R---------R---O-", 0.65f);
+        p.drums(0, 7, Instrument::Kick, KICK_DNB);
+        p.drums(0, 7, Instrument::Snare, SNARE_DNB);
+        p.drums(0, 7, Instrument::ClosedHat, HATS_16, 0.85f, 0.25f);
+        p.drums(0, 7, Instrument::OpenHat, OPEN_OFF, 0.6f, -0.2f);
+        p.bass(0, { "Am", "F", "C" }, 2, "R---------R---O-", 0.65f);
+        p.bass(6, { "G" }, 1, "R---------R---O-", 0.65f);
         p.pads(0, MAIN, 2, 0.6f, 0.8f);
         p.arpeggio(0, MAIN, 2, 0.5f, 0.7f, 0.45f);
         p.melody(0, THEME_A, Instrument::Lead, 0.9f, 0.6f, 1.0, true);
@@ -388,20 +402,22 @@ void writeScene(Song& song, const Section& s)
         p.pads(0, SECOND, 2, 0.4f, 0.6f);
         p.melody(0, CALLS, Instrument::Bell, 0.8f, 0.5f);
         break;
-    case 9:   // climax
-        p.hit(0, Instrument::Impact, 0.8f);
-        p.hit(0, Instrument::Crash, 1.0f);
-        p.drums(0, 7, Instrument::Kick, KICK_DNB);
-        p.drums(0, 7, Instrument::Snare, SNARE_DNB);
-        p.drums(0, 8, Instrument::ClosedHat, HATS_16, 0.9f, 0.25f);
-        p.drums(0, 7, Instrument::OpenHat, OPEN_OFF, 0.7f, -0.2f);
+    case 9:   // climax, drifting in: the groove falls away, the drums return a third in, all from bar 5
+        p.drums(3, 5, Instrument::Kick, KICK_HALF, 0.85f);
+        p.drums(3, 5, Instrument::ClosedHat, HATS_8, 0.7f, 0.25f);
+        p.hit(5, Instrument::Impact, 0.8f);
+        p.hit(5, Instrument::Crash, 1.0f);
+        p.drums(5, 7, Instrument::Kick, KICK_DNB);
+        p.drums(5, 7, Instrument::Snare, SNARE_DNB);
+        p.drums(5, 8, Instrument::ClosedHat, HATS_16, 0.9f, 0.25f);
+        p.drums(5, 7, Instrument::OpenHat, OPEN_OFF, 0.7f, -0.2f);
         p.roll(7, 8, 0.4f, 1.0f);
-        p.bass(0, { "Am", "F", "G", "E" }, 2, "R---O-R-..R-O-R-", 0.7f);
+        p.bass(2, { "F" }, 2, "R---------------", 0.1f);
+        p.bass(4, { "G", "E" }, 2, "R---O-R-..R-O-R-", 0.7f);
         p.pads(0, { "Am", "F", "G", "E" }, 2, 0.7f, 0.85f);
-        p.arpeggio(0, { "Am", "F", "G", "E" }, 2, 0.6f, 0.9f, 0.5f);
-        p.melody(0, THEME_A, Instrument::Lead, 0.9f, 0.7f, 1.0, true);   // bars 0-3 of it over Am and F
+        p.arpeggio(0, { "Am", "F", "G", "E" }, 2, 0.15f, 0.9f, 0.55f);
+        p.melody(0, THEME_A, Instrument::Lead, 0.6f, 0.7f, 1.0, true);   // bars 0-3 of it over Am and F, softly
         p.melody(4, THEME_CLIMAX_END, Instrument::Lead, 0.9f, 0.75f, 1.0, true);
-        p.hit(4, Instrument::Crash, 0.6f);
         p.riser(8, 1, 0.7f);
         break;
     case 10: {   // credits

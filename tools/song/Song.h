@@ -7,6 +7,7 @@
 // Tool code: linked into gensong and the tests, never into the demo.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -131,6 +132,48 @@ float peakLevel(const std::vector<float>& pcm);
 // Longest stretch (seconds) of consecutive 50 ms windows whose RMS stays below
 // `threshold` (full scale 1), over interleaved stereo at `rate`.
 double longestSilence(const std::vector<float>& pcm, int rate, double threshold);
+
+// --- How the sound changes across a moment (Analysis.cpp) ----------------------------------------
+// The measure of a scene boundary: the mono mix's levels in 12 log-spaced
+// bands from 40 Hz to 5.5 kHz (dB, averaged over Hann-windowed 4096-point
+// spectra) over the 1.5 s before a moment against the 1.5 s after it; the
+// change is the mean absolute difference over the bands.
+constexpr int    CHANGE_BANDS = 12;
+constexpr double CHANGE_LOW_HZ = 40.0;
+constexpr double CHANGE_HIGH_HZ = 5500.0;
+constexpr double CHANGE_WINDOW_SECONDS = 1.5;
+
+using BandLevels = std::array<double, CHANGE_BANDS>;
+
+// Band levels of `frames` frames of interleaved stereo at `rate`.
+BandLevels bandLevels(const float* stereo, size_t frames, int rate);
+
+// The change across `at` seconds of the song, rendering only the 3 s around it.
+double spectralChange(const Song& song, int rate, double at);
+
+// Moments inside the sections, every 2.7 s, none within 1.8 s of a scene
+// boundary, the track's start or its last chord: what a boundary is measured against.
+std::vector<double> insideMoments(const Song& song);
+
+struct BoundaryChange {
+    int    scene;     // the scene that starts there
+    double seconds;   // its bar line
+    double change;    // dB
+};
+
+struct ChangeReport {
+    std::vector<BoundaryChange> boundaries;   // scenes 2..10
+    std::vector<double>         inside;       // the change at each inside moment
+    double                      median = 0.0;
+};
+
+// Every boundary's change and the median over `insideCount` of the inside
+// moments spread over the track (0: all of them).
+ChangeReport changeReport(const Song& song, int rate, size_t insideCount = 0);
+
+// The report as gensong --report prints it: each boundary's change in dB and
+// as a multiple of the median, then the median.
+void printChangeReport(const ChangeReport& report);
 
 // --- Synthesizer (Synth.cpp) ------------------------------------------------------------------
 // Renders frames [firstFrame, firstFrame + frameCount) of the song at `rate` Hz
