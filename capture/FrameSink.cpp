@@ -49,6 +49,33 @@ long strideCount(const CaptureFrames& frames, int every)
     return (frames.end - frames.first + every - 1) / every;
 }
 
+// The frames a stride of `every` takes from the range, handed to a pipeline
+// that the output sets up in open(). Each output resets the pipeline first
+// in its destructor: the pipeline's threads call into the output.
+class PipelinedSink : public FrameSink {
+public:
+    PipelinedSink(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
+        : o_(o), f_(f), track_(track) {}
+
+    bool wants(long k) const override { return (k - f_.first) % o_.every == 0; }
+    bool take(long k, int scene, std::vector<uint8_t>& pixels) override
+    {
+        PipelineFrame frame;
+        frame.index = k;
+        frame.scene = scene;
+        frame.pixels = std::move(pixels);
+        return pipeline_->submit(std::move(frame));
+    }
+    long done() const override { return pipeline_ ? pipeline_->written() : 0; }
+    long total() const override { return strideCount(f_, o_.every); }
+
+protected:
+    const CaptureOptions&          o_;
+    const CaptureFrames&           f_;
+    const std::vector<int16_t>&    track_;
+    std::unique_ptr<FramePipeline> pipeline_;
+};
+
 // --- PNG frames ----------------------------------------------------------------------
 
 // frame_NNNNNN.png per frame (its number in the show), frames.txt listing
@@ -56,10 +83,9 @@ long strideCount(const CaptureFrames& frames, int every)
 // frames are encoded on the pipeline's threads while the next ones draw and
 // written in order; a frame is listed once its file is written, so after a
 // failed write neither files nor lines follow.
-class PngFrames final : public FrameSink {
+class PngFrames final : public PipelinedSink {
 public:
-    PngFrames(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
-        : o_(o), f_(f), track_(track) {}
+    using PipelinedSink::PipelinedSink;
     ~PngFrames() override
     {
         pipeline_.reset();
@@ -84,17 +110,6 @@ public:
             [this](PipelineFrame& frame) { return write(frame); });
         return true;
     }
-    bool wants(long k) const override { return (k - f_.first) % o_.every == 0; }
-    bool take(long k, int scene, std::vector<uint8_t>& pixels) override
-    {
-        PipelineFrame frame;
-        frame.index = k;
-        frame.scene = scene;
-        frame.pixels = std::move(pixels);
-        return pipeline_->submit(std::move(frame));
-    }
-    long done() const override { return pipeline_ ? pipeline_->written() : 0; }
-    long total() const override { return strideCount(f_, o_.every); }
     bool close() override
     {
         const bool written = !pipeline_ || pipeline_->finish();
@@ -137,21 +152,17 @@ private:
         return true;
     }
 
-    const CaptureOptions&          o_;
-    const CaptureFrames&           f_;
-    const std::vector<int16_t>&    track_;
-    FILE*                          manifest_ = nullptr;
-    std::unique_ptr<FramePipeline> pipeline_;
+    FILE* manifest_ = nullptr;
 };
 
 // --- Video ---------------------------------------------------------------------------
 
 // Raw RGB frames piped to ffmpeg, which muxes them with the range's audio
 // (a WAV beside the video while it runs) into an H.264/AAC MP4.
-class Video final : public FrameSink {
+class Video final : public PipelinedSink {
 public:
     Video(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
-        : o_(o), f_(f), track_(track), wavPath_(o.video + ".wav") {}
+        : PipelinedSink(o, f, track), wavPath_(o.video + ".wav") {}
     ~Video() override
     {
         pipeline_.reset();
@@ -184,17 +195,6 @@ public:
         });
         return true;
     }
-    bool wants(long k) const override { return (k - f_.first) % o_.every == 0; }
-    bool take(long k, int scene, std::vector<uint8_t>& pixels) override
-    {
-        PipelineFrame frame;
-        frame.index = k;
-        frame.scene = scene;
-        frame.pixels = std::move(pixels);
-        return pipeline_->submit(std::move(frame));
-    }
-    long done() const override { return pipeline_ ? pipeline_->written() : 0; }
-    long total() const override { return strideCount(f_, o_.every); }
     bool close() override
     {
         const bool fed = !pipeline_ || pipeline_->finish();
@@ -210,12 +210,8 @@ public:
     }
 
 private:
-    const CaptureOptions&          o_;
-    const CaptureFrames&           f_;
-    const std::vector<int16_t>&    track_;
-    std::string                    wavPath_;
-    FILE*                          pipe_ = nullptr;
-    std::unique_ptr<FramePipeline> pipeline_;
+    std::string wavPath_;
+    FILE*       pipe_ = nullptr;
 };
 
 // --- Contact sheet -------------------------------------------------------------------
