@@ -261,42 +261,12 @@ bool readRgbRows(png_structp png, png_infop info, CheckContext* context, PngImag
     return true;
 }
 
-} // namespace
-
-bool checkPngFile(const char* path, PngCheck& out, std::string& reason)
+// Opens `path` and reads it with `rows` (readAllRows or readRgbRows) under
+// the checking error and read handlers; `reason` says why it failed.
+template <typename Out>
+bool readPngFile(const char* path, Out& out, std::string& reason, CheckContext& context,
+                 bool (*rows)(png_structp, png_infop, CheckContext*, Out*))
 {
-    out = PngCheck();
-    if (!path) {
-        reason = "no file name";
-        return false;
-    }
-    CheckContext context;
-    context.file = std::fopen(path, "rb");
-    if (!context.file) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context, checkErrorFn, checkWarningFn);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    bool ok = false;
-    if (png && info) {
-        png_set_read_fn(png, &context, checkReadFn);
-        ok = readAllRows(png, info, &context, &out);
-    } else {
-        context.error = "out of memory";
-    }
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(context.file);
-    out.warning = context.warning;
-    if (!ok)
-        reason = context.error.empty() ? "not a readable PNG file" : context.error;
-    return ok;
-}
-
-bool readPngRgb(const char* path, PngImage& out, std::string& reason)
-{
-    out = PngImage();
-    CheckContext context;
     context.file = path ? std::fopen(path, "rb") : nullptr;
     if (!context.file) {
         reason = path ? std::strerror(errno) : "no file name";
@@ -307,15 +277,34 @@ bool readPngRgb(const char* path, PngImage& out, std::string& reason)
     bool ok = false;
     if (png && info) {
         png_set_read_fn(png, &context, checkReadFn);
-        ok = readRgbRows(png, info, &context, &out);
+        ok = rows(png, info, &context, &out);
     } else {
         context.error = "out of memory";
     }
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(context.file);
-    if (!ok) {
-        out = PngImage();
+    if (!ok)
         reason = context.error.empty() ? "not a readable PNG file" : context.error;
-    }
+    return ok;
+}
+
+} // namespace
+
+bool checkPngFile(const char* path, PngCheck& out, std::string& reason)
+{
+    out = PngCheck();
+    CheckContext context;
+    const bool ok = readPngFile(path, out, reason, context, readAllRows);
+    out.warning = context.warning;
+    return ok;
+}
+
+bool readPngRgb(const char* path, PngImage& out, std::string& reason)
+{
+    out = PngImage();
+    CheckContext context;
+    const bool ok = readPngFile(path, out, reason, context, readRgbRows);
+    if (!ok)
+        out = PngImage();
     return ok;
 }

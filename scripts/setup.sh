@@ -26,13 +26,7 @@ for pkg in "${PACKAGES[@]}"; do
   fi
 done
 
-if ((${#missing[@]})); then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  echo "Installing: ${missing[*]}"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$ROOT/scripts/apt-install.sh" ${missing[@]+"${missing[@]}"}
 
 cmake -S "$ROOT" -B "$BUILD_DIR" "$@" >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)"

@@ -46,13 +46,7 @@ for pkg in "${PACKAGES[@]}"; do
     missing+=("$pkg")
   fi
 done
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$ROOT/scripts/apt-install.sh" ${missing[@]+"${missing[@]}"}
 
 # emcc's JS optimizer needs Debian's node-acorn from /usr/share/nodejs. Debian's
 # own node searches there; a node from elsewhere (e.g. a repacked upstream

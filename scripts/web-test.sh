@@ -14,13 +14,7 @@ missing=()
 dpkg-query -W -f='${Status}' chromium-headless-shell 2>/dev/null | grep -q "install ok installed" ||
   missing+=(chromium-headless-shell)
 command -v npm >/dev/null 2>&1 || missing+=(npm)
-if ((${#missing[@]})); then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  echo "Installing: ${missing[*]}"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$ROOT/scripts/apt-install.sh" ${missing[@]+"${missing[@]}"}
 
 # The page's assets are the native build's own, generated there.
 cmake --build "$NATIVE" --target assets

@@ -19,13 +19,7 @@ for pkg in "${PACKAGES[@]}"; do
     command -v "${pkg/nodejs/node}" >/dev/null 2>&1 || missing+=("$pkg")
   fi
 done
-if ((${#missing[@]})); then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  echo "Installing: ${missing[*]}"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$ROOT/scripts/apt-install.sh" ${missing[@]+"${missing[@]}"}
 
 # The assets are the native build's: generated once, then copied beside the page.
 ASSETS=(font.png font_mask.png vortalune.png credits.png blue_cross.png pastel.png bumpy.png sprite01_mask.png

@@ -317,24 +317,6 @@ SoundSample* storeSoundSample(int index, std::vector<int16_t> stereo)
     return output.samples[index].get();
 }
 
-SoundSample* loadSoundSample(int index, const char* path, std::string* error, std::string* note,
-                             const DecodeYield& yield)
-{
-    if (index < 0 || index >= SOUND_SAMPLE_SLOTS) {
-        if (error)
-            *error = "sample index out of range";
-        return nullptr;
-    }
-    std::vector<int16_t> stereo;
-    std::string why;
-    if (!decodeOggFile(path, stereo, why, note, yield)) {
-        if (error)
-            *error = why;
-        return nullptr;
-    }
-    return storeSoundSample(index, std::move(stereo));
-}
-
 uint32_t sampleLength(const SoundSample* sample)
 {
     return sample ? sample->frames : 0;

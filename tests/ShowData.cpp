@@ -39,3 +39,18 @@ ShowData::ShowData()
     ok_ = made && song::writeOggVorbis(track, pcm.data(), pcm.size() / 2, 2, 44100, 0.4f, message) &&
           decodeOggFile(track.c_str(), decoded_, message);
 }
+
+ProcessResult runShowProgram(const std::string& dir, const std::vector<std::string>& args)
+{
+    ProcessOptions options;
+    options.workDir = dir;
+    options.env = { "SDL_AUDIODRIVER=dummy" };
+    options.timeoutSeconds = 240.0;
+    ProcessResult r;
+    for (int attempt = 0; attempt < 3; ++attempt) {   // a busy Xvfb now and then refuses a client
+        r = runProcess(args, options);
+        if (r.errorOutput.find("Couldn't open X11 display") == std::string::npos)
+            break;
+    }
+    return r;
+}

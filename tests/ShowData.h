@@ -6,6 +6,8 @@
 
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,4 +28,19 @@ private:
     TempDir dir_;
     std::vector<int16_t> decoded_;
     bool ok_ = false;
+};
+
+// Runs `args` (a capture program and its options) in `dir` with the dummy
+// audio driver, again when a busy Xvfb refused the connection.
+ProcessResult runShowProgram(const std::string& dir, const std::vector<std::string>& args);
+
+// A test that runs a capture program on the display over the shared folder.
+class ShowDataTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
+        ASSERT_TRUE(ShowData::get().ok());
+    }
+    const std::string& data() const { return ShowData::get().dir(); }
 };

@@ -29,17 +29,7 @@ namespace {
 ProcessResult runCapture(std::vector<std::string> args, const std::string& workDir)
 {
     args.insert(args.begin(), VORTALUNE_CAPTURE_BINARY);
-    ProcessOptions options;
-    options.workDir = workDir;
-    options.env = { "SDL_AUDIODRIVER=dummy" };
-    options.timeoutSeconds = 240.0;
-    ProcessResult r;
-    for (int attempt = 0; attempt < 3; ++attempt) {   // a busy Xvfb now and then refuses a client
-        r = runProcess(args, options);
-        if (r.errorOutput.find("Couldn't open X11 display") == std::string::npos)
-            break;
-    }
-    return r;
+    return runShowProgram(workDir, args);
 }
 
 struct ManifestLine {
@@ -98,15 +88,7 @@ uint32_t readLe32(const std::vector<uint8_t>& b, size_t at)
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }
 
-class CaptureEndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
-        ASSERT_TRUE(ShowData::get().ok());
-    }
-    const std::string& data() const { return ShowData::get().dir(); }
-};
+class CaptureEndToEnd : public ShowDataTest {};
 
 } // namespace
 

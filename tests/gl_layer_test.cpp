@@ -38,21 +38,6 @@ const std::map<std::string, Tolerance> CASE_TOLERANCES = {
 // A frame of the show mixes all of it: the glow's scenes set the bound.
 constexpr Tolerance SHOW_TOLERANCE = { 0.5, 4 };
 
-ProcessResult runIn(const std::string& dir, std::vector<std::string> args)
-{
-    ProcessOptions options;
-    options.workDir = dir;
-    options.env = { "SDL_AUDIODRIVER=dummy" };
-    options.timeoutSeconds = 240.0;
-    ProcessResult r;
-    for (int attempt = 0; attempt < 3; ++attempt) {   // a busy Xvfb now and then refuses a client
-        r = runProcess(args, options);
-        if (r.errorOutput.find("Couldn't open X11 display") == std::string::npos)
-            break;
-    }
-    return r;
-}
-
 std::vector<std::string> readLines(const std::string& path)
 {
     std::vector<std::string> lines;
@@ -81,24 +66,16 @@ void expectClose(const std::string& a, const std::string& b, const Tolerance& to
     drawn = lit * 100 > desktop.rgb.size();   // more than 1% of the channels
 }
 
-class GlLayer : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(haveDisplay()) << "run the tests under Xvfb (scripts/test.sh does)";
-        ASSERT_TRUE(ShowData::get().ok());
-    }
-    const std::string& data() const { return ShowData::get().dir(); }
-};
+class GlLayer : public ShowDataTest {};
 
 } // namespace
 
 TEST_F(GlLayer, EveryDrawingFeatureLooksAsOnTheDesktop)
 {
     TempDir desktop, layer;
-    const ProcessResult d = runIn(data(), { VORTALUNE_LAYER_CASES_BINARY, desktop.path() });
+    const ProcessResult d = runShowProgram(data(), { VORTALUNE_LAYER_CASES_BINARY, desktop.path() });
     ASSERT_EQ(d.exitCode, 0) << d.errorOutput;
-    const ProcessResult l = runIn(data(), { VORTALUNE_LAYER_CASES_ES_BINARY, layer.path() });
+    const ProcessResult l = runShowProgram(data(), { VORTALUNE_LAYER_CASES_ES_BINARY, layer.path() });
     ASSERT_EQ(l.exitCode, 0) << l.errorOutput;
 
     const std::vector<std::string> cases = readLines(desktop.path() + "/cases.txt");
@@ -120,11 +97,11 @@ TEST_F(GlLayer, AFrameOfEverySceneLooksAsOnTheDesktop)
     std::vector<std::string> run = args;
     run.insert(run.begin(), VORTALUNE_CAPTURE_BINARY);
     run.push_back(desktop.path());
-    const ProcessResult d = runIn(data(), run);
+    const ProcessResult d = runShowProgram(data(), run);
     ASSERT_EQ(d.exitCode, 0) << d.errorOutput;
     run.front() = VORTALUNE_CAPTURE_ES_BINARY;
     run.back() = layer.path();
-    const ProcessResult l = runIn(data(), run);
+    const ProcessResult l = runShowProgram(data(), run);
     ASSERT_EQ(l.exitCode, 0) << l.errorOutput;
 
     // frames.txt: "<file> <frame> <fraction> <scene>" per frame, the same in both.
