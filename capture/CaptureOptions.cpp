@@ -73,22 +73,38 @@ bool parseSize(const char* text, int& w, int& h)
     return parseInt(ws.c_str(), 1, CAPTURE_MAX_SIDE, w) && parseInt(x + 1, 1, CAPTURE_MAX_SIDE, h);
 }
 
-// True when a file can be created in `dir` (an existing, writable folder).
-bool folderWritable(const fs::path& dir)
+// Why no file can be created in `dir`, or "" when one can (an existing,
+// writable folder; an empty name is the working folder).
+std::string folderProblem(const fs::path& dir)
 {
     std::error_code error;
     const fs::path d = dir.empty() ? fs::path(".") : dir;
-    return fs::is_directory(d, error) && access(d.c_str(), W_OK | X_OK) == 0;
+    if (!fs::exists(d, error))
+        return "is missing";
+    if (!fs::is_directory(d, error))
+        return "is not a folder";
+    if (access(d.c_str(), W_OK | X_OK) != 0)
+        return "is not writable";
+    return {};
+}
+
+// The reason a file named `file` cannot be written, or "".
+std::string fileFolderProblem(const std::string& file)
+{
+    const fs::path folder = fs::path(file).parent_path();
+    const std::string why = folderProblem(folder);
+    return why.empty() ? why : "its folder " + (folder.empty() ? std::string(".") : folder.string()) + " " + why;
 }
 
 // The output folder: an existing writable folder, or a new one whose parent is.
-bool outputFolderUsable(const std::string& out)
+std::string outputFolderProblem(const std::string& out)
 {
     std::error_code error;
-    const fs::path p(out);
-    if (fs::exists(p, error))
-        return folderWritable(p);
-    return folderWritable(p.parent_path());
+    if (fs::exists(fs::path(out), error)) {
+        const std::string why = folderProblem(out);
+        return why.empty() ? why : "it " + why;
+    }
+    return fileFolderProblem(out);
 }
 
 bool ffmpegAvailable()
@@ -187,13 +203,13 @@ std::string parseCaptureOptions(int argc, char** argv, CaptureOptions& o)
     if (!o.video.empty() && !ffmpegAvailable())
         return "--video needs ffmpeg, which is not installed";
     if (!o.contactSheet.empty()) {
-        if (!folderWritable(fs::path(o.contactSheet).parent_path()))
-            return "cannot write the contact sheet " + o.contactSheet + ": its folder is missing or not writable";
+        if (const std::string why = fileFolderProblem(o.contactSheet); !why.empty())
+            return "cannot write the contact sheet " + o.contactSheet + ": " + why;
     } else if (!o.video.empty()) {
-        if (!folderWritable(fs::path(o.video).parent_path()))
-            return "cannot write the video " + o.video + ": its folder is missing or not writable";
-    } else if (!outputFolderUsable(o.out)) {
-        return "cannot write into the output folder " + o.out;
+        if (const std::string why = fileFolderProblem(o.video); !why.empty())
+            return "cannot write the video " + o.video + ": " + why;
+    } else if (const std::string why = outputFolderProblem(o.out); !why.empty()) {
+        return "cannot write into the output folder " + o.out + ": " + why;
     }
     return {};
 }

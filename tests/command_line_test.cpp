@@ -189,6 +189,10 @@ const std::vector<Case> CASES = {
     { "vortalune-capture", { "--bogus" }, 2, "unknown option --bogus" },
     { "vortalune-capture", { "--timings", "--help" }, 0, "" },
     { "vortalune-capture", { "--timings", "3" }, 2, "unknown option 3" },
+    { "vortalune-capture", { "--out", "missing/frames" }, 2,
+      "cannot write into the output folder missing/frames: its folder missing is missing" },
+    { "vortalune-capture", { "--contact-sheet", "nowhere/sheet.png" }, 2,
+      "cannot write the contact sheet nowhere/sheet.png: its folder nowhere is missing" },
     // --- gensong ---
     { "gensong", { "--help" }, 0, "" },
     { "gensong", { "-h" }, 0, "" },
