@@ -510,7 +510,10 @@ void renderFrame(const ShowState& show, int w, int h)
     glViewport(0, 0, w, h);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    gluPerspective(FIELD_OF_VIEW_Y, static_cast<double>(w) / h, NEAR_PLANE, FAR_PLANE);
+    float nearPlane = NEAR_PLANE, farPlane = FAR_PLANE;
+    if (frameLayer.depthRange)
+        frameLayer.depthRange(nearPlane, farPlane);
+    gluPerspective(FIELD_OF_VIEW_Y, static_cast<double>(w) / h, nearPlane, farPlane);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glPushMatrix();

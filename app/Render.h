@@ -52,6 +52,7 @@ struct FrameLayer {
     bool (*wireframe)() = nullptr;                  // the isosurface as lines
     void (*inScene)() = nullptr;                    // depth-tested, in world space
     void (*overFrame)(int width, int height) = nullptr;   // over everything, in pixels
+    void (*depthRange)(float& nearPlane, float& farPlane) = nullptr;   // may move the planes out
 };
 
 extern FrameLayer frameLayer;

@@ -480,6 +480,7 @@ void toggleOverview()
     if (editor.overview) {
         camera = editor.beforeOverview;
         editor.overview = false;
+        editorLayer.nearPlane = editorLayer.farPlane = 0.0f;
         say("back from the overview");
         return;
     }
@@ -494,6 +495,7 @@ void toggleOverview()
                                          float(w / (k * std::max(h, 1))));
     editor.beforeOverview = camera;
     editor.overview = true;
+    overviewDepthRange(pose, NEAR_PLANE, FAR_PLANE, editorLayer.nearPlane, editorLayer.farPlane);
     holdCameraAt(camera, pose.angles, pose.position);
     updateCamera(camera, 0.0f);
     say("overview: the lattice and the flight's " + std::to_string(keyCount(editor.flight)) +

@@ -263,6 +263,14 @@ void layerOverFrame(int width, int height)
         drawStatusLine(editorLayer.statusText, width, height, !strip);
 }
 
+void layerDepthRange(float& nearPlane, float& farPlane)
+{
+    if (!editorLayer.active || !(editorLayer.farPlane > 0.0f))
+        return;
+    nearPlane = editorLayer.nearPlane;
+    farPlane = editorLayer.farPlane;
+}
+
 } // namespace
 
 void installEditorLayer()
@@ -270,4 +278,5 @@ void installEditorLayer()
     frameLayer.wireframe = layerWireframe;
     frameLayer.inScene = layerInScene;
     frameLayer.overFrame = layerOverFrame;
+    frameLayer.depthRange = layerDepthRange;
 }

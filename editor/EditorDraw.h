@@ -41,6 +41,8 @@ struct EditorLayer {
     std::string     statusText;          // the status line's text, one line
     TimelineStrip   timeline;            // along the bottom, the status line its lowest row
     float           aspect = 4.0f / 3.0f;   // of the window, for the keys' frustums
+    float           nearPlane = 0.0f;    // with farPlane > 0, the depth range the frame is drawn
+    float           farPlane = 0.0f;     // with (the overview of a flight too large for the show's)
 };
 
 extern EditorLayer editorLayer;

@@ -199,7 +199,26 @@ CameraPose overviewPose(const std::vector<Float3>& points, float fovY, float asp
         distance = std::max({ distance, a / tanX - c, b / tanY - c, OVERVIEW_NEAREST - c });
     }
     addScaled(centre, -distance * OVERVIEW_MARGIN, ahead, pose.position);
+    pose.nearest = HUGE_VAL;
+    pose.farthest = 0.0;
+    for (const Float3& p : all) {
+        Float3 v;
+        subtract(p, pose.position, v);
+        pose.nearest = std::min(pose.nearest, double(dot(v, ahead)));
+        pose.farthest = std::max(pose.farthest, double(dot(v, ahead)));
+    }
     return pose;
+}
+
+void overviewDepthRange(const CameraPose& pose, float showNear, float showFar, float& nearPlane, float& farPlane)
+{
+    constexpr double ROOM = 1.05;   // the farthest point well inside the far plane
+    nearPlane = showNear;
+    farPlane = showFar;
+    if (!(pose.farthest * ROOM > showFar) || !std::isfinite(pose.farthest))
+        return;
+    farPlane = float(pose.farthest * ROOM);
+    nearPlane = float(std::max(double(showNear), std::min(double(farPlane) / (showFar / showNear), pose.nearest * 0.5)));
 }
 
 void appendKeyFrustum(const Float3& apex, const Float3& angles, float length, float fovY, float aspect,

@@ -103,9 +103,17 @@ std::string playbackSpeedText(int index);   // "1", "1/2", "1/4", "1/8"
 struct CameraPose {
     Float3 position;
     Float3 angles;
+    double nearest = 0.0;    // depth along the view of the nearest point in view (the lattice's corners included)
+    double farthest = 0.0;   // and of the farthest
 };
 
 CameraPose overviewPose(const std::vector<Float3>& points, float fovY, float aspect);
+
+// The depth range that draws what `pose` has in view. The show's own planes
+// when everything lies between them; else the far plane moves out past the
+// farthest point, and the near plane with it as far as the nearest point
+// allows, so the depth buffer keeps the show's far-to-near ratio.
+void overviewDepthRange(const CameraPose& pose, float showNear, float showFar, float& nearPlane, float& farPlane);
 
 // The frustum of a key that looks along (pitch, yaw, roll) from `apex`: the
 // four edges from the apex and the four sides of its far end, `length` away,

@@ -117,17 +117,30 @@ TEST(TimelineOverview, TheLatticeAndEveryKeyOfEveryFlightAreInView)
     }
     flights.push_back({ Float3(-900, 250, 1600), Float3(700, -300, -900) });   // far out on both sides
     flights.push_back({});                                                      // no keys: the lattice alone
+    const size_t showSized = flights.size();
+    flights.push_back({ Float3(-40000, 9000, 25000), Float3(38000, -7000, -30000), Float3(5, 5, 5) });
     for (float aspect : { 4.0f / 3.0f, 0.75f }) {
         for (size_t f = 0; f < flights.size(); ++f) {
             const CameraPose pose = overviewPose(flights[f], 30.0f, aspect);
+            // The show's depth range while it holds everything; past it the
+            // planes move out, keeping the show's far-to-near ratio.
+            float nearPlane = 0.0f, farPlane = 0.0f;
+            overviewDepthRange(pose, 1.0f, 8192.0f, nearPlane, farPlane);
+            if (f < showSized) {
+                EXPECT_EQ(nearPlane, 1.0f) << "flight " << f;
+                EXPECT_EQ(farPlane, 8192.0f) << "flight " << f;
+            } else {
+                EXPECT_GT(farPlane, 8192.0f);
+                EXPECT_NEAR(farPlane / nearPlane, 8192.0f, 1.0f);
+            }
             std::vector<Float3> points = flights[f];
             for (int corner = 0; corner < 8; ++corner)
                 points.emplace_back(corner & 1 ? 64.0f : 0.0f, corner & 2 ? 64.0f : 0.0f, corner & 4 ? 64.0f : 0.0f);
             for (const Float3& p : points) {
                 double depth = 0.0;
                 const Float3 ndc = project(p, pose.position, pose.angles, 30.0, aspect, depth);
-                EXPECT_GT(depth, 1.0) << "flight " << f << ": a point behind the near plane";
-                EXPECT_LT(depth, 8192.0) << "flight " << f;
+                EXPECT_GT(depth, nearPlane) << "flight " << f << ": a point behind the near plane";
+                EXPECT_LT(depth, farPlane) << "flight " << f;
                 EXPECT_LE(std::fabs(ndc.x), 1.0f) << "flight " << f << " aspect " << aspect;
                 EXPECT_LE(std::fabs(ndc.y), 1.0f) << "flight " << f << " aspect " << aspect;
             }
