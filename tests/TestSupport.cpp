@@ -47,7 +47,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     if (pid < 0)
         return result;
     if (pid == 0) {
-        dup2(errPipe[1], 2);
+        const int errorFile = options.errorFile.empty()
+                                  ? -1
+                                  : open(options.errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(errorFile >= 0 ? errorFile : errPipe[1], 2);
+        if (errorFile > 2)
+            close(errorFile);
         close(errPipe[0]);
         close(errPipe[1]);
         const int devNull = open("/dev/null", O_RDWR);
@@ -121,6 +126,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     close(errPipe[0]);
     if (outPipe[0] >= 0)
         close(outPipe[0]);
+    if (!options.errorFile.empty())
+        result.errorOutput = readFile(options.errorFile);
     if (!result.timedOut && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     return result;

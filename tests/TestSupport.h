@@ -37,6 +37,7 @@ struct ProcessOptions {
     double                   delaySeconds = 0.0;
     void (*whileRunning)(int pid) = nullptr;
     bool captureOutput = false;   // keep stdout in ProcessResult::output (else it goes to /dev/null)
+    std::string errorFile;        // when set, stderr goes to this file (readable while the child runs)
 };
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
 

@@ -85,6 +85,7 @@ ProcessResult runTool(const TempDir& dir, const std::string& keys, const char* s
     options.env = { "SDL_AUDIODRIVER=dummy" };
     options.delaySeconds = 1.0;
     options.timeoutSeconds = 90.0;
+    options.captureOutput = true;
     options.whileRunning = sendPendingKeys;
     return runProcess({ VORTALUNE_BINARY, scene }, options);
 }
@@ -216,7 +217,9 @@ TEST(AuthoringToolKeepsKeys, ASecondInstanceInTheFolderIsToldAndDoesNotOverwrite
     const int count = leadingCount(readFile(pos));
 
     const TwoInstances runs = runTwoInstances(dir);
-    ASSERT_FALSE(runs.first.timedOut || runs.second.timedOut);
+    ASSERT_FALSE(runs.first.timedOut || runs.second.timedOut)
+        << "first:\n" << runs.first.output << runs.first.errorOutput << "second:\n" << runs.second.output
+        << runs.second.errorOutput;
     EXPECT_EQ(runs.first.exitCode, 0) << runs.first.errorOutput;
     EXPECT_EQ(runs.second.exitCode, 0) << runs.second.errorOutput;
     EXPECT_NE(runs.second.errorOutput.find("another vortalune is recording scene 6 in this folder"), std::string::npos)
@@ -274,15 +277,19 @@ void sendFedKeys(int pid)
     }
 }
 
-std::thread startFedTool(const TempDir& dir, KeyFeed& feed, const char* scene, ProcessResult& result)
+// `errorFile`, when given, receives the tool's stderr as it runs.
+std::thread startFedTool(const TempDir& dir, KeyFeed& feed, const char* scene, ProcessResult& result,
+                         const std::string& errorFile = std::string())
 {
-    return std::thread([&dir, &feed, scene, &result] {
+    return std::thread([&dir, &feed, scene, &result, errorFile] {
         threadFeed = &feed;
         ProcessOptions options;
+        options.errorFile = errorFile;
         options.workDir = dir.path();
         options.env = { "SDL_AUDIODRIVER=dummy" };
         options.delaySeconds = 1.0;
         options.timeoutSeconds = 120.0;
+        options.captureOutput = true;
         options.whileRunning = sendFedKeys;
         result = runProcess({ VORTALUNE_BINARY, scene }, options);
     });
@@ -319,7 +326,8 @@ TEST(AuthoringToolKeepsKeys, ASecondEditorsSideCopyIsNeverWrittenOverAfterItRelo
         SceneLock probe;
         return probe.acquire(data.string(), 4) == SceneLock::BUSY;
     }, 60));
-    std::thread runB = startFedTool(dir, feedB, "4", b);
+    const std::string errorsOfB = dir.path() + "/b-stderr.txt";
+    std::thread runB = startFedTool(dir, feedB, "4", b, errorsOfB);
     std::this_thread::sleep_for(std::chrono::seconds(3));   // B's scene ends at once: no music
 
     feedB.push("hold:w");   // B1 is not where A's key will be
@@ -329,7 +337,9 @@ TEST(AuthoringToolKeepsKeys, ASecondEditorsSideCopyIsNeverWrittenOverAfterItRelo
     const std::string copy1 = readFile(data / "pos_path4.copy1.txt");
     feedA.push("space");
     const bool pairSaved = waitFor([&] { return leadingCount(readFile(data / "pos_path4.txt")) == count + 1; }, 30);
-    std::this_thread::sleep_for(std::chrono::seconds(2));   // B's poll reloads A's files
+    const bool reloaded = waitFor([&] {   // B's poll reloads A's files
+        return readFile(errorsOfB).find("scene 4's flight was reloaded") != std::string::npos;
+    }, 30);
     feedB.push("space");
     const bool asideTwice = waitFor([&] { return fs::exists(data / "rot_path4.copy2.txt"); }, 30);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -342,7 +352,8 @@ TEST(AuthoringToolKeepsKeys, ASecondEditorsSideCopyIsNeverWrittenOverAfterItRelo
     runB.join();
     runA.join();
 
-    ASSERT_TRUE(asideOnce && pairSaved && asideTwice) << a.errorOutput << "\n---\n" << b.errorOutput;
+    ASSERT_TRUE(asideOnce && pairSaved && reloaded && asideTwice)
+        << a.output << a.errorOutput << "\n---\n" << b.output << b.errorOutput;
     EXPECT_EQ(b.exitCode, 0) << b.errorOutput;
     EXPECT_NE(b.errorOutput.find("changed on disk; scene 4's flight was reloaded"), std::string::npos)
         << b.errorOutput;
