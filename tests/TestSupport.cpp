@@ -133,6 +133,34 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     return result;
 }
 
+std::string xdotool(const std::string& args)
+{
+    char errors[] = "/tmp/vortalune-xdotool-XXXXXX";
+    const int fd = mkstemp(errors);
+    if (fd < 0)
+        return {};
+    close(fd);
+    std::string out;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        out.clear();
+        // A bound on --sync: a program that has quit is never found.
+        if (FILE* p = popen(("timeout 30 xdotool " + args + " 2>" + errors).c_str(), "r")) {
+            char buffer[256];
+            while (std::fgets(buffer, sizeof buffer, p))
+                out += buffer;
+            pclose(p);
+        }
+        // Only an error while reading other windows means nothing was sent;
+        // one in sending is the program's own window closing as it quits on
+        // the key just sent.
+        const std::string why = readFile(errors);
+        if (why.find("X Error") == std::string::npos || why.find("X_SendEvent") != std::string::npos)
+            break;
+    }
+    unlink(errors);
+    return out;
+}
+
 int runShell(const std::string& command)
 {
     const int status = std::system(command.c_str());

@@ -49,6 +49,13 @@ bool capAddressSpace(uint64_t extraBytes);
 // Runs a shell command line, returns its exit status (or -1).
 int runShell(const std::string& command);
 
+// Runs `xdotool ARGS` and returns what it printed on stdout. xdotool exits on
+// an X error, which it meets when another program's window goes away while it
+// reads the windows' names (the tests share one display): it has then done
+// nothing, so it is run again, up to five times. Each run is given at most
+// 30 seconds (search --sync waits for ever for a program that has quit).
+std::string xdotool(const std::string& args);
+
 // --- Files and display --------------------------------------------------------------
 // The whole file as bytes ("" when it cannot be read).
 std::string readFile(const std::string& path);

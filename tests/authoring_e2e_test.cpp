@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -23,29 +25,41 @@ namespace fs = std::filesystem;
 namespace {
 
 // Key names for xdotool, sent to the program's own window one at a time;
-// "sleep:N" waits N seconds. One list per thread, so two tools can be driven
-// at once.
+// "sleep:N" waits N seconds; "ready" waits until the tool's editor has started
+// (keys sent while the scene still plays would stop the scene instead). One
+// list per thread, so two tools can be driven at once.
 thread_local std::string pendingKeys;
+thread_local std::string pendingErrorFile;   // the tool's stderr, as it runs
+
+// The editor starts by reading the beat map, which these folders lack: its
+// line says the editor is up.
+bool editorStarted(const std::string& errorFile)
+{
+    return readFile(errorFile).find("The beat map data/vortalune.beats could not be read") != std::string::npos;
+}
 
 void sendPendingKeys(int pid)
 {
     std::istringstream keys(pendingKeys);
     std::string key;
     while (keys >> key) {
+        if (key == "ready") {
+            for (int i = 0; i < 600 && !editorStarted(pendingErrorFile); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            continue;
+        }
         if (key.rfind("sleep:", 0) == 0) {
             std::this_thread::sleep_for(std::chrono::duration<double>(std::atof(key.c_str() + 6)));
             continue;
         }
         if (key.rfind("hold:", 0) == 0) {   // "hold:w": the key held down for half a second
-            const std::string window = "xdotool search --sync --all --pid " + std::to_string(pid) +
-                                       " --name '^Vortalune$' ";
-            runShell(window + "keydown --window %1 " + key.substr(5) + " >/dev/null 2>&1");
+            const std::string window = "search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' ";
+            xdotool(window + "keydown --window %1 " + key.substr(5));
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            runShell(window + "keyup --window %1 " + key.substr(5) + " >/dev/null 2>&1");
+            xdotool(window + "keyup --window %1 " + key.substr(5));
             continue;
         }
-        runShell("xdotool search --sync --all --pid " + std::to_string(pid) +
-                 " --name '^Vortalune$' key --window %1 " + key + " >/dev/null 2>&1");
+        xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' key --window %1 " + key);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
 }
@@ -79,8 +93,11 @@ size_t countBeats(const std::string& errors)
 
 ProcessResult runTool(const TempDir& dir, const std::string& keys, const char* scene)
 {
+    static std::atomic<int> runs{ 0 };
     pendingKeys = keys;
+    pendingErrorFile = dir.path() + "/stderr-" + std::to_string(++runs) + ".txt";
     ProcessOptions options;
+    options.errorFile = pendingErrorFile;
     options.workDir = dir.path();
     options.env = { "SDL_AUDIODRIVER=dummy" };
     options.delaySeconds = 1.0;
@@ -103,7 +120,7 @@ TEST(AuthoringTool, SpaceAppendsKeysAndClearThenSpaceLeavesOne)
     const int oldCount = leadingCount(oldPos);
     ASSERT_GT(oldCount, 0);
 
-    const ProcessResult first = runTool(dir, "space space Escape", "3");
+    const ProcessResult first = runTool(dir, "ready space space Escape", "3");
     ASSERT_FALSE(first.timedOut) << "Escape in the free camera must quit";
     EXPECT_EQ(first.exitCode, 0) << first.errorOutput;
     const std::string newPos = readFile(pos);
@@ -114,7 +131,7 @@ TEST(AuthoringTool, SpaceAppendsKeysAndClearThenSpaceLeavesOne)
               oldPos.substr(oldPos.find('\n')));
     EXPECT_NE(newPos.find('.'), std::string::npos);
 
-    const ProcessResult second = runTool(dir, "c space b Escape", "3");
+    const ProcessResult second = runTool(dir, "ready c space b Escape", "3");
     ASSERT_FALSE(second.timedOut);
     EXPECT_EQ(second.exitCode, 0) << second.errorOutput;
     EXPECT_EQ(leadingCount(readFile(pos)), 1);
@@ -167,7 +184,7 @@ TEST(AuthoringToolKeepsKeys, ATypoInTheFlightIsReportedAndBackedUpBeforeSpaceSav
     original.replace(at, original.find(' ', at) - at, "abc");
     std::ofstream(pos, std::ios::binary) << original;
 
-    const ProcessResult r = runTool(dir, "space Escape", "4");
+    const ProcessResult r = runTool(dir, "ready space Escape", "4");
     ASSERT_FALSE(r.timedOut) << r.errorOutput;
     EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
     EXPECT_NE(r.errorOutput.find("data/pos_path4.txt: line 6: 'abc' is not a number; 4 of " + std::to_string(count) +
@@ -191,7 +208,7 @@ struct TwoInstances {
 TwoInstances runTwoInstances(const TempDir& dir)
 {
     TwoInstances result;
-    std::thread firstRun([&] { result.first = runTool(dir, "sleep:8 space Escape", "6"); });
+    std::thread firstRun([&] { result.first = runTool(dir, "ready sleep:8 space Escape", "6"); });
     // The second starts once the first holds the scene.
     const std::string folder = dir.path() + "/data";
     for (int i = 0; i < 300; ++i) {
@@ -201,7 +218,7 @@ TwoInstances runTwoInstances(const TempDir& dir)
         probe.release();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    result.second = runTool(dir, "space Escape", "6");
+    result.second = runTool(dir, "ready space Escape", "6");
     firstRun.join();
     return result;
 }
@@ -279,10 +296,11 @@ void sendFedKeys(int pid)
 
 // `errorFile`, when given, receives the tool's stderr as it runs.
 std::thread startFedTool(const TempDir& dir, KeyFeed& feed, const char* scene, ProcessResult& result,
-                         const std::string& errorFile = std::string())
+                         const std::string& errorFile)
 {
     return std::thread([&dir, &feed, scene, &result, errorFile] {
         threadFeed = &feed;
+        pendingErrorFile = errorFile;
         ProcessOptions options;
         options.errorFile = errorFile;
         options.workDir = dir.path();
@@ -321,15 +339,15 @@ TEST(AuthoringToolKeepsKeys, ASecondEditorsSideCopyIsNeverWrittenOverAfterItRelo
 
     KeyFeed feedA, feedB;
     ProcessResult a, b;
-    std::thread runA = startFedTool(dir, feedA, "4", a);
+    std::thread runA = startFedTool(dir, feedA, "4", a, dir.path() + "/a-stderr.txt");
     ASSERT_TRUE(waitFor([&] {
         SceneLock probe;
         return probe.acquire(data.string(), 4) == SceneLock::BUSY;
     }, 60));
     const std::string errorsOfB = dir.path() + "/b-stderr.txt";
     std::thread runB = startFedTool(dir, feedB, "4", b, errorsOfB);
-    std::this_thread::sleep_for(std::chrono::seconds(3));   // B's scene ends at once: no music
-
+    feedA.push("ready");
+    feedB.push("ready");
     feedB.push("hold:w");   // B1 is not where A's key will be
     feedB.push("space");
     const bool asideOnce = waitFor([&] { return fs::exists(data / "rot_path4.copy1.txt"); }, 30);

@@ -346,8 +346,7 @@ namespace {
 // parallel on one display).
 void sendEscape(int pid)
 {
-    runShell("xdotool search --sync --all --pid " + std::to_string(pid) +
-             " --name '^Vortalune$' key --window %1 Escape >/dev/null 2>&1");
+    xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' key --window %1 Escape");
 }
 
 } // namespace

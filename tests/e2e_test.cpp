@@ -14,8 +14,7 @@ namespace {
 // (tests run in parallel on one display).
 void sendEscape(int pid)
 {
-    runShell("xdotool search --sync --all --pid " + std::to_string(pid) +
-             " --name '^Vortalune$' key --window %1 Escape >/dev/null 2>&1");
+    xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' key --window %1 Escape");
 }
 
 const std::vector<std::string> AUDIO_ENV = { "SDL_AUDIODRIVER=dummy" };

@@ -34,22 +34,9 @@ namespace {
 std::function<void(int)> driver;
 void runDriver(int pid) { driver(pid); }
 
-std::string commandOutput(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, p))
-            out += buffer;
-        pclose(p);
-    }
-    return out;
-}
-
 std::string windowOf(int pid)
 {
-    const std::string out = commandOutput("xdotool search --sync --all --pid " + std::to_string(pid) +
-                                          " --name '^Vortalune$' 2>/dev/null | head -n 1");
+    const std::string out = xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$'");
     return out.substr(0, out.find('\n'));
 }
 
@@ -64,16 +51,16 @@ void keys(const std::string& window, const std::string& names)
     std::istringstream list(names);
     std::string name;
     while (list >> name) {
-        runShell("xdotool key --window " + window + " " + name + " >/dev/null 2>&1");
+        xdotool("key --window " + window + " " + name);
         pause(0.35);
     }
 }
 
 void hold(const std::string& window, const std::string& name, double seconds)
 {
-    runShell("xdotool keydown --window " + window + " " + name + " >/dev/null 2>&1");
+    xdotool("keydown --window " + window + " " + name);
     pause(seconds);
-    runShell("xdotool keyup --window " + window + " " + name + " >/dev/null 2>&1");
+    xdotool("keyup --window " + window + " " + name);
     pause(0.2);
 }
 
@@ -96,7 +83,7 @@ ProcessResult runTool(const TempDir& dir, const char* scene, std::function<void(
         // is at the top left): a window another test opens or closes over this
         // one sends it an enter event there, and at the centre that moves its
         // free camera's cursor by nothing, so the view never turns by itself.
-        runShell("xdotool mousemove 400 300 >/dev/null 2>&1");
+        xdotool("mousemove 400 300");
         pause(1.0);
         const std::string window = windowOf(pid);
         steps(window);
@@ -345,7 +332,7 @@ TEST(PathEditorTool, ScreenshotsEqualTheWindowAndTheWireframeAndOverlayTogglesCo
         // Now and then xwd cannot read the window while other tests' windows
         // come and go; the frame stands still, so it may look again.
         for (int attempt = 0; attempt < 3 && shown.width == 0; ++attempt) {
-            runShell("xdotool windowraise " + w + " >/dev/null 2>&1");
+            xdotool("windowraise " + w);
             pause(0.3);
             shown = grabWindow(w, dir.path() + "/window.xwd");
         }

@@ -311,8 +311,7 @@ void prepareFolder(const std::string& dir, double seconds)
 void sendTwoEscapes(int pid)
 {
     for (int i = 0; i < 2; ++i) {
-        runShell("xdotool search --sync --all --pid " + std::to_string(pid) +
-                 " --name '^Vortalune$' key --window %1 Escape >/dev/null 2>&1");
+        xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' key --window %1 Escape");
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
 }

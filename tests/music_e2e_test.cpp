@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -19,9 +21,10 @@ namespace {
 // process: tests run in parallel on one display).
 void pressBeatThenEscape(int pid)
 {
-    const std::string window = "xdotool search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$'";
-    runShell(window + " key --window %1 b >/dev/null 2>&1");
-    runShell("sleep 0.3; " + window + " key --window %1 Escape >/dev/null 2>&1");
+    const std::string window = "search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$'";
+    xdotool(window + " key --window %1 b");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    xdotool(window + " key --window %1 Escape");
 }
 
 } // namespace
