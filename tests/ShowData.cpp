@@ -46,11 +46,5 @@ ProcessResult runShowProgram(const std::string& dir, const std::vector<std::stri
     options.workDir = dir;
     options.env = { "SDL_AUDIODRIVER=dummy" };
     options.timeoutSeconds = 240.0;
-    ProcessResult r;
-    for (int attempt = 0; attempt < 3; ++attempt) {   // a busy Xvfb now and then refuses a client
-        r = runProcess(args, options);
-        if (r.errorOutput.find("Couldn't open X11 display") == std::string::npos)
-            break;
-    }
-    return r;
+    return runProcessOnDisplay(args, options);
 }

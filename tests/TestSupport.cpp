@@ -161,6 +161,22 @@ std::string xdotool(const std::string& args)
     return out;
 }
 
+void sendKeyToProgram(int pid, const std::string& key)
+{
+    xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' key --window %1 " + key);
+}
+
+ProcessResult runProcessOnDisplay(const std::vector<std::string>& argv, const ProcessOptions& options)
+{
+    ProcessResult r;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        r = runProcess(argv, options);
+        if (r.errorOutput.find("Couldn't open X11 display") == std::string::npos)
+            break;
+    }
+    return r;
+}
+
 int runShell(const std::string& command)
 {
     const int status = std::system(command.c_str());

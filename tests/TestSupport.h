@@ -56,6 +56,13 @@ int runShell(const std::string& command);
 // 30 seconds (search --sync waits for ever for a program that has quit).
 std::string xdotool(const std::string& args);
 
+// Sends one key (an xdotool key name) to the window of the program with this
+// process id, titled "Vortalune"; waits for the window when it is not up yet.
+void sendKeyToProgram(int pid, const std::string& key);
+
+// runProcess, again (up to three times) when a busy Xvfb refused the program.
+ProcessResult runProcessOnDisplay(const std::vector<std::string>& argv, const ProcessOptions& options);
+
 // --- Files and display --------------------------------------------------------------
 // The whole file as bytes ("" when it cannot be read).
 std::string readFile(const std::string& path);

@@ -59,7 +59,7 @@ void sendPendingKeys(int pid)
             xdotool(window + "keyup --window %1 " + key.substr(5));
             continue;
         }
-        xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' key --window %1 " + key);
+        sendKeyToProgram(pid, key);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
 }

@@ -346,7 +346,7 @@ namespace {
 // parallel on one display).
 void sendEscape(int pid)
 {
-    xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' key --window %1 Escape");
+    sendKeyToProgram(pid, "Escape");
 }
 
 } // namespace

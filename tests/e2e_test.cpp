@@ -14,7 +14,7 @@ namespace {
 // (tests run in parallel on one display).
 void sendEscape(int pid)
 {
-    xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' key --window %1 Escape");
+    sendKeyToProgram(pid, "Escape");
 }
 
 const std::vector<std::string> AUDIO_ENV = { "SDL_AUDIODRIVER=dummy" };

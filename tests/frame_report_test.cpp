@@ -311,20 +311,9 @@ void prepareFolder(const std::string& dir, double seconds)
 void sendTwoEscapes(int pid)
 {
     for (int i = 0; i < 2; ++i) {
-        xdotool("search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$' key --window %1 Escape");
+        sendKeyToProgram(pid, "Escape");
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
-}
-
-ProcessResult runWithRetries(const std::vector<std::string>& argv, ProcessOptions options)
-{
-    ProcessResult r;
-    for (int attempt = 0; attempt < 3; ++attempt) {   // a busy Xvfb now and then refuses a client
-        r = runProcess(argv, options);
-        if (r.errorOutput.find("Couldn't open X11 display") == std::string::npos)
-            break;
-    }
-    return r;
 }
 
 } // namespace
@@ -344,7 +333,7 @@ TEST(FrameReportEndToEnd, TheToolOnSceneThreeReportsItsFramesAtExit)
         options.delaySeconds = 1.5;
         options.timeoutSeconds = 90.0;
         options.whileRunning = sendTwoEscapes;
-        const ProcessResult r = runWithRetries({ VORTALUNE_BINARY, args[0], args[1] }, options);
+        const ProcessResult r = runProcessOnDisplay({ VORTALUNE_BINARY, args[0], args[1] }, options);
         ASSERT_FALSE(r.timedOut) << r.errorOutput;
         EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
 
@@ -372,7 +361,7 @@ TEST(FrameReportEndToEnd, TheShowReportsItsScenesInTheOrderPlayedAndStillEndsByI
     options.workDir = dir.path();
     options.env = { "SDL_AUDIODRIVER=dummy" };
     options.timeoutSeconds = 120.0;
-    const ProcessResult r = runWithRetries({ VORTALUNE_BINARY, "--timings" }, options);
+    const ProcessResult r = runProcessOnDisplay({ VORTALUNE_BINARY, "--timings" }, options);
     ASSERT_FALSE(r.timedOut) << "--timings alone is the show, which ends by itself";
     EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
 
@@ -405,7 +394,7 @@ TEST(FrameReportEndToEnd, TheCaptureReportsTheFramesItWrote)
     options.timeoutSeconds = 240.0;
     // Scene 2 into the next: every second frame, so the report's frames also
     // carry the updates of the frames skipped between them.
-    const ProcessResult r = runWithRetries({ VORTALUNE_CAPTURE_BINARY, "--from", "0.12", "--to", "0.24", "--fps",
+    const ProcessResult r = runProcessOnDisplay({ VORTALUNE_CAPTURE_BINARY, "--from", "0.12", "--to", "0.24", "--fps",
                                              "10", "--every", "2", "--size", "160x120", "--out", "out", "--timings" },
                                            options);
     ASSERT_FALSE(r.timedOut) << r.errorOutput;

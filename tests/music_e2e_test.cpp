@@ -21,10 +21,9 @@ namespace {
 // process: tests run in parallel on one display).
 void pressBeatThenEscape(int pid)
 {
-    const std::string window = "search --sync --all --pid " + std::to_string(pid) + " --name '^Vortalune$'";
-    xdotool(window + " key --window %1 b");
+    sendKeyToProgram(pid, "b");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    xdotool(window + " key --window %1 Escape");
+    sendKeyToProgram(pid, "Escape");
 }
 
 } // namespace
