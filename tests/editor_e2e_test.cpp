@@ -329,12 +329,19 @@ TEST(PathEditorTool, ScreenshotsEqualTheWindowAndTheWireframeAndOverlayTogglesCo
         pause(0.5);
         keys(w, "x");
         // The grab reads the screen: the window goes on top of other tests' first.
-        // Now and then xwd cannot read the window while other tests' windows
-        // come and go; the frame stands still, so it may look again.
-        for (int attempt = 0; attempt < 3 && shown.width == 0; ++attempt) {
+        // Now and then xwd cannot read the window, or another test's window
+        // opens over it, while other tests' windows come and go; the frame
+        // stands still, so it may look again.
+        const std::string shot = dir.path() + "/shots/vortalune-0001.png";
+        for (int wait = 0; wait < 50 && !fs::exists(shot); ++wait)
+            pause(0.1);
+        const PngInfo written = readPng(shot);
+        for (int attempt = 0; attempt < 4; ++attempt) {
             xdotool("windowraise " + w);
             pause(0.3);
             shown = grabWindow(w, dir.path() + "/window.xwd");
+            if (shown.width > 0 && (!written.ok || differingPixels(shown.rgb, written.rgb) == 0))
+                break;
         }
         keys(w, "e x e x o x o x");
     });
