@@ -19,20 +19,6 @@ void sendEscape(int pid)
 
 const std::vector<std::string> AUDIO_ENV = { "SDL_AUDIODRIVER=dummy" };
 
-// Runs the program on the test display. A busy Xvfb host now and then refuses
-// a new client outright; that says nothing about the program, so such a start
-// is tried again (up to three times).
-ProcessResult runOnDisplay(const std::vector<std::string>& argv, const ProcessOptions& options)
-{
-    ProcessResult r;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        r = runProcess(argv, options);
-        if (r.errorOutput.find("Couldn't open X11 display") == std::string::npos)
-            break;
-    }
-    return r;
-}
-
 } // namespace
 
 TEST(EndToEnd, ShowWithoutAssetsOpensRunsAndEndsByItself)
@@ -42,7 +28,7 @@ TEST(EndToEnd, ShowWithoutAssetsOpensRunsAndEndsByItself)
     ProcessOptions options;
     options.workDir = dir.path();
     options.env = AUDIO_ENV;
-    const ProcessResult r = runOnDisplay({ VORTALUNE_BINARY }, options);
+    const ProcessResult r = runProcessOnDisplay({ VORTALUNE_BINARY }, options);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
     EXPECT_EQ(r.errorOutput.find("Couldn't"), std::string::npos) << r.errorOutput;
@@ -61,13 +47,13 @@ TEST(EndToEnd, AuthoringToolInSceneZeroWaitsForEscape)
     // Scene 0 has no flight: the free camera takes over at once. Without a key
     // it keeps running: killed by the timeout.
     options.timeoutSeconds = 3.0;
-    const ProcessResult idle = runOnDisplay({ VORTALUNE_BINARY, "0" }, options);
+    const ProcessResult idle = runProcessOnDisplay({ VORTALUNE_BINARY, "0" }, options);
     EXPECT_TRUE(idle.timedOut) << "the free camera must not end by itself; exit " << idle.exitCode << ": "
                                << idle.errorOutput;
 
     options.timeoutSeconds = 60.0;
     options.whileRunning = sendEscape;
-    const ProcessResult r = runOnDisplay({ VORTALUNE_BINARY, "0" }, options);
+    const ProcessResult r = runProcessOnDisplay({ VORTALUNE_BINARY, "0" }, options);
     EXPECT_FALSE(r.timedOut) << "Escape did not end the program";
     EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
 }
