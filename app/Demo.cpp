@@ -232,6 +232,8 @@ int runDemo(int argc, char** argv)
     while (!quitRequested)
         runFrame(loop);
     endFrameLoop(loop);
+    if (toolHooks.end && line.request != COMMAND_LINE_SHOW)
+        toolHooks.end();   // the tool: keys only in memory are kept, or said lost
     releaseAssets();
     if (line.timings)
         reportText(report.format("vortalune", "swap").c_str());

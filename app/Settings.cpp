@@ -2,6 +2,7 @@
 #include "app/Settings.h"
 
 #include "base/Report.h"
+#include "base/SafeFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -42,7 +43,7 @@ constexpr int    SETTINGS_VALUES = 8;
 // is not a regular file or is over SETTINGS_MAX_BYTES.
 bool readSettingsText(const char* path, std::string& text, std::string& reason)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = openForReading(path);   // never waits on a pipe; refused below
     if (fd < 0) {
         reason = std::strerror(errno);
         return false;

@@ -10,6 +10,8 @@
 struct ToolHooks {
     // `vortalune N`: after loading, before scene N plays.
     void (*begin)(int scene, double trackSeconds) = nullptr;
+    // `vortalune N`: the frame loop has ended, the program is about to quit.
+    void (*end)() = nullptr;
     // Once a frame, before the update and the render.
     void (*frame)() = nullptr;
     // A free-camera key (an SDLKey) the show's key table leaves free; true when the tool used it.

@@ -3,8 +3,19 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 namespace {
+
+// Lines may come from several threads at once (the capture's encoders and
+// writer): the holds and the stream are written under one lock, so no line is
+// lost or cut into another. (Function-local: reports come during static
+// construction too.)
+std::mutex& reportMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
 
 // The innermost live hold, or null: lines go to stderr. (A function-local
 // static: holds are made during static construction of other units.)
@@ -23,6 +34,7 @@ void reportLine(const char* format, ...)
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    const std::lock_guard<std::mutex> lock(reportMutex());
     if (MessageHold* hold = currentHold()) {
         hold->lines_.emplace_back(line);
         return;
@@ -30,13 +42,16 @@ void reportLine(const char* format, ...)
     std::fputs(line, stderr);
 }
 
-MessageHold::MessageHold() : outer_(currentHold()), active_(true)
+MessageHold::MessageHold() : active_(true)
 {
+    const std::lock_guard<std::mutex> lock(reportMutex());
+    outer_ = currentHold();
     currentHold() = this;
 }
 
 std::vector<std::string> MessageHold::finish()
 {
+    const std::lock_guard<std::mutex> lock(reportMutex());
     if (active_ && currentHold() == this)
         currentHold() = outer_;
     active_ = false;
@@ -58,6 +73,7 @@ void printStartupMessages()
 
 void reportText(const char* text)
 {
+    const std::lock_guard<std::mutex> lock(reportMutex());
     std::fputs(text, stderr);
     std::fflush(stderr);
 }

@@ -18,6 +18,18 @@
 
 namespace {
 
+FileStepHook& stepHook()
+{
+    static FileStepHook hook = nullptr;
+    return hook;
+}
+
+void announce(FileStep step, const std::string& file, const std::string& target = std::string())
+{
+    if (FileStepHook hook = stepHook())
+        hook(step, file, target);
+}
+
 // Writes all of `size` bytes; false with errno set on failure.
 bool writeAll(int fd, const char* data, size_t size)
 {
@@ -45,7 +57,8 @@ bool createSynced(const std::string& name, const std::string& text, mode_t mode,
         why = name + ": " + errnoText(errno);
         return false;
     }
-    bool ok = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+    announce(FileStep::WRITE, name);
+    bool ok = writeAll(fd, text.data(), text.size()) && syncFile(fd, name) == 0;
     int error = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -129,6 +142,31 @@ bool resolveLinks(const std::string& name, std::string& target)
     return false;
 }
 
+// --- Steps -----------------------------------------------------------------------------
+
+void setFileStepHook(FileStepHook hook)
+{
+    stepHook() = hook;
+}
+
+int renameFile(const std::string& from, const std::string& to)
+{
+    announce(FileStep::RENAME, from, to);
+    return ::rename(from.c_str(), to.c_str());
+}
+
+int syncFile(int fd, const std::string& name)
+{
+    announce(FileStep::SYNC, name);
+    return ::fsync(fd);
+}
+
+int linkFile(const std::string& existing, const std::string& name)
+{
+    announce(FileStep::LINK, existing, name);
+    return ::link(existing.c_str(), name.c_str());
+}
+
 bool processRuns(long pid)
 {
     if (pid <= 0 || pid > INT_MAX)
@@ -165,12 +203,37 @@ FileStamp stampOfOpenFile(int fd)
 
 // --- Reading -------------------------------------------------------------------------
 
+int openForReading(const char* name)
+{
+    return ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+int openRegularFile(const char* name, struct stat& st, std::string& why)
+{
+    const int fd = openForReading(name);
+    if (fd < 0) {
+        why = errnoText(errno);
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0) {
+        why = errnoText(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = S_ISDIR(st.st_mode) ? "a directory, not a file" : "not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool readBoundedFile(const std::string& filename, int64_t limit, std::string& text, bool& truncated,
                      FileStamp& stamp, std::string& why)
 {
     truncated = false;
     text.clear();
-    const int fd = ::open(filename.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openForReading(filename.c_str());
     if (fd < 0) {
         why = std::strerror(errno);
         return false;
@@ -215,7 +278,7 @@ bool readBoundedFile(const std::string& filename, int64_t limit, std::string& te
 bool readSmallFile(const std::string& name, std::string& text, int64_t limit, std::string& why)
 {
     // Non-blocking, so a named pipe cannot hold the open; it is refused below.
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openForReading(name.c_str());
     if (fd < 0) {
         why = name + ": " + errnoText(errno);
         return false;
@@ -252,6 +315,11 @@ bool readSmallFile(const std::string& name, std::string& text, int64_t limit, st
 
 // --- Writing and backups -------------------------------------------------------------
 
+bool createSyncedFile(const std::string& name, const std::string& text, std::string& why)
+{
+    return createSynced(name, text, modeFor(nullptr), why);
+}
+
 std::string temporaryNameFor(const std::string& target)
 {
     return target + "." + std::to_string(static_cast<long>(::getpid())) + ".tmp";
@@ -283,7 +351,7 @@ bool writeTemporary(const std::string& target, const struct stat* old, const std
 
 std::string backupFile(const std::string& file, std::string& why)
 {
-    const int in = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int in = openForReading(file.c_str());
     struct stat st;
     if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
         why = file + ": " + (in < 0 ? errnoText(errno) : std::string("not a regular file"));
@@ -321,7 +389,7 @@ std::string backupFile(const std::string& file, std::string& why)
         }
     }
     const int error = errno;
-    ok = ::fsync(out) == 0 && ok;
+    ok = syncFile(out, name) == 0 && ok;
     ok = ::close(out) == 0 && ok;
     ::close(in);
     if (!ok) {
@@ -354,13 +422,47 @@ bool writeFileAtomically(const std::string& filename, const std::string& text, s
             *why = reason;
         return false;
     }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    if (renameFile(temporary, target) != 0) {
         if (why)
             *why = filename + ": " + errnoText(errno);
         ::unlink(temporary.c_str());
         return false;
     }
     syncDirectory(directoryOf(target));
+    return true;
+}
+
+bool writeBytesAtomically(const std::string& filename, const void* data, size_t size, Durability durability,
+                          std::string& why)
+{
+    const std::string temporary = temporaryNameFor(filename);
+    ::unlink(temporary.c_str());   // our own pid: a leftover of an earlier run with the same pid
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        why = errnoText(errno);
+        return false;
+    }
+    announce(FileStep::WRITE, temporary);
+    bool ok = writeAll(fd, static_cast<const char*>(data), size);
+    if (ok && durability == Durability::SYNCED)
+        ok = syncFile(fd, temporary) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && renameFile(temporary, filename) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        why = errnoText(error);
+        ::unlink(temporary.c_str());
+        errno = error;
+        return false;
+    }
+    if (durability == Durability::SYNCED)
+        syncDirectory(directoryOf(filename));
     return true;
 }
 

@@ -4,6 +4,7 @@
 // and backups beside a file. POSIX calls, no knowledge of any file format.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,26 @@ bool resolveLinks(const std::string& name, std::string& target);
 // True while process `pid` runs (or exists but is not ours to signal).
 bool processRuns(long pid);
 
+// --- Steps -----------------------------------------------------------------------------
+// Every step that makes a file's data durable or gives a file its final name
+// goes through this seam first: tests see the order of the steps (a file's
+// data synced before the rename that publishes it) and can stop a process at
+// any one of them. `file` is the file the step works on, `target` the name it
+// gets (RENAME, LINK) or empty.
+enum class FileStep {
+    WRITE,    // the data of `file` is about to be written
+    SYNC,     // `file` is about to be synced to the disk
+    RENAME,   // `file` is about to be renamed to `target`
+    LINK,     // `file` is about to get the second name `target`
+};
+using FileStepHook = void (*)(FileStep step, const std::string& file, const std::string& target);
+void setFileStepHook(FileStepHook hook);   // null: no hook (the default)
+
+// rename(2), fsync(2) and link(2) through the seam.
+int renameFile(const std::string& from, const std::string& to);
+int syncFile(int fd, const std::string& name);
+int linkFile(const std::string& existing, const std::string& name);
+
 // --- Stamps --------------------------------------------------------------------------
 // Which version of a file was seen: a rename or any write changes it.
 struct FileStamp {
@@ -44,6 +65,16 @@ FileStamp stampOf(const std::string& name);
 FileStamp stampOfOpenFile(int fd);
 
 // --- Reading -------------------------------------------------------------------------
+// Opens `name` for reading without ever waiting: a named pipe or a device
+// would block an open for reading until a writer comes, so the open does not
+// block, and the caller refuses what fstat says is not a regular file (for
+// regular files the flag changes nothing). -1 with errno on failure.
+int openForReading(const char* name);
+
+// openForReading, then: a regular file, or -1 with `why` ("not a regular
+// file", "a directory, not a file" or errno's text). `st` gets its stat.
+int openRegularFile(const char* name, struct stat& st, std::string& why);
+
 // Reads a whole regular file of at most `limit` bytes into `text`. A larger
 // file gives its first `limit` bytes and sets `truncated`. False (with the
 // reason) when it cannot be opened or read, or is not a regular file; FIFOs
@@ -60,6 +91,10 @@ bool readSmallFile(const std::string& name, std::string& text, int64_t limit, st
 // "<target>.<pid>.tmp": the temporary a save of `target` writes first.
 std::string temporaryNameFor(const std::string& target);
 
+// Creates `name` (it must not exist) holding `text`, synced, mode 0666 less
+// the umask. False with "<name>: <reason>" in `why`; a part written is removed.
+bool createSyncedFile(const std::string& name, const std::string& text, std::string& why);
+
 // Writes `text` into a fresh temporary beside `target`, synced, with the old
 // file's permissions (and owner, when allowed; `old` null: a new file). The
 // temporary's name on success; "<target>: <reason>" in `why` on failure.
@@ -74,3 +109,17 @@ std::string backupFile(const std::string& file, std::string& why);
 // renamed; the old file stays until the new one is whole. errno-style reason
 // in `why` on failure. Used for single files (timed paths, tools).
 bool writeFileAtomically(const std::string& filename, const std::string& text, std::string* why = nullptr);
+
+// What a whole-file write promises once it returns.
+enum class Durability {
+    SYNCED,        // the data and its name survive a power cut
+    WHOLE_NAMES,   // a name only ever shows a whole file, also after a kill;
+                   // not synced (rendered frames: a power cut may lose the newest)
+};
+
+// Writes `size` bytes to `filename` through "<filename>.<pid>.tmp", renamed
+// into place, so the name never shows part of a file: a kill leaves the old
+// file (or none) and at most the temporary. False with the system's reason
+// in `why` (the temporary is removed).
+bool writeBytesAtomically(const std::string& filename, const void* data, size_t size, Durability durability,
+                          std::string& why);

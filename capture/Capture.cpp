@@ -172,6 +172,12 @@ int runCapture(const CaptureOptions& o)
     frames.clock.framesInTrack = o.fps * (static_cast<double>(trackFrames) / SOUND_RATE);
     frames.first = frames.clock.firstAtOrAfter(frames.from);
     frames.end = frames.clock.firstAtOrAfter(frames.to);
+    if (frames.end <= frames.first) {
+        reportLine("vortalune-capture: --from %.9g --to %.9g holds no frame at %d fps (frames sit 1/%.0f of the "
+                   "track apart)\n%s",
+                   frames.from, frames.to, o.fps, frames.clock.framesInTrack, CAPTURE_USAGE);
+        return CAPTURE_EXIT_BAD_OPTIONS;
+    }
     const VirtualClock& clock = frames.clock;
     const int startScene = sheetMode ? FIRST_SCENE : sceneAtFraction(frames.from, pathPlayer.paths.pathDurations);
     const long prerollFrame = clock.firstAtOrAfter(startPositionSum(startScene, pathPlayer.paths.pathDurations));

@@ -137,7 +137,7 @@ std::string parseCaptureOptions(int argc, char** argv, CaptureOptions& o)
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto needs = [&](bool ok, const char* what) {
+        auto needs = [&](bool ok, const std::string& what) {
             if (!v)
                 return a + " needs a value";
             ++i;
@@ -157,7 +157,8 @@ std::string parseCaptureOptions(int argc, char** argv, CaptureOptions& o)
             error = needs(parseFraction(v, o.to), "a track fraction 0..1 is needed");
             toGiven = true;
         } else if (a == "--every")
-            error = needs(parseInt(v, 1, 1000000, o.every), "must be 1 or more");
+            error = needs(parseInt(v, 1, CAPTURE_MAX_EVERY, o.every),
+                          "must be a whole number 1.." + std::to_string(CAPTURE_MAX_EVERY));
         else if (a == "--seed") {
             int seed = 0;
             error = needs(parseInt(v, 0, 2147483647L, seed), "must be 0..2147483647");

@@ -9,6 +9,7 @@
 constexpr int CAPTURE_EXIT_BAD_OPTIONS = 2;   // a refused command line
 constexpr int CAPTURE_MAX_SIDE = 8192;
 constexpr int CAPTURE_MAX_FPS = 1000;
+constexpr int CAPTURE_MAX_EVERY = 1000000;     // --every: a stride of frames
 
 struct CaptureOptions {
     int         fps = 60;

@@ -54,9 +54,14 @@ void Sheet::place(int index, const std::vector<uint8_t>& frame, const std::strin
     drawText(x0 + 4, y0 + cellH_ + SHEET_LABEL_HEIGHT - 7, label);
 }
 
-bool Sheet::save(const std::string& path) const
+bool Sheet::save(const std::string& path, std::string& why) const
 {
-    return writePng(path.c_str(), width_, height_, 3, rgb_.data(), PngEffort::FAST);
+    std::vector<uint8_t> png;
+    if (!encodePng(png, width_, height_, 3, rgb_.data(), PngEffort::FAST)) {
+        why = "the PNG could not be made";
+        return false;
+    }
+    return writeWholeFile(path, png, why);
 }
 
 void Sheet::drawText(int x, int baseline, const std::string& text)

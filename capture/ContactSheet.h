@@ -33,7 +33,8 @@ public:
     // writes its label under it.
     void place(int index, const std::vector<uint8_t>& frame, const std::string& label);
 
-    bool save(const std::string& path) const;
+    // Written whole (renamed into place); false with the system's reason.
+    bool save(const std::string& path, std::string& why) const;
 
 private:
     uint8_t* at(int x, int y) { return &rgb_[(static_cast<size_t>(y) * width_ + x) * 3]; }

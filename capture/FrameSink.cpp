@@ -8,6 +8,7 @@
 #include "capture/FrameSink.h"
 
 #include "base/Report.h"
+#include "base/SafeFile.h"
 #include "capture/CaptureOptions.h"
 #include "capture/ContactSheet.h"
 #include "capture/FramePipeline.h"
@@ -17,7 +18,9 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -36,8 +39,9 @@ bool writeTrackStretch(const std::string& path, const std::vector<int16_t>& trac
     const size_t trackFrames = track.size() / SOUND_OUT_CHANNELS;
     const size_t wavFrom = std::min(trackFrames, static_cast<size_t>(std::floor(from * trackFrames)));
     const size_t wavTo = std::min(trackFrames, static_cast<size_t>(std::floor(to * trackFrames)));
-    if (!writeWav(path, track.data() + wavFrom * 2, wavTo - wavFrom)) {
-        reportLine("vortalune-capture: cannot write %s\n", path.c_str());
+    std::string why;
+    if (!writeWav(path, track.data() + wavFrom * 2, wavTo - wavFrom, why)) {
+        reportLine("vortalune-capture: cannot write %s (%s)\n", path.c_str(), why.c_str());
         return false;
     }
     return true;
@@ -49,14 +53,39 @@ long strideCount(const CaptureFrames& frames, int every)
     return (frames.end - frames.first + every - 1) / every;
 }
 
-// The frames a stride of `every` takes from the range, handed to a pipeline
-// that the output sets up in open(). Each output resets the pipeline first
-// in its destructor: the pipeline's threads call into the output.
-class PipelinedSink : public FrameSink {
+// The part of a pipelined output that the pipeline's threads call into.
+class FrameOutput {
 public:
-    PipelinedSink(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
-        : o_(o), f_(f), track_(track) {}
+    virtual ~FrameOutput() = default;
+    virtual bool open() = 0;                           // before the first frame; false: the line said why
+    virtual bool encodes() const = 0;                  // frames go through encoder threads first
+    virtual bool encode(PipelineFrame& frame) = 0;     // an encoder thread, any frames at once
+    virtual bool write(PipelineFrame& frame) = 0;      // the writer thread, one frame at a time, in order
+    virtual bool close(bool everyFrameWritten) = 0;    // after the last write; false: the line said why
+};
 
+// The frames a stride of `every` takes from the range, handed through a
+// pipeline to an output. The output is declared before the pipeline, so the
+// pipeline (whose threads call into the output) always stops first, however
+// the sink ends.
+class PipelinedSink final : public FrameSink {
+public:
+    PipelinedSink(const CaptureOptions& o, const CaptureFrames& f, std::unique_ptr<FrameOutput> output)
+        : o_(o), f_(f), output_(std::move(output)) {}
+
+    bool open() override
+    {
+        if (!output_->open())
+            return false;
+        FrameOutput* out = output_.get();
+        const int encoders = out->encodes() ? captureEncoderThreads() : 0;
+        FramePipeline::Encode encode;
+        if (out->encodes())
+            encode = [out](PipelineFrame& frame) { return out->encode(frame); };
+        pipeline_ = std::make_unique<FramePipeline>(encoders, captureCapacity(std::max(encoders, 1)), encode,
+                                                    [out](PipelineFrame& frame) { return out->write(frame); });
+        return true;
+    }
     bool wants(long k) const override { return (k - f_.first) % o_.every == 0; }
     bool take(long k, int scene, std::vector<uint8_t>& pixels) override
     {
@@ -68,12 +97,17 @@ public:
     }
     long done() const override { return pipeline_ ? pipeline_->written() : 0; }
     long total() const override { return strideCount(f_, o_.every); }
+    bool close() override
+    {
+        const bool written = !pipeline_ || pipeline_->finish();
+        return output_->close(written) && written;
+    }
 
-protected:
+private:
     const CaptureOptions&          o_;
     const CaptureFrames&           f_;
-    const std::vector<int16_t>&    track_;
-    std::unique_ptr<FramePipeline> pipeline_;
+    std::unique_ptr<FrameOutput>   output_;
+    std::unique_ptr<FramePipeline> pipeline_;   // after output_: destroyed first
 };
 
 // --- PNG frames ----------------------------------------------------------------------
@@ -81,14 +115,16 @@ protected:
 // frame_NNNNNN.png per frame (its number in the show), frames.txt listing
 // each with its frame, fraction and scene, and audio.wav of the range. The
 // frames are encoded on the pipeline's threads while the next ones draw and
-// written in order; a frame is listed once its file is written, so after a
-// failed write neither files nor lines follow.
-class PngFrames final : public PipelinedSink {
+// written in order. Every file is written whole under a temporary name and
+// renamed into place, and a frame's line is written (and flushed) once its
+// file has its name, so after a kill or a failed write every listed frame is
+// on disk whole, and nothing follows the failure.
+class PngFramesOutput final : public FrameOutput {
 public:
-    using PipelinedSink::PipelinedSink;
-    ~PngFrames() override
+    PngFramesOutput(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
+        : o_(o), f_(f), track_(track) {}
+    ~PngFramesOutput() override
     {
-        pipeline_.reset();
         if (manifest_)
             std::fclose(manifest_);
     }
@@ -97,39 +133,15 @@ public:
     {
         std::error_code ignored;
         fs::create_directories(o_.out, ignored);
-        manifest_ = std::fopen((fs::path(o_.out) / "frames.txt").c_str(), "w");
+        manifest_ = std::fopen(manifestPath().c_str(), "w");
         if (!manifest_) {
-            reportLine("vortalune-capture: cannot write into %s\n", o_.out.c_str());
+            reportLine("vortalune-capture: cannot write into %s (%s)\n", o_.out.c_str(), std::strerror(errno));
             return false;
         }
-        if (!writeTrackStretch((fs::path(o_.out) / "audio.wav").string(), track_, f_.from, f_.to))
-            return false;
-        const int encoders = captureEncoderThreads();
-        pipeline_ = std::make_unique<FramePipeline>(
-            encoders, captureCapacity(encoders), [this](PipelineFrame& frame) { return encode(frame); },
-            [this](PipelineFrame& frame) { return write(frame); });
-        return true;
+        return writeTrackStretch((fs::path(o_.out) / "audio.wav").string(), track_, f_.from, f_.to);
     }
-    bool close() override
-    {
-        const bool written = !pipeline_ || pipeline_->finish();
-        bool closed = true;
-        if (manifest_)
-            closed = std::fclose(manifest_) == 0;
-        manifest_ = nullptr;
-        if (written && !closed)
-            reportLine("vortalune-capture: cannot write %s\n", (fs::path(o_.out) / "frames.txt").c_str());
-        return written && closed;
-    }
-
-private:
-    static std::string nameOf(long k)
-    {
-        char name[64];
-        std::snprintf(name, sizeof name, "frame_%06ld.png", k);
-        return name;
-    }
-    bool encode(PipelineFrame& frame) const
+    bool encodes() const override { return true; }
+    bool encode(PipelineFrame& frame) override
     {
         if (encodePng(frame.encoded, o_.width, o_.height, 3, frame.pixels.data(), PngEffort::FAST)) {
             std::vector<uint8_t>().swap(frame.pixels);   // only the file's bytes wait for the writer
@@ -138,7 +150,7 @@ private:
         reportLine("\nvortalune-capture: cannot encode %s\n", (fs::path(o_.out) / nameOf(frame.index)).c_str());
         return false;
     }
-    bool write(PipelineFrame& frame)
+    bool write(PipelineFrame& frame) override
     {
         const std::string name = nameOf(frame.index);
         const std::string path = (fs::path(o_.out) / name).string();
@@ -149,25 +161,53 @@ private:
         }
         std::fprintf(manifest_, "%s %ld %.9g %d\n", name.c_str(), frame.index,
                      static_cast<double>(f_.clock.fraction(frame.index)), frame.scene);
+        if (std::fflush(manifest_) != 0) {
+            reportLine("\nvortalune-capture: cannot write %s (%s)\n", manifestPath().c_str(), std::strerror(errno));
+            return false;
+        }
         return true;
     }
+    bool close(bool everyFrameWritten) override
+    {
+        const bool closed = std::fclose(manifest_) == 0;
+        manifest_ = nullptr;
+        if (everyFrameWritten && !closed)
+            reportLine("vortalune-capture: cannot write %s (%s)\n", manifestPath().c_str(), std::strerror(errno));
+        return closed;
+    }
 
-    FILE* manifest_ = nullptr;
+private:
+    static std::string nameOf(long k)
+    {
+        char name[64];
+        std::snprintf(name, sizeof name, "frame_%06ld.png", k);
+        return name;
+    }
+    std::string manifestPath() const { return (fs::path(o_.out) / "frames.txt").string(); }
+
+    const CaptureOptions&       o_;
+    const CaptureFrames&        f_;
+    const std::vector<int16_t>& track_;
+    FILE*                       manifest_ = nullptr;
 };
 
 // --- Video ---------------------------------------------------------------------------
 
 // Raw RGB frames piped to ffmpeg, which muxes them with the range's audio
-// (a WAV beside the video while it runs) into an H.264/AAC MP4.
-class Video final : public PipelinedSink {
+// (a WAV beside the video while it runs) into an H.264/AAC MP4. ffmpeg writes
+// a temporary beside the video, renamed into place once it has finished, so
+// a capture stopped on the way leaves no cut video under the name.
+class VideoOutput final : public FrameOutput {
 public:
-    Video(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
-        : PipelinedSink(o, f, track), wavPath_(o.video + ".wav") {}
-    ~Video() override
+    VideoOutput(const CaptureOptions& o, const CaptureFrames& f, const std::vector<int16_t>& track)
+        : o_(o), f_(f), track_(track), wavPath_(o.video + ".wav"), partPath_(temporaryNameFor(o.video)) {}
+    ~VideoOutput() override
     {
-        pipeline_.reset();
         if (pipe_)
             pclose(pipe_);
+        std::error_code ignored;
+        fs::remove(wavPath_, ignored);
+        fs::remove(partPath_, ignored);
     }
 
     bool open() override
@@ -177,41 +217,50 @@ public:
         char command[2048];
         std::snprintf(command, sizeof command,
                       "ffmpeg -y -loglevel error -f rawvideo -pixel_format rgb24 -video_size %dx%d "
-                      "-framerate %g -i - -i '%s' -vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2' -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest '%s'",
-                      o_.width, o_.height, static_cast<double>(o_.fps) / o_.every, wavPath_.c_str(), o_.video.c_str());
+                      "-framerate %g -i - -i '%s' -vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2' -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest -f mp4 '%s'",
+                      o_.width, o_.height, static_cast<double>(o_.fps) / o_.every, wavPath_.c_str(),
+                      partPath_.c_str());
         std::signal(SIGPIPE, SIG_IGN);   // a failing ffmpeg shows as a failed write, not a kill
         pipe_ = popen(command, "w");
         if (!pipe_) {
-            reportLine("vortalune-capture: cannot start ffmpeg\n");
+            reportLine("vortalune-capture: cannot start ffmpeg (%s)\n", std::strerror(errno));
             return false;
         }
-        // No encoder threads: ffmpeg encodes; the writer thread feeds its pipe
-        // while the next frames draw.
-        pipeline_ = std::make_unique<FramePipeline>(0, captureCapacity(1), nullptr, [this](PipelineFrame& frame) {
-            if (std::fwrite(frame.pixels.data(), 1, frame.pixels.size(), pipe_) == frame.pixels.size())
-                return true;
-            reportLine("\nvortalune-capture: ffmpeg stopped taking frames\n");
-            return false;
-        });
         return true;
     }
-    bool close() override
+    // No encoder threads: ffmpeg encodes; the writer thread feeds its pipe
+    // while the next frames draw.
+    bool encodes() const override { return false; }
+    bool encode(PipelineFrame&) override { return true; }
+    bool write(PipelineFrame& frame) override
     {
-        const bool fed = !pipeline_ || pipeline_->finish();
+        if (std::fwrite(frame.pixels.data(), 1, frame.pixels.size(), pipe_) == frame.pixels.size())
+            return true;
+        reportLine("\nvortalune-capture: ffmpeg stopped taking frames\n");
+        return false;
+    }
+    bool close(bool everyFrameWritten) override
+    {
         const int status = pclose(pipe_);
         pipe_ = nullptr;
-        std::error_code ignored;
-        fs::remove(wavPath_, ignored);
         if (status != 0) {
             reportLine("vortalune-capture: ffmpeg failed (status %d)\n", status);
             return false;
         }
-        return fed;
+        if (everyFrameWritten && renameFile(partPath_, o_.video) != 0) {
+            reportLine("vortalune-capture: cannot write %s (%s)\n", o_.video.c_str(), std::strerror(errno));
+            return false;
+        }
+        return true;
     }
 
 private:
-    std::string wavPath_;
-    FILE*       pipe_ = nullptr;
+    const CaptureOptions&       o_;
+    const CaptureFrames&        f_;
+    const std::vector<int16_t>& track_;
+    std::string                 wavPath_;
+    std::string                 partPath_;
+    FILE*                       pipe_ = nullptr;
 };
 
 // --- Contact sheet -------------------------------------------------------------------
@@ -281,8 +330,9 @@ public:
                           static_cast<double>(f_.clock.fraction(c.frame)));
             sheet.place(i, c.pixels, label);
         }
-        if (!sheet.save(o_.contactSheet)) {
-            reportLine("vortalune-capture: cannot write %s\n", o_.contactSheet.c_str());
+        std::string why;
+        if (!sheet.save(o_.contactSheet, why)) {
+            reportLine("vortalune-capture: cannot write %s (%s)\n", o_.contactSheet.c_str(), why.c_str());
             return false;
         }
         return true;
@@ -315,14 +365,15 @@ std::unique_ptr<FrameSink> makeFrameSink(const CaptureOptions& options, const Ca
     if (!options.contactSheet.empty())
         return std::make_unique<ContactSheet>(options, frames, durations);
     if (!options.video.empty())
-        return std::make_unique<Video>(options, frames, track);
-    return std::make_unique<PngFrames>(options, frames, track);
+        return std::make_unique<PipelinedSink>(options, frames, std::make_unique<VideoOutput>(options, frames, track));
+    return std::make_unique<PipelinedSink>(options, frames, std::make_unique<PngFramesOutput>(options, frames, track));
 }
 
-bool writeWav(const std::string& path, const int16_t* pcm, size_t frames)
+bool writeWav(const std::string& path, const int16_t* pcm, size_t frames, std::string& why)
 {
     const uint32_t dataBytes = static_cast<uint32_t>(frames * 4);
     std::vector<uint8_t> h;
+    h.reserve(44 + size_t(dataBytes));
     h.insert(h.end(), { 'R', 'I', 'F', 'F' });
     putLe(h, 36 + dataBytes, 4);
     h.insert(h.end(), { 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ' });
@@ -335,14 +386,7 @@ bool writeWav(const std::string& path, const int16_t* pcm, size_t frames)
     putLe(h, 16, 2);
     h.insert(h.end(), { 'd', 'a', 't', 'a' });
     putLe(h, dataBytes, 4);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size();
-    for (size_t i = 0; ok && i < frames * 2; ++i) {
-        const uint16_t s = static_cast<uint16_t>(pcm[i]);
-        const uint8_t b[2] = { static_cast<uint8_t>(s & 0xFF), static_cast<uint8_t>(s >> 8) };
-        ok = std::fwrite(b, 1, 2, f) == 2;
-    }
-    return std::fclose(f) == 0 && ok;
+    for (size_t i = 0; i < frames * 2; ++i)
+        putLe(h, static_cast<uint16_t>(pcm[i]), 2);
+    return writeBytesAtomically(path, h.data(), h.size(), Durability::WHOLE_NAMES, why);
 }

@@ -53,5 +53,6 @@ std::unique_ptr<FrameSink> makeFrameSink(const CaptureOptions& options, const Ca
                                          const std::vector<int16_t>& track,
                                          const float (&durations)[SCENE_ENTRIES]);
 
-// 16-bit stereo PCM at SOUND_RATE as a WAV file; false when it cannot be written.
-bool writeWav(const std::string& path, const int16_t* pcm, size_t frames);
+// 16-bit stereo PCM at SOUND_RATE as a WAV file, written whole (renamed into
+// place); false with the system's reason when it cannot be written.
+bool writeWav(const std::string& path, const int16_t* pcm, size_t frames, std::string& why);

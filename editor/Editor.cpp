@@ -99,6 +99,25 @@ SceneFrames sceneFrames(int scene, const float (&durations)[SCENE_ENTRIES], doub
     return f;
 }
 
+double scrubStepTarget(const BeatMap& map, const SceneFrames& f, double from, int count, BeatStep step)
+{
+    const long lastFrame = std::max(f.first, f.last);
+    const auto frameOf = [&](double fraction) { return std::clamp(f.clock.firstAtOrAfter(fraction), f.first, lastFrame); };
+    const auto beyond = [&](double to) { return count > 0 ? to > from : to < from; };
+    const long at = frameOf(from);
+    double to = step(map, from, count);
+    while (beyond(to) && frameOf(to) == at) {
+        const double next = step(map, to, count > 0 ? 1 : -1);
+        if (next == to)
+            break;
+        to = next;
+    }
+    if (!beyond(to) || frameOf(to) == at)
+        to = f.clock.fraction(count > 0 ? lastFrame : f.first);
+    const long k = f.clock.firstAtOrAfter(to);
+    return k < f.first ? f.clock.fraction(f.first) : k > lastFrame ? f.clock.fraction(lastFrame) : to;
+}
+
 void playSceneTo(PathPlayer& player, Camera& view, const PlayerStart& start, const SceneFrames& frames, long frame,
                  long& atFrame)
 {
@@ -278,16 +297,11 @@ void scrubTo(double target)
 // A scrub `count` steps away, `step` giving where they lead from the current
 // fraction. Past the map's last (or before its first) beat there is nowhere
 // to step to: the scene's end (or start) is the next stop.
-void scrubBySteps(int count, double (*step)(const BeatMap&, double, int))
+// A scrub `count` steps away, `step` giving where they lead from the current
+// fraction.
+void scrubBySteps(int count, BeatStep step)
 {
-    const double from = currentFraction();
-    double to = step(editor.beats, from, count);
-    const SceneFrames& f = editor.frames;
-    if (count > 0 && !(to > from))
-        to = f.clock.fraction(std::max(f.first, f.last));
-    if (count < 0 && !(to < from))
-        to = f.clock.fraction(f.first);
-    scrubTo(to);
+    scrubTo(scrubStepTarget(editor.beats, editor.frames, currentFraction(), count, step));
 }
 
 // Return: the scene plays on from the scrub time (or from the loop's start,
@@ -607,6 +621,17 @@ void beginEditor(int scene, double seconds)
     editorLayer.status = true;
 }
 
+void endEditor()
+{
+    if (!editor.active)
+        return;
+    const FlightEditor& flight = editor.flight;
+    const PathPair& pair = pathPlayer.paths.pairs[flight.scene];
+    if (flight.lastSave == PairSaveOutcome::FAILED && !pair.position.points.empty())
+        keepUnsavedKeys(pair.position, pair.rotation, flight.scene, unsavedKeyFolders(pathPlayer.paths.folder));
+    editor.active = false;
+}
+
 bool editorHoldsScene()
 {
     return editor.active && editor.held;
@@ -829,6 +854,7 @@ const char* editorFrameLayerName()
 void installEditor()
 {
     toolHooks.begin = beginEditor;
+    toolHooks.end = endEditor;
     toolHooks.frame = editorFrame;
     toolHooks.key = editorKey;
     toolHooks.recordKey = editorRecordKey;

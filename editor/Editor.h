@@ -59,6 +59,15 @@ struct SceneFrames {
 
 SceneFrames sceneFrames(int scene, const float (&durations)[SCENE_ENTRIES], double trackSeconds);
 
+// Where a beat or bar step (`step`: stepBeats or stepBars) of `count` from
+// track fraction `from` leads in the scene: the step, taken again until it
+// reaches another frame than the one `from` stands at (beats closer together
+// than a frame, or a last frame a little past a bar line, never leave the
+// scene where it stands), clamped to the scene; past the map's last (or
+// before its first) beat, the scene's last (or first) frame.
+using BeatStep = double (*)(const BeatMap&, double, int);
+double scrubStepTarget(const BeatMap& map, const SceneFrames& frames, double from, int count, BeatStep step);
+
 // The scene's state at frame `frame` (clamped to the scene's frames) of a run
 // that started it fresh. `atFrame` is the frame the state is at now (-1:
 // unknown); a later frame continues from there, an earlier one replays from
@@ -128,6 +137,10 @@ double editorClock();
 // At the start of `vortalune N`, after loading and before the scene plays:
 // remembers the player's start, reads the beat map, opens the scene's flight.
 void beginEditor(int scene, double trackSeconds);
+
+// When `vortalune N` quits: keys that only live in memory (the last save
+// failed) are written where they can be kept, or said to be lost.
+void endEditor();
 
 // The scene stands still (a scrub holds it): the free camera does not step it.
 bool editorHoldsScene();

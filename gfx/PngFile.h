@@ -25,8 +25,9 @@ enum class PngEffort { SMALL, FAST };
 
 // Writes width x height pixels of `channels` bytes each (1 grey, 2 grey + alpha,
 // 3 RGB, 4 RGBA), rows top first and tightly packed. The output depends only on
-// the pixels (no time stamp), so equal pixels give equal files. Returns false
-// on bad arguments or when the file cannot be written.
+// the pixels (no time stamp), so equal pixels give equal files. Written whole
+// (writeWholeFile); errno says why when it could not be. Returns false on bad
+// arguments or when the file cannot be written. libpng prints nothing.
 bool writePng(const char* path, int width, int height, int channels, const uint8_t* pixels,
               PngEffort effort = PngEffort::SMALL);
 
@@ -35,8 +36,10 @@ bool writePng(const char* path, int width, int height, int channels, const uint8
 bool encodePng(std::vector<uint8_t>& out, int width, int height, int channels, const uint8_t* pixels,
                PngEffort effort);
 
-// Writes `bytes` to `path` whole: false with the system's reason when it
-// could not be created, written (a full disk) or closed.
+// Writes `bytes` to `path` whole, through a temporary beside it that is
+// renamed into place: the name only ever shows a whole file, also after a
+// kill or a full disk (the temporary is removed). False with the system's
+// reason when it could not be created, written or renamed.
 bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason);
 
 // Writes an 8-bit paletted PNG: one index byte per pixel, `paletteSize` RGB
@@ -50,6 +53,7 @@ struct PngCheck {
     uint32_t    width = 0;
     uint32_t    height = 0;
     int         bytesPerPixel = 0;   // once decoded at 8 bits a channel: 1 paletted or grey, 3 RGB, 4 with alpha
+    bool        paletted = false;    // colour type palette (indices into a palette)
     std::string warning;             // libpng's first warning (a damaged ancillary chunk), empty when none
 };
 
@@ -67,8 +71,14 @@ bool checkPngFile(const char* path, PngCheck& out, std::string& reason);
 struct PngImage {
     uint32_t             width = 0;
     uint32_t             height = 0;
-    std::vector<uint8_t> rgb;   // width x height RGB, rows top first
+    std::vector<uint8_t> rgb;   // width x height RGB, rows top first (readPngIndices: one index a pixel)
 };
+
+// A paletted PNG's palette indices, one byte a pixel (1-, 2- and 4-bit
+// indices unpacked), rows top first, within the limits above. The palette
+// and any transparency chunk are not applied. False with the reason for any
+// other colour type or a damaged file.
+bool readPngIndices(const char* path, PngImage& out, std::string& reason);
 
 // Decodes a PNG file whole as 8-bit RGB (16-bit channels stripped, palettes
 // and greys expanded, alpha dropped), within the limits above. False with

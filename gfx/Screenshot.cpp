@@ -2,6 +2,7 @@
 #include "gfx/Screenshot.h"
 
 #include "base/Report.h"
+#include "base/SafeFile.h"
 #include "gfx/PngFile.h"
 #include "gl/GL.h"
 
@@ -108,36 +109,38 @@ std::string saveScreenshot(int width, int height, const std::string& folder)
         return "";
     }
 
-    // Claim the name first: O_EXCL fails on a name that appeared since the
-    // folder was listed, and the next number is tried.
+    // The file is written whole under a temporary name, then linked to the
+    // first free number: a link fails on a name that appeared since the
+    // folder was listed (the next number is tried), and a kill leaves no
+    // screenshot that is only partly written.
+    const std::vector<uint8_t> rows = readBackBufferRows(width, height);
+    std::vector<uint8_t> png;
+    const std::string temporary = temporaryNameFor(folder + "/vortalune-shot");
+    if (!encodePng(png, width, height, 3, rows.data(), PngEffort::FAST) ||
+        !writeWholeFile(temporary, png, reason)) {
+        reportFailure("write " + folder + "/" + screenshotFileName(nextScreenshotNumber(namesIn(folder))),
+                      reason.empty() ? "the PNG could not be made" : reason);
+        return "";
+    }
     int number = nextScreenshotNumber(namesIn(folder));
     std::string path;
     for (int tries = 0;; ++tries) {
         if (number > SCREENSHOT_MAX_NUMBER) {
             reportFailure("write " + folder + "/" + screenshotFileName(number), "no free screenshot number is left");
+            ::unlink(temporary.c_str());
             return "";
         }
         path = folder + "/" + screenshotFileName(number);
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (fd >= 0) {
-            close(fd);
+        if (linkFile(temporary, path) == 0)
             break;
-        }
         if (errno != EEXIST || tries + 1 >= SCREENSHOT_CREATE_TRIES) {
             reportFailure("write " + path, std::strerror(errno));
+            ::unlink(temporary.c_str());
             return "";
         }
         ++number;
     }
-
-    const std::vector<uint8_t> rows = readBackBufferRows(width, height);
-    errno = 0;
-    if (!writePng(path.c_str(), width, height, 3, rows.data(), PngEffort::FAST)) {
-        const int writeError = errno;
-        reportFailure("write " + path, writeError != 0 ? std::strerror(writeError) : "the PNG could not be written");
-        std::remove(path.c_str());
-        return "";
-    }
+    ::unlink(temporary.c_str());
     std::printf("Screenshot: %s\n", path.c_str());
     std::fflush(stdout);
     return path;

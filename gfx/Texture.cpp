@@ -17,6 +17,7 @@
 #include "gfx/Texture.h"
 
 #include "base/Report.h"
+#include "base/SafeFile.h"
 #include "gfx/PngFile.h"
 #include "gl/GL.h"
 
@@ -61,6 +62,7 @@ uint32_t readLe32(const uint8_t* p)
 // What the file check learnt: the libpng warning to pass on, if any.
 struct ImageCheck {
     std::string warning;
+    bool        palettedPng = false;   // a paletted PNG: a mask takes its indices
 };
 
 // Width and height of a BMP from its header (the two header layouts SDL reads).
@@ -87,7 +89,7 @@ bool bmpSize(const uint8_t* head, size_t got, uint32_t& width, uint32_t& height)
 // cannot be known before decoding. False with `reason` when refused.
 bool checkImageFile(const char* path, ImageCheck& check, std::string& reason)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = openForReading(path);   // never waits on a pipe; refused below
     if (fd < 0) {
         reason = std::strerror(errno);
         return false;
@@ -118,6 +120,7 @@ bool checkImageFile(const char* path, ImageCheck& check, std::string& reason)
         if (!checkPngFile(path, png, reason))
             return false;
         check.warning = png.warning;
+        check.palettedPng = png.paletted;
         return true;
     }
     uint32_t width = 0, height = 0;
@@ -158,11 +161,15 @@ SDL_Surface* withQuietStderr(F load)
     return surface;
 }
 
-// Checks and decodes one image file. Null with `reason` when it is refused.
-SDL_Surface* loadImageSurface(const char* path, std::string& reason)
+// Checks and decodes one image file. Null with `reason` when it is refused;
+// `checked` (if given) gets what the check learnt.
+SDL_Surface* loadImageSurface(const char* path, std::string& reason, ImageCheck* checked = nullptr)
 {
     ImageCheck check;
-    if (!checkImageFile(path, check, reason))
+    const bool fine = checkImageFile(path, check, reason);
+    if (checked)
+        *checked = check;
+    if (!fine)
         return nullptr;
     SDL_Surface* surface = nullptr;
     if (check.warning.empty()) {
@@ -492,7 +499,8 @@ int TextureTable::loadPngWithMask(const char* colourPath, const char* maskPath, 
     }
     // The same file as colour and mask (the sprite) is read and reported once.
     const bool sameFile = std::strcmp(colourPath, maskPath) == 0;
-    SurfaceHandle mask(sameFile ? nullptr : loadImageSurface(maskPath, reason));
+    ImageCheck maskCheck;
+    SurfaceHandle mask(sameFile ? nullptr : loadImageSurface(maskPath, reason, &maskCheck));
     if (!sameFile && !mask.get()) {
         reportFailure(maskPath, reason, slot);
         return 0;
@@ -522,7 +530,20 @@ int TextureTable::loadPngWithMask(const char* colourPath, const char* maskPath, 
 
     int width = c->w;
     int height = c->h;
-    const std::vector<uint8_t> alpha = maskAlpha(m);
+    std::vector<uint8_t> alpha;
+    if (maskCheck.palettedPng) {
+        // SDL_image expands a palette with a transparency chunk to RGBA: the
+        // indices themselves come from the file.
+        PngImage indices;
+        if (!readPngIndices(maskPath, indices, reason) || int(indices.width) != m->w ||
+            int(indices.height) != m->h) {
+            reportFailure(maskPath, reason.empty() ? "its palette indices could not be read" : reason, slot);
+            return 0;
+        }
+        alpha = std::move(indices.rgb);
+    } else {
+        alpha = maskAlpha(m);
+    }
     mask.reset();
     std::vector<uint8_t> pixels = packSurface(c, 4);
     colour.reset();

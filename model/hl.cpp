@@ -12,6 +12,8 @@
 //   --- Skinning and drawing ---
 #include "model/hl.h"
 
+#include "base/SafeFile.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -111,7 +113,7 @@ uint8_t* readStudioFile(const char* path, size_t* size, size_t maxBytes, std::st
     *size = 0;
     std::string why;
     uint8_t* buffer = nullptr;
-    const int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    const int fd = path ? openForReading(path) : -1;   // never waits on a pipe; refused below
     struct stat info;
     if (!path) {
         why = "no file name";
@@ -208,7 +210,7 @@ size_t StudioModel::imageBytes() const
     return total;
 }
 
-uint8_t* StudioModel::readModelFile(const char* path, size_t* size)
+uint8_t* StudioModel::readModelFile(const char* path, size_t* size, FileKind kind)
 {
     *size = 0;
     if (!path || !fileSource.load) {
@@ -241,9 +243,12 @@ uint8_t* StudioModel::readModelFile(const char* path, size_t* size)
     }
     const bool model = length >= 4 && hasMagic(buffer, "IDST");
     const bool group = length >= 4 && hasMagic(buffer, "IDSQ");
-    if ((!model && !group) || (group && !header)) {
+    if (kind == FileKind::GROUP ? !group : !model) {
         std::free(buffer);
-        failure = prefix + (group ? "a sequence-group file, not a model" : "not a studio model file (no IDST mark)");
+        if (kind == FileKind::GROUP)
+            failure = prefix + (model ? "a model file, not a sequence group" : "not a sequence-group file (no IDSQ mark)");
+        else
+            failure = prefix + (group ? "a sequence-group file, not a model" : "not a studio model file (no IDST mark)");
         return nullptr;
     }
     if (!header) {
@@ -299,7 +304,7 @@ int StudioModel::readCompanionFiles(const char* path)
         if (!studioGroupFileName(path, g, name, sizeof name))
             failure = "the path is too long for the sequence-group files' names";
         else
-            image = readModelFile(name, &size);
+            image = readModelFile(name, &size, FileKind::GROUP);
         if (!image) {
             cleanUp();
             return 0;
@@ -311,8 +316,11 @@ int StudioModel::readCompanionFiles(const char* path)
     int badGroup = 0;
     if (const char* damage = validate(&badGroup)) {
         failure = damage;
+        // The main file is named by the caller; a companion names itself.
         if (badGroup > 0 && studioGroupFileName(path, badGroup, name, sizeof name))
-            failure = std::string(name) + ": " + damage;   // the main file is named by the caller
+            failure = std::string(name) + ": " + damage;
+        if (badGroup == BAD_TEXTURE_FILE && studioTextureFileName(path, name, sizeof name))
+            failure = std::string(name) + ": " + damage;
         cleanUp();
         return 0;
     }
@@ -519,7 +527,9 @@ const char* StudioModel::validate(int* badGroup) const
             *badGroup = 0;
     }
 
-    // Skin table and textures, in the texture image.
+    // Skin table and textures, in the texture image (its own file, or the model's).
+    if (badGroup && ownsTextureImage)
+        *badGroup = BAD_TEXTURE_FILE;
     const uint8_t* t = textureImage;
     const size_t tSize = textureImageSize;
     if (!t || tSize < static_cast<size_t>(HEADER_SIZE) || !hasMagic(t, "IDST"))
@@ -546,6 +556,9 @@ const char* StudioModel::validate(int* badGroup) const
         if (entry < 0 || entry >= textures)
             return BAD_TEXTURES;
     }
+
+    if (badGroup)
+        *badGroup = 0;
 
     // Body parts, sub-models, meshes and their command streams.
     const int32_t parts = readInt(h + HEADER_BODY_PART_COUNT);

@@ -214,7 +214,10 @@ public:
 
     // Loading (model/hl.cpp)
     int      open(const char* path, uint32_t texture);   // 1 loaded, 0 failed (nothing kept, `failure` says why)
-    uint8_t* readModelFile(const char* path, size_t* size);   // image or null; first image becomes header
+    // What a model's file holds: the model (or its textures, "T.mdl"), marked
+    // IDST, or one sequence group ("01.mdl".."31.mdl"), marked IDSQ.
+    enum class FileKind { MODEL, GROUP };
+    uint8_t* readModelFile(const char* path, size_t* size, FileKind kind = FileKind::MODEL);   // image or null; first image becomes header
     int      readCompanionFiles(const char* path);            // 1 ok, 0 failed (cleaned up)
     void     release();                                        // frees every image
     bool     loaded() const { return header != nullptr; }
@@ -240,7 +243,9 @@ public:
 private:
     void     cleanUp();
     const char* validate(int* badGroup = nullptr) const;   // null when every record fits, else what does not;
-                                                           // badGroup: the sequence-group file at fault, or 0
+                                                           // badGroup: the sequence-group file at fault,
+                                                           // BAD_TEXTURE_FILE for the texture file, or 0
+    static constexpr int BAD_TEXTURE_FILE = -1;
     size_t   imageBytes() const;                 // bytes of all images held
     void     computeControllerAdjust();
     void     computePose(int block, const uint8_t* image, size_t imageSize, size_t blockOffset,

@@ -230,6 +230,9 @@ bool stepHistory(FlightEditor& editor, std::vector<FlightKeys>& from, std::vecto
     FlightKeys back = popLevel(editor.history, from);
     pushLevel(editor.history, to, currentKeys(editor));
     applyKeys(editor, back);
+    // What it writes over may be another writer's keys (a reload): kept aside.
+    editor.set->disk[editor.scene].keepOthersKeys = true;
+
     save(editor, done);
     return true;
 }
@@ -323,6 +326,7 @@ ReloadResult reloadIfChanged(FlightEditor& editor, ReloadWatch& watch, std::stri
             disk.stamp[i] = now[i];
         }
         disk.defaultPoints = 0;
+        disk.othersKeys = true;
         message = pair + ": changed on disk; scene " + std::to_string(editor.scene) + "'s flight was reloaded (" +
                   keysText(keyCount(editor)) + ")";
         return ReloadResult::RELOADED;

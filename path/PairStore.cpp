@@ -9,6 +9,7 @@
 
 #include "base/Report.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -102,6 +103,8 @@ std::string commitRecordName(const std::string& folder, int scene)
     return positionPathName(folder, scene) + ".commit";
 }
 
+const char* const SIDE_PREFIXES[2] = { "pos_path", "rot_path" };
+
 std::string sideCopyName(const std::string& folder, const char* prefix, int scene, int k)
 {
     return folder + "/" + prefix + std::to_string(scene) + ".copy" + std::to_string(k) + ".txt";
@@ -164,7 +167,7 @@ bool commitPair(const std::string& recordName, Target (&targets)[2], const std::
     // From here the save counts as made: a crash is finished at the next start.
     bool renamed = true;
     for (int i = 0; i < 2; ++i) {
-        if (::rename(temporaries[i].c_str(), targets[i].resolved.c_str()) != 0) {
+        if (renameFile(temporaries[i], targets[i].resolved) != 0) {
             why = targets[i].name + ": " + errnoText(errno);
             renamed = false;
             break;
@@ -194,10 +197,9 @@ bool sideCopyExtends(const std::string& folder, int scene, const PairDiskState& 
 {
     if (state.sideCopy <= 0)
         return false;
-    const char* prefixes[2] = { "pos_path", "rot_path" };
     for (int i = 0; i < 2; ++i) {
         std::string onDisk, why;
-        if (!readSmallFile(sideCopyName(folder, prefixes[i], scene, state.sideCopy), onDisk, MAX_PATH_FILE_BYTES,
+        if (!readSmallFile(sideCopyName(folder, SIDE_PREFIXES[i], scene, state.sideCopy), onDisk, MAX_PATH_FILE_BYTES,
                            why) ||
             onDisk != state.sideCopyText[i])
             return false;
@@ -208,43 +210,100 @@ bool sideCopyExtends(const std::string& folder, int scene, const PairDiskState& 
     return true;
 }
 
-// The side copy's k: the editor's last one when the new keys extend it, else
-// the first k for which neither file exists yet.
-int sideCopyNumber(const std::string& folder, int scene, const PairDiskState& state, const std::string (&texts)[2])
+// "<folder>/<prefix><n>.aside.<pid>.tmp": the temporaries of a new side copy.
+std::string asideTemporaryName(const std::string& folder, const char* prefix, int scene, long pid)
 {
-    if (sideCopyExtends(folder, scene, state, texts))
-        return state.sideCopy;
-    for (int k = 1; k < 100000; ++k) {
-        if (!stampOf(sideCopyName(folder, "pos_path", scene, k)).exists &&
-            !stampOf(sideCopyName(folder, "rot_path", scene, k)).exists)
-            return k;
+    return folder + "/" + prefix + std::to_string(scene) + ".aside." + std::to_string(pid) + ".tmp";
+}
+
+// The highest k a side copy may have; the claim gives up after it.
+constexpr int SIDE_COPY_MAX = 99999;
+
+// Gives two whole, synced temporaries the names of the first free side copy:
+// each is linked to its final name, the position file first, and a link
+// fails on a name that exists, so two editors claiming at once never share
+// a side copy (the one that loses moves on to the next k). Once both names
+// exist the temporaries go. `k` comes back as the copy's number; false with
+// the reason in `why` (nothing of the claim is left under a final name).
+bool claimSideCopy(const std::string& folder, int scene, const std::string (&temporaries)[2], int& k,
+                   std::string& why)
+{
+    for (k = 1; k <= SIDE_COPY_MAX; ++k) {
+        const std::string names[2] = { sideCopyName(folder, SIDE_PREFIXES[0], scene, k),
+                                       sideCopyName(folder, SIDE_PREFIXES[1], scene, k) };
+        if (linkFile(temporaries[0], names[0]) != 0) {
+            if (errno == EEXIST)
+                continue;
+            why = names[0] + ": " + errnoText(errno);
+            return false;
+        }
+        if (linkFile(temporaries[1], names[1]) != 0) {
+            const int error = errno;
+            ::unlink(names[0].c_str());   // our own link, made just now
+            if (error == EEXIST)
+                continue;
+            why = names[1] + ": " + errnoText(error);
+            return false;
+        }
+        syncDirectory(folder);
+        for (const std::string& t : temporaries)
+            ::unlink(t.c_str());
+        syncDirectory(folder);
+        return true;
     }
-    return 0;
+    why = "no free side copy number up to " + std::to_string(SIDE_COPY_MAX);
+    return false;
+}
+
+// Writes `texts` as a new side copy of scene `scene`: both temporaries in
+// full, then the claim. False with the reason; nothing is left behind.
+bool writeNewSideCopy(const std::string& folder, int scene, const std::string (&texts)[2], int& k, std::string& why)
+{
+    const std::string temporaries[2] = { asideTemporaryName(folder, SIDE_PREFIXES[0], scene, ::getpid()),
+                                         asideTemporaryName(folder, SIDE_PREFIXES[1], scene, ::getpid()) };
+    for (int i = 0; i < 2; ++i) {
+        ::unlink(temporaries[i].c_str());   // our own pid: a leftover of an earlier run with the same pid
+        if (!createSyncedFile(temporaries[i], texts[i], why)) {
+            if (i == 1)
+                ::unlink(temporaries[0].c_str());
+            return false;
+        }
+    }
+    if (claimSideCopy(folder, scene, temporaries, k, why))
+        return true;
+    for (const std::string& t : temporaries)
+        ::unlink(t.c_str());
+    return false;
 }
 
 PairSaveOutcome saveAside(const std::string& folder, int scene, const std::string (&texts)[2], PairDiskState& state,
                           const std::string& reason)
 {
-    const int k = sideCopyNumber(folder, scene, state, texts);
-    Target targets[2];
     std::string why;
-    const char* prefixes[2] = { "pos_path", "rot_path" };
-    bool ok = k > 0;
-    for (int i = 0; ok && i < 2; ++i)
-        ok = resolveTarget(sideCopyName(folder, prefixes[i], scene, k), targets[i], why);
-    const std::string record = sideCopyName(folder, "pos_path", scene, k) + ".commit";
-    if (ok)
-        ok = commitPair(record, targets, texts, why);
+    int k = state.sideCopy;
+    bool ok = false;
+    if (sideCopyExtends(folder, scene, state, texts)) {
+        // The copy this editor wrote last, grown: replaced as the pair is.
+        Target targets[2];
+        ok = true;
+        for (int i = 0; ok && i < 2; ++i)
+            ok = resolveTarget(sideCopyName(folder, SIDE_PREFIXES[i], scene, k), targets[i], why);
+        if (ok)
+            ok = commitPair(sideCopyName(folder, SIDE_PREFIXES[0], scene, k) + ".commit", targets, texts, why);
+    } else {
+        ok = writeNewSideCopy(folder, scene, texts, k, why);
+    }
     if (!ok) {
         reportLine("%s; the side copy could not be written either (%s); the keys of scene %d are only in memory\n",
-                   reason.c_str(), k > 0 ? why.c_str() : "no free name", scene);
+                   reason.c_str(), why.c_str(), scene);
         return PairSaveOutcome::FAILED;
     }
     state.sideCopy = k;
     state.sideCopyText[0] = texts[0];
     state.sideCopyText[1] = texts[1];
     reportLine("%s; the keys of scene %d were saved to %s and %s\n", reason.c_str(), scene,
-               targets[0].name.c_str(), targets[1].name.c_str());
+               sideCopyName(folder, SIDE_PREFIXES[0], scene, k).c_str(),
+               sideCopyName(folder, SIDE_PREFIXES[1], scene, k).c_str());
     return PairSaveOutcome::SAVED_ASIDE;
 }
 
@@ -255,6 +314,8 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
 {
     const std::string texts[2] = { formatPathText(position), formatPathText(rotation) };
     const std::string names[2] = { positionPathName(folder, scene), rotationPathName(folder, scene) };
+    const bool keepOthers = state.othersKeys && state.keepOthersKeys;   // asked for this save only
+    state.keepOthersKeys = false;
 
     // The scene's lock: held by this editor, or taken for this save.
     SceneLock temporaryLock;
@@ -305,6 +366,24 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
                    names[i].c_str(), readProblem(read).c_str(), backup.c_str());
     }
 
+    // An undo back past a reload drops keys another writer saved: they are
+    // kept beside the pair first.
+    if (keepOthers) {
+        std::string kept[2], why;
+        for (int i = 0; i < 2 && why.empty(); ++i)
+            if (targets[i].exists)
+                kept[i] = backupFile(targets[i].resolved, why);
+        if (!why.empty()) {
+            reportLine("%s, %s hold keys another writer saved, which could not be copied aside (%s); not saved, "
+                       "the keys of scene %d stay in memory\n",
+                       names[0].c_str(), names[1].c_str(), why.c_str(), scene);
+            return PairSaveOutcome::FAILED;
+        }
+        reportLine("%s, %s held keys another writer saved; they were kept as %s and %s before saving over them\n",
+                   names[0].c_str(), names[1].c_str(), kept[0].empty() ? "(no file)" : kept[0].c_str(),
+                   kept[1].empty() ? "(no file)" : kept[1].c_str());
+    }
+
     std::string why;
     if (!commitPair(commitRecordName(folder, scene), targets, texts, why)) {
         reportLine("Could not save the camera path files of scene %d (%s); the keys stay in memory\n", scene,
@@ -313,7 +392,50 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
     }
     for (int i = 0; i < 2; ++i)
         state.stamp[i] = stampOf(targets[i].resolved);
+    state.othersKeys = false;
     return PairSaveOutcome::SAVED;
+}
+
+bool keepUnsavedKeys(const CameraPath& position, const CameraPath& rotation, int scene,
+                     const std::vector<std::string>& folders)
+{
+    const std::string texts[2] = { formatPathText(position), formatPathText(rotation) };
+    const std::string count = std::to_string(position.points.size()) +
+                              (position.points.size() == 1 ? " key" : " keys");
+    std::string reasons;
+    for (const std::string& folder : folders) {
+        std::string names[2], why;
+        bool ok = true;
+        for (int i = 0; ok && i < 2; ++i) {
+            names[i] = folder + "/" + SIDE_PREFIXES[i] + std::to_string(scene) + ".unsaved." +
+                       std::to_string(static_cast<long>(::getpid())) + ".txt";
+            ok = createSyncedFile(names[i], texts[i], why);
+            if (!ok && i == 1)
+                ::unlink(names[0].c_str());
+        }
+        if (ok) {
+            syncDirectory(folder);
+            reportLine("Scene %d: %s were never saved (the last save failed); they were kept in %s and %s\n", scene,
+                       count.c_str(), names[0].c_str(), names[1].c_str());
+            return true;
+        }
+        reasons += (reasons.empty() ? "" : "; ") + why;
+    }
+    reportLine("Scene %d: %s were never saved (the last save failed) and could not be kept anywhere (%s); they are "
+               "lost\n",
+               scene, count.c_str(), reasons.c_str());
+    return false;
+}
+
+std::vector<std::string> unsavedKeyFolders(const std::string& folder)
+{
+    std::vector<std::string> folders = { folder };
+    const char* tmp = std::getenv("TMPDIR");
+    if (tmp && *tmp && folder != tmp)
+        folders.emplace_back(tmp);
+    if (folder != "/tmp" && !(tmp && std::string(tmp) == "/tmp"))
+        folders.emplace_back("/tmp");
+    return folders;
 }
 
 // --- Recovery --------------------------------------------------------------------------
@@ -331,6 +453,43 @@ long temporaryPid(const std::string& name, const std::string& base)
     if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
         return -1;
     return std::atol(digits.c_str());
+}
+
+// The pid of a temporary "<base>.<pid>.tmp" with `base` set, or -1.
+long temporaryPidOf(const std::string& name, std::string& base)
+{
+    const size_t dot = name.size() > 5 ? name.rfind('.', name.size() - 5) : std::string::npos;
+    if (dot == std::string::npos)
+        return -1;
+    base = name.substr(0, dot);
+    return temporaryPid(name, base);
+}
+
+// Removes the temporaries `names` (in `folder`) of saves that never
+// committed: one line per save (the temporaries of one process), naming
+// them. Returns the number of saves.
+int removeLeftovers(const std::string& folder, std::vector<std::string> names, const char* consequence)
+{
+    std::sort(names.begin(), names.end());
+    std::vector<std::pair<long, std::string>> byPid;   // pid, the names it left
+    for (const std::string& name : names) {
+        std::string base;
+        const long pid = temporaryPidOf(name, base);
+        const std::string full = folder + "/" + name;
+        if (::unlink(full.c_str()) != 0)
+            continue;   // a finished commit has renamed it already
+        auto it = std::find_if(byPid.begin(), byPid.end(), [&](const auto& p) { return p.first == pid; });
+        if (it == byPid.end())
+            byPid.emplace_back(pid, full);
+        else
+            it->second += ", " + full;
+    }
+    for (const auto& [pid, files] : byPid)
+        reportLine("%s: removed the %s of an interrupted save; %s\n", files.c_str(),
+                   files.find(", ") == std::string::npos ? "leftover" : "leftovers", consequence);
+    if (!byPid.empty())
+        syncDirectory(folder);
+    return static_cast<int>(byPid.size());
 }
 
 // Finishes the renames of a commit record; false when it cannot be read.
@@ -353,22 +512,177 @@ bool finishCommit(const std::string& recordName, std::string& summary)
     for (int i = 0; i < 2; ++i) {
         const std::string& temporary = lines[static_cast<size_t>(1 + 2 * i)];
         const std::string& target = lines[static_cast<size_t>(2 + 2 * i)];
-        if (stampOf(temporary).exists && ::rename(temporary.c_str(), target.c_str()) == 0)
+        if (stampOf(temporary).exists && renameFile(temporary, target) == 0)
             syncDirectory(directoryOf(target));
         summary += (i ? ", " : "") + target;
     }
     return true;
 }
 
+// The pids named by a commit record's temporaries ("<file>.<pid>.tmp").
+bool recordWriterRuns(const std::string& recordName)
+{
+    std::string text, why;
+    if (!readSmallFile(recordName, text, 1 << 16, why))
+        return false;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string base;
+        const long pid = temporaryPidOf(baseOf(text.substr(start, end - start)), base);
+        if (pid > 0 && pid != ::getpid() && processRuns(pid))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The k of "<prefix><n>.copy<k>.txt" (and its ".commit" when `suffix` says so), or 0.
+int sideCopyNumberOf(const std::string& name, const std::string& prefix, const char* suffix)
+{
+    const std::string tail = std::string(".txt") + suffix;
+    if (name.size() <= prefix.size() + tail.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+        return 0;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - tail.size());
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return std::atoi(digits.c_str());
+}
+
+bool sameInode(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// Both temporaries hold whole path files with the same number of keys.
+bool wholeTwins(const std::string (&temporaries)[2])
+{
+    PathReadReport reports[2];
+    for (int i = 0; i < 2; ++i) {
+        CameraPath path;
+        if (!loadPathFile(path, temporaries[i], reports[i]) || !reports[i].whole)
+            return false;
+    }
+    return reports[0].keysRead == reports[1].keysRead;
+}
+
+// One interrupted new side copy of a process that is gone, from its
+// temporaries: claimed already (the position file has its name), it is
+// finished; not claimed, its keys are claimed now when both files are whole
+// (they are the only copy of them), else the pieces go. One line.
+void recoverAsideTemporaries(const std::string& folder, int scene, long pid, const std::vector<int>& copies)
+{
+    const std::string temporaries[2] = { asideTemporaryName(folder, SIDE_PREFIXES[0], scene, pid),
+                                         asideTemporaryName(folder, SIDE_PREFIXES[1], scene, pid) };
+    const bool have[2] = { stampOf(temporaries[0]).exists, stampOf(temporaries[1]).exists };
+    int claimed = 0;
+    for (int k : copies)
+        if (have[0] && sameInode(temporaries[0], sideCopyName(folder, SIDE_PREFIXES[0], scene, k)))
+            claimed = k;
+    std::string why;
+    if (claimed > 0 && have[1]) {
+        const std::string rotName = sideCopyName(folder, SIDE_PREFIXES[1], scene, claimed);
+        if (sameInode(temporaries[1], rotName) || linkFile(temporaries[1], rotName) == 0) {
+            reportLine("%s: finished an interrupted side copy of scene %d (%s, %s)\n", temporaries[1].c_str(), scene,
+                       sideCopyName(folder, SIDE_PREFIXES[0], scene, claimed).c_str(), rotName.c_str());
+        } else {
+            // The rotation name was taken meanwhile: the two move on together.
+            ::unlink(sideCopyName(folder, SIDE_PREFIXES[0], scene, claimed).c_str());
+            claimed = 0;
+        }
+    }
+    if (claimed == 0) {
+        int k = 0;
+        if (have[0] && have[1] && wholeTwins(temporaries) && claimSideCopy(folder, scene, temporaries, k, why))
+            reportLine("%s: the keys of an interrupted side copy save of scene %d were kept as %s and %s\n",
+                       temporaries[0].c_str(), scene, sideCopyName(folder, SIDE_PREFIXES[0], scene, k).c_str(),
+                       sideCopyName(folder, SIDE_PREFIXES[1], scene, k).c_str());
+        else
+            reportLine("%s: removed the leftover of a side copy save of scene %d that was cut while it was "
+                       "written%s%s\n",
+                       (have[0] ? temporaries[0] : temporaries[1]).c_str(), scene, why.empty() ? "" : " and ",
+                       why.empty() ? "" : ("could not be kept: " + why).c_str());
+    }
+    for (const std::string& t : temporaries)
+        ::unlink(t.c_str());
+    syncDirectory(folder);
+}
+
+// Side copies left half done by processes that are gone: a replaced side
+// copy whose commit record is on disk is finished, a new one is finished or
+// kept (recoverAsideTemporaries). Needs no lock: side copies are written by
+// editors that do not hold it, and nothing of a running process is touched.
+int recoverSideCopies(const std::string& folder, int scene)
+{
+    const std::string posPrefix = std::string(SIDE_PREFIXES[0]) + std::to_string(scene) + ".copy";
+    const std::string asideBases[2] = { std::string(SIDE_PREFIXES[0]) + std::to_string(scene) + ".aside",
+                                        std::string(SIDE_PREFIXES[1]) + std::to_string(scene) + ".aside" };
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    std::vector<int> copies, records;
+    std::vector<long> pids;
+    std::vector<std::string> leftovers;   // temporaries of replaced side copies
+    const std::string rotPrefix = std::string(SIDE_PREFIXES[1]) + std::to_string(scene) + ".copy";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        std::string base;
+        const long pid = temporaryPidOf(name, base);
+        const bool ofCopy = sideCopyNumberOf(base, posPrefix, "") || sideCopyNumberOf(base, rotPrefix, "") ||
+                            sideCopyNumberOf(base, posPrefix, ".commit");
+        if (ofCopy && pid > 0 && (pid == ::getpid() || !processRuns(pid)))
+            leftovers.push_back(name);
+        if (const int k = sideCopyNumberOf(name, posPrefix, ""))
+            copies.push_back(k);
+        if (const int k = sideCopyNumberOf(name, posPrefix, ".commit"))
+            records.push_back(k);
+        for (const std::string& base : asideBases) {
+            const long pid = temporaryPid(name, base);
+            if (pid > 0 && (pid == ::getpid() || !processRuns(pid)) &&
+                std::find(pids.begin(), pids.end(), pid) == pids.end())
+                pids.push_back(pid);
+        }
+    }
+    ::closedir(dir);
+
+    int repairs = 0;
+    for (int k : records) {
+        const std::string record = sideCopyName(folder, SIDE_PREFIXES[0], scene, k) + ".commit";
+        if (recordWriterRuns(record))
+            continue;
+        std::string summary;
+        if (finishCommit(record, summary))
+            reportLine("%s: finished an interrupted save of a side copy of scene %d (%s)\n", record.c_str(), scene,
+                       summary.c_str());
+        else
+            reportLine("%s: not a complete commit record; removed, the side copy keeps its keys\n", record.c_str());
+        ::unlink(record.c_str());
+        ++repairs;
+    }
+    repairs += removeLeftovers(folder, leftovers, "the side copy it was for is unchanged");
+    for (long pid : pids) {
+        recoverAsideTemporaries(folder, scene, pid, copies);
+        ++repairs;
+    }
+    if (repairs > 0)
+        syncDirectory(folder);
+    return repairs;
+}
+
 } // namespace
 
 int recoverPairFiles(const std::string& folder, int scene)
 {
+    int repairs = recoverSideCopies(folder, scene);
     SceneLock lock;
     if (lock.acquire(folder, scene) != SceneLock::TAKEN)
-        return 0;   // another editor is at work on this scene, or the folder cannot be locked
+        return repairs;   // another editor is at work on this scene, or the folder cannot be locked
 
-    int repairs = 0;
     const std::string record = commitRecordName(folder, scene);
     if (stampOf(record).exists) {
         std::string summary;
@@ -398,15 +712,6 @@ int recoverPairFiles(const std::string& folder, int scene)
         }
     }
     ::closedir(dir);
-    for (const std::string& name : leftovers) {
-        const std::string full = folder + "/" + name;
-        if (::unlink(full.c_str()) == 0) {
-            reportLine("%s: removed the leftover of an interrupted save; the files it was for are unchanged\n",
-                       full.c_str());
-            ++repairs;
-        }
-    }
-    if (!leftovers.empty())
-        syncDirectory(folder);
+    repairs += removeLeftovers(folder, leftovers, "the files it was for are unchanged");
     return repairs;
 }

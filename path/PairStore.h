@@ -21,9 +21,16 @@
 // refuse the pair's own files, or another editor holds the scene's lock, the
 // keys go to a side copy, "pos_path<n>.copy<k>.txt" with its "rot_" twin, so
 // no key is lost; every outcome is one line on stderr. A side copy is never
-// written over with different keys: a later save goes to the first free k,
-// unless the copy this editor wrote last still holds exactly what it wrote
-// and the new keys only add to it.
+// written over with different keys: a later save goes to a new k, unless the
+// copy this editor wrote last still holds exactly what it wrote and the new
+// keys only add to it (that copy is replaced as the pair is, steps 4 to 6).
+// A new side copy is written whole as "<prefix><n>.aside.<pid>.tmp" twins,
+// then claimed: each twin is hard-linked to its final name, the position file
+// first, under the first k whose names are both free. A link never replaces
+// a name, so two editors saving aside at once take different copies. Once
+// the position file has its name the copy counts as made: the next start
+// links the rotation file (or, when the claim never happened, keeps the
+// twins' keys as a new copy if both are whole).
 #pragma once
 
 #include "base/SafeFile.h"
@@ -31,6 +38,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // --- Per-scene state ------------------------------------------------------------------
 enum PairFile { PAIR_POSITION = 0, PAIR_ROTATION = 1 };
@@ -43,6 +51,8 @@ struct PairDiskState {
     int32_t        defaultPoints = 0;  // playback defaults after the read keys (0 or 2)
     int32_t        sideCopy = 0;       // k of the side copy this editor wrote last; 0 none
     std::string    sideCopyText[2];    // what it wrote there (position, rotation)
+    bool           othersKeys = false;       // the files hold keys another writer saved (reloaded, not saved here)
+    bool           keepOthersKeys = false;   // the next save copies those aside before replacing them (an undo)
 };
 
 // --- Locks ---------------------------------------------------------------------------
@@ -86,8 +96,20 @@ enum class PairSaveOutcome {
 PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rotation, const std::string& folder,
                                int scene, PairDiskState& state, const SceneLock* lock);
 
+// At quit, for keys that only live in memory (every save failed): writes
+// them to "<folder>/pos_path<n>.unsaved.<pid>.txt" and its "rot_" twin in the
+// first of `folders` that takes them (new files, synced), and says so in one
+// line; or says that they are lost and why. `keys` is the flight's key count.
+// True when they were kept.
+bool keepUnsavedKeys(const CameraPath& position, const CameraPath& rotation, int scene,
+                     const std::vector<std::string>& folders);
+
+// Where keepUnsavedKeys tries, in order: the scene's own folder, $TMPDIR, /tmp.
+std::vector<std::string> unsavedKeyFolders(const std::string& folder);
+
 // At start: finishes a save whose commit record is on disk and removes the
 // temporaries of saves that never committed (only those of processes that no
-// longer run). Skipped while another process holds the scene's lock. One line
-// per repair. Returns the number of repairs.
+// longer run); skipped while another process holds the scene's lock. Side
+// copies left half made by processes that are gone are finished or kept
+// (see above), lock or not. One line per repair. Returns the number of repairs.
 int recoverPairFiles(const std::string& folder, int scene);

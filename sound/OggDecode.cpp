@@ -2,6 +2,8 @@
 // damaged pages as silence of their length and the limits checked first.
 #include "sound/OggDecode.h"
 
+#include "base/SafeFile.h"
+
 #include <SDL_endian.h>
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
@@ -56,7 +58,7 @@ namespace {
 // The track file's bytes, read once with their size checked first.
 bool readTrackBytes(const char* path, std::vector<unsigned char>& bytes, uint64_t& fileSize, std::string& error)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = openForReading(path);   // never waits on a pipe; refused below
     if (fd < 0) {
         error = std::strerror(errno);
         return false;

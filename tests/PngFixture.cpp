@@ -26,9 +26,12 @@ void writeFixturePalettedPng(const std::string& path, int width, int height, con
 namespace {
 
 // 8-bit rows of `colourType` through libpng at level 1 without filters; with
-// `transparentGrey` >= 0, a tRNS chunk naming that grey level.
+// `transparentGrey` >= 0, a tRNS chunk naming that grey level; a paletted
+// image gets the fixtures' four colours and, when `paletteAlpha` is given, a
+// tRNS chunk with those alphas for the first entries.
 void writeRawPng(const std::string& path, uint32_t width, uint32_t height, int colourType, int channels,
-                 const std::vector<uint8_t>& pixels, int transparentGrey)
+                 const std::vector<uint8_t>& pixels, int transparentGrey,
+                 const std::vector<uint8_t>* paletteAlpha = nullptr)
 {
     ASSERT_EQ(pixels.size(), size_t(width) * height * size_t(channels));
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -40,6 +43,12 @@ void writeRawPng(const std::string& path, uint32_t width, uint32_t height, int c
         png_init_io(png, file);
         png_set_IHDR(png, info, width, height, 8, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                      PNG_FILTER_TYPE_DEFAULT);
+        if (colourType == PNG_COLOR_TYPE_PALETTE) {
+            const png_color palette[4] = { { 255, 0, 0 }, { 0, 255, 0 }, { 0, 0, 255 }, { 255, 255, 255 } };
+            png_set_PLTE(png, info, palette, 4);
+            if (paletteAlpha)
+                png_set_tRNS(png, info, paletteAlpha->data(), int(paletteAlpha->size()), nullptr);
+        }
         if (transparentGrey >= 0) {
             png_color_16 key {};
             key.gray = png_uint_16(transparentGrey);
@@ -69,6 +78,12 @@ void writeFixtureGreyPngWithTransparency(const std::string& path, int width, int
                                          const std::vector<uint8_t>& grey, int transparentGrey)
 {
     writeRawPng(path, uint32_t(width), uint32_t(height), PNG_COLOR_TYPE_GRAY, 1, grey, transparentGrey);
+}
+
+void writeFixturePalettedPngWithTransparency(const std::string& path, int width, int height,
+                                            const std::vector<uint8_t>& indices, const std::vector<uint8_t>& alphas)
+{
+    writeRawPng(path, uint32_t(width), uint32_t(height), PNG_COLOR_TYPE_PALETTE, 1, indices, -1, &alphas);
 }
 
 namespace {

@@ -29,6 +29,11 @@ struct PngInfo {
 void writeFixtureGreyPngWithTransparency(const std::string& path, int width, int height,
                                          const std::vector<uint8_t>& grey, int transparentGrey);
 
+// A paletted PNG (the four colours above) with a tRNS chunk giving the first
+// palette entries the alphas `alphas` (SDL_image expands it to RGBA).
+void writeFixturePalettedPngWithTransparency(const std::string& path, int width, int height,
+                                            const std::vector<uint8_t>& indices, const std::vector<uint8_t>& alphas);
+
 void writeBlankPng(const std::string& path, uint32_t width, uint32_t height);
 
 // A one-pixel RGB PNG whose header claims width x height (its IHDR checksum

@@ -4,6 +4,7 @@
 // music clock reads back after a seek).
 #include "app/Music.h"
 #include "editor/BeatMap.h"
+#include "editor/Editor.h"
 #include "sound/SoundOutput.h"
 #include "tools/song/Song.h"
 
@@ -554,4 +555,56 @@ TEST(BeatMapStep, AHeldClockSeekedToABeatStandsOnIt)
     }
     stopSoundOutput();
     musicClock = MusicClock();
+}
+
+// --- Scrub steps over the scenes' frames ---------------------------------------------------
+// The tool's [ ] Page Up and Page Down from the frame the scene stands at:
+// from a frame standing on a beat, one step reaches the next (or previous)
+// beat's frame; from the scene's last frame, a step back always leaves it;
+// and beats closer together than a frame still move the scene a frame.
+
+TEST(ScrubSteps, EveryStepLeavesTheFrameItStartsFrom)
+{
+    BeatMap map;
+    std::string problem;
+    ASSERT_EQ(parseBeatMap(song::beatMapText(song::songBeats(demo()), trackSeconds()), map, problem), 0) << problem;
+    const float durations[SCENE_ENTRIES] = {
+        DEFAULT_PATH_DURATIONS[0], DEFAULT_PATH_DURATIONS[1], DEFAULT_PATH_DURATIONS[2], DEFAULT_PATH_DURATIONS[3],
+        DEFAULT_PATH_DURATIONS[4], DEFAULT_PATH_DURATIONS[5], DEFAULT_PATH_DURATIONS[6], DEFAULT_PATH_DURATIONS[7],
+        DEFAULT_PATH_DURATIONS[8], DEFAULT_PATH_DURATIONS[9], DEFAULT_PATH_DURATIONS[10],
+    };
+    for (int scene = FIRST_SCENE; scene <= LAST_SCENE; ++scene) {
+        SCOPED_TRACE("scene " + std::to_string(scene));
+        const SceneFrames f = sceneFrames(scene, durations, trackSeconds());
+        ASSERT_LT(f.first, f.last);
+        const auto frameOf = [&](double fraction) { return f.clock.firstAtOrAfter(fraction); };
+        int onBeats = 0;
+        for (size_t i = 1; i + 1 < map.beats.size(); ++i) {
+            const long k = frameOf(map.beats[i].fraction);
+            if (k <= f.first || k >= f.last)
+                continue;
+            ++onBeats;
+            const double at = f.clock.fraction(k);   // where a scrub to the beat stands
+            ASSERT_EQ(frameOf(scrubStepTarget(map, f, at, 1, stepBeats)),
+                      std::min(frameOf(map.beats[i + 1].fraction), f.last)) << "beat " << i << " forward";
+            ASSERT_EQ(frameOf(scrubStepTarget(map, f, at, -1, stepBeats)), frameOf(map.beats[i - 1].fraction))
+                << "beat " << i << " back";
+        }
+        EXPECT_GT(onBeats, 4);
+        const double end = f.clock.fraction(f.last);
+        EXPECT_LT(frameOf(scrubStepTarget(map, f, end, -1, stepBars)), f.last) << "Page Up from End";
+        EXPECT_LT(frameOf(scrubStepTarget(map, f, end, -1, stepBeats)), f.last) << "[ from End";
+        EXPECT_EQ(frameOf(scrubStepTarget(map, f, end, 1, stepBeats)), f.last) << "] at End stays at the end";
+        EXPECT_EQ(frameOf(scrubStepTarget(map, f, f.clock.fraction(f.first), -1, stepBars)), f.first);
+    }
+
+    // 240,000 beats 0.48 ms apart: about 35 to a 60 fps frame.
+    BeatMap dense;
+    const double seconds = 115.2;
+    for (int i = 0; i < 240000; ++i)
+        dense.beats.push_back({ i * 0.00048 / seconds, 1 + i / 4, 1 + i % 4 });
+    const SceneFrames f = sceneFrames(4, durations, seconds);
+    const long k = (f.first + f.last) / 2;
+    for (int count : { 1, -1 })
+        EXPECT_EQ(f.clock.firstAtOrAfter(scrubStepTarget(dense, f, f.clock.fraction(k), count, stepBeats)), k + count);
 }

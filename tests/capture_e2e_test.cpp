@@ -254,6 +254,8 @@ TEST_F(CaptureEndToEnd, BadOptionsExitWithCodeTwoAndWriteNothing)
         { "--bogus" },
         { "--fps" },
         { "--video", work.path() + "/it's.mp4" },
+        { "--every", "99999999999999" },
+        { "--from", "0.9999999", "--to", "1" },   // no frame sits in the range
     };
     for (const auto& args : cases) {
         std::vector<std::string> full = args;
@@ -268,6 +270,11 @@ TEST_F(CaptureEndToEnd, BadOptionsExitWithCodeTwoAndWriteNothing)
         EXPECT_NE(r.errorOutput.find("vortalune-capture: "), std::string::npos) << joined;
         EXPECT_NE(r.errorOutput.find("usage:"), std::string::npos) << joined;
         EXPECT_EQ(listFolder(work.path()), before) << joined;
+        if (args.size() > 1 && args[1] == "99999999999999")
+            EXPECT_NE(r.errorOutput.find("must be a whole number 1..1000000"), std::string::npos) << r.errorOutput;
+        if (args.size() > 1 && args[1] == "0.9999999")
+            EXPECT_NE(r.errorOutput.find("--from 0.9999999 --to 1 holds no frame at 60 fps"), std::string::npos)
+                << r.errorOutput;
     }
 }
 

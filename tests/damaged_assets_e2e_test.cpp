@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -127,6 +128,41 @@ TEST(DamagedAssetsEndToEnd, EveryBrokenImageModelAndSettingsFileGivesOneLine)
     for (const char* good : { "font.png", "font_mask.png", "sprite01_mask.png", "ovrin_tex.png" })
         EXPECT_EQ(linesNaming(err, good), 0u) << good << "\n" << err;
     EXPECT_EQ(err.find("libpng"), std::string::npos) << err;
+}
+
+// Named pipes in place of every file the show and the capture read: each is
+// named once as not a regular file, and nothing waits for a writer.
+TEST(DamagedAssetsEndToEnd, NamedPipesInPlaceOfItsFilesAreNamedAndNeverWaitedOn)
+{
+    ASSERT_TRUE(haveDisplay());
+    TempDir dir;
+    const fs::path data = fs::path(dir.path()) / "data";
+    fs::create_directories(data);
+    // The font's colour image and the character's skin are good, so that
+    // their mask and model are read too.
+    writeFixturePng((data / "font.png").string(), 16, 16, 3, rgbPattern(16, 16));
+    writeFixturePng((data / "ovrin_tex.png").string(), 4, 4, 3, rgbPattern(4, 4));
+    const std::vector<std::string> files = {
+        "data/credits.png",       "data/blue_cross.png", "data/pastel.png",     "data/bumpy.png",
+        "data/vortalune.png",     "data/sprite01_mask.png", "data/font_mask.png", "data/ovrin.mdl",
+        "data/vortalune.ogg",     "settings.ini",
+    };
+    for (const std::string& name : files)
+        ASSERT_EQ(mkfifo((fs::path(dir.path()) / name).c_str(), 0644), 0) << name;
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.env = { "SDL_AUDIODRIVER=dummy" };
+    options.timeoutSeconds = 40.0;
+    const ProcessResult show = runProcess({ VORTALUNE_BINARY }, options);
+    ASSERT_FALSE(show.timedOut) << show.errorOutput;
+    EXPECT_EQ(show.exitCode, 0) << show.errorOutput;
+    for (const std::string& name : files)
+        EXPECT_EQ(linesNaming(show.errorOutput, name, "not a regular file"), 1u) << name << "\n" << show.errorOutput;
+
+    const ProcessResult capture = runProcess({ VORTALUNE_CAPTURE_BINARY, "--scene", "4", "--out", "c" }, options);
+    ASSERT_FALSE(capture.timedOut) << capture.errorOutput;
+    EXPECT_EQ(capture.exitCode, 1) << capture.errorOutput;
+    EXPECT_EQ(linesNaming(capture.errorOutput, "data/vortalune.ogg", "not a regular file"), 1u) << capture.errorOutput;
 }
 
 TEST(DamagedAssetsEndToEnd, SparseThreeGigabyteModelIsRefusedFromItsSize)

@@ -2,7 +2,11 @@
 // PNG writer: frames decode to the pixels drawn at any size, they leave in
 // the order they came however the encoders finish, no more than the bound is
 // ever held, and after a failed write nothing more is written.
+#include "base/Report.h"
+#include "base/SafeFile.h"
+#include "capture/CaptureOptions.h"
 #include "capture/FramePipeline.h"
+#include "capture/FrameSink.h"
 #include "gfx/PngFile.h"
 
 #include "TestSupport.h"
@@ -11,6 +15,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <map>
 #include <string>
 #include <thread>
@@ -131,4 +141,137 @@ TEST(FramePipeline, AfterAFailedWriteNothingMoreIsWrittenAndSubmitSaysSo)
     EXPECT_FALSE(pipeline.finish());
     EXPECT_EQ(written, (std::vector<long>{ 0, 1, 2, 3, 4 }));
     EXPECT_EQ(pipeline.written(), 5);
+}
+
+// A write that fails while frames wait behind it, encoded and ready: none of
+// them is written or counted, and the run ends there.
+TEST(FramePipeline, AWriteThatFailsWithFramesQueuedBehindItIsTheLastWrite)
+{
+    constexpr int CAPACITY = 6;
+    std::vector<long> written;
+    std::atomic<int> encoded{ 0 };
+    FramePipeline pipeline(
+        2, CAPACITY, [&](PipelineFrame&) { ++encoded; return true; },
+        [&](PipelineFrame& f) {
+            if (f.index == 2) {
+                // Fails only once the frames behind it are queued and encoded.
+                while (encoded.load() < 2 + CAPACITY)
+                    pause(1);
+                return false;
+            }
+            written.push_back(f.index);
+            return true;
+        });
+    int accepted = 0;
+    for (long k = 0; k < 2 + CAPACITY; ++k)
+        accepted += pipeline.submit(PipelineFrame{ k, 0, {}, {} });
+    EXPECT_EQ(accepted, 2 + CAPACITY) << "the frames behind the failing one were queued before it failed";
+    EXPECT_FALSE(pipeline.finish());
+    EXPECT_EQ(written, (std::vector<long>{ 0, 1 }));
+    EXPECT_EQ(pipeline.written(), 2);
+    EXPECT_FALSE(pipeline.submit(PipelineFrame{ 99, 0, {}, {} }));
+}
+
+// --- Kills in the middle of a capture ------------------------------------------------------
+
+namespace {
+
+int killAtStep = 0;
+int stepCount = 0;
+void killAtTheStep(FileStep, const std::string&, const std::string&)
+{
+    if (++stepCount == killAtStep)
+        raise(SIGKILL);
+}
+
+} // namespace
+
+// The PNG frames' output killed at each write and rename of its files (the
+// WAV first, then each frame): every file under a final name is whole, and
+// frames.txt lists only frames that are on disk, missing at most the one
+// renamed just before the kill.
+class CaptureKills : public testing::TestWithParam<int> {};
+
+TEST_P(CaptureKills, LeaveOnlyWholeFilesAndAListOfThem)
+{
+    TempDir dir;
+    CaptureOptions options;
+    options.width = 32;
+    options.height = 24;
+    options.out = dir.path() + "/frames";
+    CaptureFrames frames;
+    frames.clock.framesInTrack = 60.0;
+    frames.first = 0;
+    frames.end = 8;
+    frames.to = 1.0;   // the WAV: the whole track
+    const std::vector<int16_t> track(2 * 4410, 7);
+    float durations[SCENE_ENTRIES] = {};
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stderr);
+        killAtStep = GetParam();
+        setFileStepHook(killAtTheStep);
+        const std::unique_ptr<FrameSink> sink = makeFrameSink(options, frames, track, durations);
+        sink->open();
+        for (long k = frames.first; k < frames.end; ++k) {
+            std::vector<uint8_t> pixels = pictureOf(options.width, options.height);
+            sink->take(k, 1, pixels);
+        }
+        sink->close();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the kill came inside the capture";
+
+    std::set<std::string> onDisk, listed;
+    for (const auto& entry : std::filesystem::directory_iterator(options.out)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".tmp") != std::string::npos)
+            continue;   // a temporary: never a final name
+        if (name == "audio.wav") {
+            EXPECT_EQ(std::filesystem::file_size(entry.path()), 44u + track.size() * 2) << "the WAV is whole";
+            continue;
+        }
+        if (name == "frames.txt")
+            continue;
+        PngImage image;
+        std::string why;
+        EXPECT_TRUE(readPngRgb(entry.path().c_str(), image, why)) << name << ": " << why;
+        EXPECT_TRUE(image.rgb == pictureOf(options.width, options.height)) << name;
+        onDisk.insert(name);
+    }
+    std::ifstream list(options.out + "/frames.txt");
+    for (std::string line; std::getline(list, line);)
+        listed.insert(line.substr(0, line.find(' ')));
+    for (const std::string& name : listed)
+        EXPECT_EQ(onDisk.count(name), 1u) << name << " is listed but not on disk";
+    EXPECT_LE(onDisk.size(), listed.size() + 1) << "at most the last renamed frame is not listed yet";
+}
+
+// Step 1: the WAV's write, 2 its rename; then a write and a rename per frame.
+INSTANTIATE_TEST_SUITE_P(Steps, CaptureKills, testing::Values(1, 2, 3, 4, 7, 8, 13, 14));
+
+// Encoder threads report failures through reportLine: lines from many threads
+// at once are each kept whole, none lost, inside a hold as on the stream.
+TEST(FramePipeline, ReportLinesFromManyThreadsAtOnceAreNeitherLostNorCut)
+{
+    constexpr int THREADS = 8, LINES = 2000;
+    MessageHold hold;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < LINES; ++i)
+                reportLine("thread %d line %d of a frame that could not be encoded\n", t, i);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    const std::vector<std::string> lines = hold.finish();
+    ASSERT_EQ(lines.size(), size_t(THREADS * LINES));
+    std::set<std::string> distinct(lines.begin(), lines.end());
+    EXPECT_EQ(distinct.size(), lines.size());
+    const std::string tail = " of a frame that could not be encoded\n";
+    for (const std::string& line : lines)
+        ASSERT_EQ(line.find(tail), line.size() - tail.size()) << line;
 }

@@ -184,6 +184,24 @@ TEST(StudioLoad, ADamagedSequenceGroupFileIsNamedInTheFailure)
     EXPECT_EQ(cut.model.failure, "m/model02.mdl: bad sequence or animation records");
     EXPECT_TRUE(nothingAllocated(cut.model));
 
+    // A group file with the model's mark is not read as a group.
+    StudioFiles marked = writeStudioModel(desc);
+    std::memcpy(marked.groups[1].data(), "IDST", 4);
+    LoadedStudio wrongMark(marked);
+    EXPECT_EQ(wrongMark.model.failure, "m/model01.mdl: a model file, not a sequence group");
+    std::memcpy(marked.groups[1].data(), "ABCD", 4);
+    LoadedStudio noMark(marked);
+    EXPECT_EQ(noMark.model.failure, "m/model01.mdl: not a sequence-group file (no IDSQ mark)");
+
+    // A cut texture file names itself, not the model.
+    StudioModelDesc separate = tinyModelDesc();
+    separate.separateTextureFile = true;
+    StudioFiles textures = writeStudioModel(separate);
+    textures.texture.resize(size_t(HEADER_SIZE));   // the header only: no texture records
+    LoadedStudio cutTextures(textures);
+    EXPECT_EQ(cutTextures.opened, 0);
+    EXPECT_EQ(cutTextures.model.failure, "m/modelT.mdl: bad texture records or skin table");
+
     // A fault in the main file's own animation names no group file.
     StudioFiles main = writeStudioModel(tinyModelDesc(1));
     main.model.resize(main.model.size() - 8);

@@ -11,6 +11,9 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <ogg/ogg.h>
+
+#include <cstring>
 
 #include <algorithm>
 #include <chrono>
@@ -625,6 +628,63 @@ TEST_F(TrackDamage, CutTrackPlaysWhatItHoldsWithOneLine)
     EXPECT_GT(stereo.size(), 0u);
     EXPECT_LT(stereo.size(), size_t(4 * 44100 * 2));
     EXPECT_NE(note.find("ends without its last page"), std::string::npos) << note;
+}
+
+namespace {
+
+// `bytes` with the granule position of the stream's last page set to
+// `stated` frames: the stream states a length its pages do not hold.
+std::string withStatedLength(const std::string& bytes, int64_t stated)
+{
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    char* buffer = ogg_sync_buffer(&sync, long(bytes.size()));
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    ogg_sync_wrote(&sync, long(bytes.size()));
+    std::string out;
+    ogg_page page;
+    while (ogg_sync_pageout(&sync, &page) == 1) {
+        if (ogg_page_eos(&page)) {
+            for (int b = 0; b < 8; ++b)
+                page.header[6 + b] = static_cast<unsigned char>(uint64_t(stated) >> (8 * b));
+            ogg_page_checksum_set(&page);
+        }
+        out.append(reinterpret_cast<const char*>(page.header), size_t(page.header_len));
+        out.append(reinterpret_cast<const char*>(page.body), size_t(page.body_len));
+    }
+    ogg_sync_clear(&sync);
+    return out;
+}
+
+} // namespace
+
+// A stream whose pages hold less than its last page states, by a little or
+// by more than half: the track is padded with silence to the stated length
+// (the show's clock is that length), and the line says how much is silence.
+TEST_F(TrackDamage, AStreamThatHoldsLessThanItStatesIsPaddedToItsLength)
+{
+    const size_t frames = 3 * 44100;
+    const std::string bytes = fileBytes(writeTones(dir, "clean.ogg", frames, 44100, { 330.0, 440.0 }));
+    std::vector<int16_t> clean;
+    std::string error, note;
+    ASSERT_TRUE(decodeOggFile((dir.path() + "/clean.ogg").c_str(), clean, error)) << error;
+    for (const double held : { 0.999, 0.9, 0.6, 0.4 }) {
+        SCOPED_TRACE("holds " + std::to_string(held) + " of what it states");
+        const int64_t stated = int64_t(double(frames) / held);
+        const std::string path = dir.path() + "/short.ogg";
+        writeFileBytes(path, withStatedLength(bytes, stated));
+        std::vector<int16_t> stereo;
+        ASSERT_TRUE(decodeOggFile(path.c_str(), stereo, error, &note)) << error;
+        EXPECT_EQ(stereo.size(), size_t(stated) * 2);
+        EXPECT_TRUE(std::equal(clean.begin(), clean.end(), stereo.begin())) << "what it holds plays in place";
+        // The last block is no longer trimmed to the stated end: at most one
+        // block (2048 frames) of it follows, then the padding's silence.
+        const size_t padded = 2 * (size_t(stated) - frames - 2048);
+        if (held < 0.99) {
+            EXPECT_TRUE(std::all_of(stereo.end() - long(padded), stereo.end(), [](int16_t v) { return v == 0; }));
+            EXPECT_NE(note.find("could not be decoded and play as silence in place"), std::string::npos) << note;
+        }
+    }
 }
 
 TEST_F(TrackDamage, TrackWithoutAudioIsRefusedWithOneLine)

@@ -6,6 +6,8 @@
 #include "path/FlightEdit.h"
 #include "path/PairStore.h"
 
+#include "base/SafeFile.h"
+
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -498,6 +501,315 @@ TEST(OneEditor, TwoProcessesSavingIntoOneFolderKeepEveryKey)
     EXPECT_NE(aside.find("229.000000"), std::string::npos);
     for (const std::string& name : folderEntries(dir.path()))
         EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+}
+
+// --- Durable before it is published ----------------------------------------------------
+
+namespace {
+
+struct SeenStep {
+    FileStep    step;
+    std::string file, target;
+};
+std::vector<SeenStep> seenSteps;
+void recordStep(FileStep step, const std::string& file, const std::string& target)
+{
+    seenSteps.push_back({ step, file, target });
+}
+
+} // namespace
+
+// A file's data is forced to the disk before the rename (or link) that
+// gives it its final name, for every file an author's keys live in: the pair,
+// its commit record, side copies old and new, backups; rendered frames are
+// only renamed (a kill cannot cut them; a power cut may lose the newest).
+TEST(Durability, EveryFileHoldingKeysIsSyncedBeforeItGetsItsName)
+{
+    TempDir dir;
+    writeFile(pos(dir, 4), "4\n1 2 3\n");   // not whole: backed up before the first save
+    writeFile(rot(dir, 4), keyFile(1, true));
+    PathSet a, b;
+    loadCaptured(a, dir.path());
+    loadCaptured(b, dir.path());
+    seenSteps.clear();
+    setFileStepHook(recordStep);
+    testing::internal::CaptureStderr();
+    beginEditing(a, 4);
+    beginEditing(b, 4);
+    recordKeyPoint(a, 4, Float3(1, 1, 1), Float3());   // backup, then the pair
+    recordKeyPoint(b, 4, Float3(2, 2, 2), Float3());   // a new side copy
+    recordKeyPoint(b, 4, Float3(3, 3, 3), Float3());   // the copy grows
+    std::string why;
+    const std::string frame = dir.path() + "/frame.png";
+    ASSERT_TRUE(writeBytesAtomically(frame, "png", 3, Durability::WHOLE_NAMES, why)) << why;
+    testing::internal::GetCapturedStderr();
+    setFileStepHook(nullptr);
+
+    int published = 0;
+    bool backupSynced = false;
+    for (size_t i = 0; i < seenSteps.size(); ++i) {
+        const SeenStep& s = seenSteps[i];
+        if (s.step == FileStep::SYNC && s.file == pos(dir, 4) + ".bak")
+            backupSynced = true;
+        if (s.step != FileStep::RENAME && s.step != FileStep::LINK)
+            continue;
+        ++published;
+        bool synced = false;
+        for (size_t j = 0; j < i; ++j)
+            synced = synced || (seenSteps[j].step == FileStep::SYNC && seenSteps[j].file == s.file);
+        EXPECT_EQ(synced, s.target != frame) << s.file << " -> " << s.target;
+    }
+    EXPECT_TRUE(backupSynced);
+    EXPECT_EQ(published, 3 + 2 + 3 + 1) << "pair and record, new copy, grown copy and record, frame";
+}
+
+// --- Side copies under races and kills --------------------------------------------------
+
+namespace {
+
+// Every side copy of scene `scene` in `folder`: k -> (position text, rotation text).
+std::map<int, std::pair<std::string, std::string>> sideCopies(const std::string& folder, int scene)
+{
+    std::map<int, std::pair<std::string, std::string>> copies;
+    for (int k = 1; k < 100; ++k) {
+        const std::string posName = folder + "/pos_path" + std::to_string(scene) + ".copy" + std::to_string(k) + ".txt";
+        const std::string rotName = folder + "/rot_path" + std::to_string(scene) + ".copy" + std::to_string(k) + ".txt";
+        if (fs::exists(posName) || fs::exists(rotName))
+            copies[k] = { fs::exists(posName) ? readFile(posName) : "", fs::exists(rotName) ? readFile(rotName) : "" };
+    }
+    return copies;
+}
+
+// A step hook that stops the process at the step numbered STOP_AT (from 1),
+// or slows every sync down (STOP_AT 0) to widen any race between two savers.
+int STOP_AT = 0;
+int stepsSeen = 0;
+void stopOrSlow(FileStep step, const std::string&, const std::string&)
+{
+    if (STOP_AT == 0) {
+        if (step == FileStep::SYNC)
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        return;
+    }
+    if (++stepsSeen == STOP_AT)
+        raise(SIGKILL);
+}
+
+// A second editor of scene 4 (the test holds the scene's lock) in a child:
+// records `keys` keys at x = base, base + 1, ..., each saved aside at once.
+pid_t recordAsideInChild(const std::string& folder, int base, int keys, int stopAt, int start = -1)
+{
+    const pid_t child = fork();
+    if (child != 0)
+        return child;
+    std::freopen("/dev/null", "w", stderr);
+    PathSet set;
+    loadAllPaths(set, folder);
+    beginEditing(set, 4);
+    char token;
+    if (start >= 0)
+        while (read(start, &token, 1) < 0) {}
+    STOP_AT = stopAt;
+    stepsSeen = 0;
+    setFileStepHook(stopOrSlow);
+    for (int i = 0; i < keys; ++i)
+        recordKeyPoint(set, 4, Float3(float(base + i), 0, 0), Float3(0, float(base + i), 0));
+    _exit(0);
+}
+
+} // namespace
+
+TEST(SideCopies, TwoEditorsSavingAsideAtTheSameMomentNeverShareACopy)
+{
+    for (int round = 0; round < 4; ++round) {
+        TempDir dir;
+        writeFile(pos(dir, 4), keyFile(2));
+        writeFile(rot(dir, 4), keyFile(2, true));
+        SceneLock held;   // the first editor, which keeps the pair
+        ASSERT_EQ(held.acquire(dir.path(), 4), SceneLock::TAKEN);
+        int go[2];
+        ASSERT_EQ(pipe(go), 0);
+        const pid_t b = recordAsideInChild(dir.path(), 1000, 1, 0, go[0]);
+        const pid_t c = recordAsideInChild(dir.path(), 2000, 1, 0, go[0]);
+        ASSERT_GT(b, 0);
+        ASSERT_GT(c, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));   // both wait at the start line
+        ASSERT_EQ(write(go[1], "gg", 2), 2);
+        waitpid(b, nullptr, 0);
+        waitpid(c, nullptr, 0);
+        close(go[0]);
+        close(go[1]);
+
+        const auto copies = sideCopies(dir.path(), 4);
+        ASSERT_EQ(copies.size(), 2u) << "round " << round;
+        std::string all;
+        for (const auto& [k, texts] : copies) {
+            EXPECT_EQ(leadingCount(texts.first), 3) << "copy" << k;
+            EXPECT_EQ(texts.first.find(".000000 0.000000 0.000000", 30), texts.first.rfind(".000000 0.000000 0.000000"))
+                << "copy" << k << " holds one editor's key:\n" << texts.first;
+            all += texts.first;
+        }
+        EXPECT_NE(all.find("1000.000000"), std::string::npos) << "round " << round;
+        EXPECT_NE(all.find("2000.000000"), std::string::npos) << "round " << round;
+    }
+}
+
+// Kill points of a save aside: the child is stopped at its n-th file step.
+// A new side copy (the child's first key) takes six: write and sync each of
+// the two temporaries, then link each to its name; a side copy that grows
+// (the second key) is replaced as the pair is: write and sync each
+// temporary and the commit record, rename the record (the save counts from
+// here), then the two files. After the kill the next start finishes or
+// keeps what the child wrote, and says so in one line.
+struct SideCopyKill {
+    int  keys;       // keys the child records (the kill comes in the last one's save)
+    int  stopAt;     // the step of the whole run the kill comes at
+    int  expected;   // keys the side copy holds after recovery (0: no copy)
+};
+
+class SideCopyKills : public testing::TestWithParam<SideCopyKill> {};
+
+TEST_P(SideCopyKills, LeaveWholeCopiesAndNothingElse)
+{
+    const SideCopyKill c = GetParam();
+    TempDir dir;
+    writeFile(pos(dir, 4), keyFile(2));
+    writeFile(rot(dir, 4), keyFile(2, true));
+    SceneLock held;
+    ASSERT_EQ(held.acquire(dir.path(), 4), SceneLock::TAKEN);
+    const pid_t child = recordAsideInChild(dir.path(), 500, c.keys, c.stopAt);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the kill came inside the save";
+    held.release();
+
+    PathSet set;
+    const std::string err = loadCaptured(set, dir.path());
+    const auto copies = sideCopies(dir.path(), 4);
+    if (c.expected == 0) {
+        EXPECT_TRUE(copies.empty()) << err;
+    } else {
+        ASSERT_EQ(copies.size(), 1u) << err;
+        const auto& texts = copies.begin()->second;
+        EXPECT_EQ(leadingCount(texts.first), c.expected) << err;
+        EXPECT_EQ(leadingCount(texts.second), c.expected) << err;
+        EXPECT_EQ(linesOf(texts.first), size_t(c.expected) + 1) << "whole:\n" << texts.first;
+        EXPECT_EQ(linesOf(texts.second), size_t(c.expected) + 1) << "whole:\n" << texts.second;
+    }
+    for (const std::string& name : folderEntries(dir.path()))
+        EXPECT_TRUE(name.find(".tmp") == std::string::npos && name.find(".commit") == std::string::npos)
+            << name << " is left over\n" << err;
+    size_t repairLines = 0;
+    for (size_t at = err.find("path4."); at != std::string::npos; at = err.find("path4.", err.find('\n', at)))
+        ++repairLines;
+    EXPECT_EQ(repairLines, 1u) << "the repair is one line:\n" << err;
+    EXPECT_EQ(leadingCount(readFile(pos(dir, 4))), 2) << "the pair is not touched";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SideCopyKills,
+    testing::Values(SideCopyKill{ 1, 1, 0 }, SideCopyKill{ 1, 2, 0 }, SideCopyKill{ 1, 3, 0 },
+                    SideCopyKill{ 1, 4, 3 }, SideCopyKill{ 1, 5, 3 }, SideCopyKill{ 1, 6, 3 },
+                    // The second save replaces copy 1: its records, then the renames.
+                    SideCopyKill{ 2, 7, 3 }, SideCopyKill{ 2, 10, 3 }, SideCopyKill{ 2, 13, 3 },
+                    SideCopyKill{ 2, 14, 4 }, SideCopyKill{ 2, 15, 4 }),
+    [](const testing::TestParamInfo<SideCopyKill>& info) {
+        return "Key" + std::to_string(info.param.keys) + "Step" + std::to_string(info.param.stopAt);
+    });
+
+TEST(SideCopies, ACopyChangedOnDiskIsNotGrownEvenWhenItsKeysStayAPrefix)
+{
+    TempDir dir;
+    writeFile(pos(dir, 4), keyFile(2));
+    writeFile(rot(dir, 4), keyFile(2, true));
+    SceneLock held;
+    ASSERT_EQ(held.acquire(dir.path(), 4), SceneLock::TAKEN);
+    PathSet b;
+    loadCaptured(b, dir.path());
+    testing::internal::CaptureStderr();
+    beginEditing(b, 4);
+    recordKeyPoint(b, 4, Float3(1001, 0, 0), Float3());   // copy 1: the two keys and B1
+    // The author trims copy 1 by hand: its keys are now a prefix of B's.
+    const std::string trimmed = keyFile(2);
+    writeFile(dir.path() + "/pos_path4.copy1.txt", trimmed);
+    writeFile(dir.path() + "/rot_path4.copy1.txt", keyFile(2, true));
+    recordKeyPoint(b, 4, Float3(1002, 0, 0), Float3());
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readFile(dir.path() + "/pos_path4.copy1.txt"), trimmed) << "the hand edit stays:\n" << err;
+    EXPECT_EQ(leadingCount(readFile(dir.path() + "/pos_path4.copy2.txt")), 4) << err;
+}
+
+// --- What another writer saved --------------------------------------------------------------
+
+TEST(OthersKeys, AnUndoPastAReloadKeepsWhatTheOtherWriterSavedAndNamesIt)
+{
+    TempDir dir;
+    writeFile(pos(dir, 4), keyFile(2));
+    writeFile(rot(dir, 4), keyFile(2, true));
+    PathSet a, b;
+    loadCaptured(a, dir.path());
+    loadCaptured(b, dir.path());
+    testing::internal::CaptureStderr();
+    beginEditing(a, 4);
+    beginEditing(b, 4);
+    FlightEditor editorB;
+    startFlightEdit(editorB, b, 4);
+    ReloadWatch watch;
+    std::string message;
+    reloadIfChanged(editorB, watch, message);
+    recordKeyPoint(a, 4, Float3(2001, 0, 0), Float3());
+    recordKeyPoint(a, 4, Float3(2002, 0, 0), Float3());
+    const std::string saidByA = readFile(pos(dir, 4));
+    a.editLock.release();   // A quits
+    for (int poll = 0; poll < 2; ++poll)
+        reloadIfChanged(editorB, watch, message);
+    ASSERT_EQ(keyCount(editorB), 4) << message;
+    EXPECT_TRUE(undoEdit(editorB));   // back to the two keys B had
+    const std::string err = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(leadingCount(readFile(pos(dir, 4))), 2) << err;
+    EXPECT_EQ(readFile(pos(dir, 4) + ".bak"), saidByA) << err;
+    EXPECT_EQ(leadingCount(readFile(rot(dir, 4) + ".bak")), 4) << err;
+    EXPECT_NE(err.find("held keys another writer saved; they were kept as " + pos(dir, 4) + ".bak and " +
+                       rot(dir, 4) + ".bak"),
+              std::string::npos)
+        << err;
+    // B's own edits after that write over B's keys: nothing more is copied.
+    testing::internal::CaptureStderr();
+    appendKey(editorB, Float3(3, 3, 3), Float3());
+    EXPECT_TRUE(redoEdit(editorB) || true);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(fs::exists(pos(dir, 4) + ".bak2"));
+}
+
+TEST(OthersKeys, KeysOnlyInMemoryAtQuitAreKeptWhereTheyCanBeOrSaidLost)
+{
+    TempDir dir;
+    CameraPath position, rotation;
+    for (int i = 0; i < 5; ++i) {
+        appendPoint(position, float(i), 2.0f, 3.0f);
+        appendPoint(rotation, 0.0f, float(i), 0.0f);
+    }
+    const std::string missing = dir.path() + "/no/such/folder";
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(keepUnsavedKeys(position, rotation, 4, { missing, dir.path() }));
+    const std::string kept = testing::internal::GetCapturedStderr();
+    const std::string name = dir.path() + "/pos_path4.unsaved." + std::to_string(getpid()) + ".txt";
+    EXPECT_EQ(readFile(name), formatPathText(position));
+    EXPECT_EQ(readFile(dir.path() + "/rot_path4.unsaved." + std::to_string(getpid()) + ".txt"),
+              formatPathText(rotation));
+    EXPECT_NE(kept.find("Scene 4: 5 keys were never saved (the last save failed); they were kept in " + name),
+              std::string::npos)
+        << kept;
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(keepUnsavedKeys(position, rotation, 4, { missing, missing + "2" }));
+    const std::string lost = testing::internal::GetCapturedStderr();
+    EXPECT_NE(lost.find("Scene 4: 5 keys were never saved (the last save failed) and could not be kept anywhere ("),
+              std::string::npos)
+        << lost;
+    EXPECT_NE(lost.find("No such file or directory); they are lost"), std::string::npos) << lost;
+    EXPECT_EQ(linesOf(lost), 1u);
 }
 
 // --- Saves respect the file system ------------------------------------------------------

@@ -360,12 +360,15 @@ TEST_F(TextureTableTest, GreyOrPalettedMaskGivesItsByteAsAlpha)
     writeFixturePalettedPng(file("palette.png"), 4, 4, indices);
     // Grey with a transparent level decodes as grey plus alpha: the grey is the alpha.
     writeFixtureGreyPngWithTransparency(file("grey-trns.png"), 4, 4, grey, grey[5]);
+    // A palette with partly transparent entries: still the index, not the expanded red.
+    writeFixturePalettedPngWithTransparency(file("palette-trns.png"), 4, 4, indices, { 0, 128, 255 });
 
     struct Case {
         const char* mask;
         const std::vector<uint8_t>& alpha;
     };
-    for (const Case& c : { Case{ "grey.png", grey }, Case{ "palette.png", indices }, Case{ "grey-trns.png", grey } }) {
+    for (const Case& c : { Case{ "grey.png", grey }, Case{ "palette.png", indices }, Case{ "grey-trns.png", grey },
+                           Case{ "palette-trns.png", indices } }) {
         ASSERT_EQ(table.loadPngWithMask(file("colour.png").c_str(), file(c.mask).c_str(), 7, 0), 7) << c.mask;
         EXPECT_EQ(table.components[7], 4);
         EXPECT_EQ(table.widths[7], 4);
