@@ -202,6 +202,7 @@ int runDemo(int argc, char** argv)
     applyCommandLineMode(line.request == COMMAND_LINE_SHOW ? 1 : 2, appSettings);   // --timings chooses no mode
     pathPlayer.oneScene = appSettings.freeRoamAllowed;   // the tool: the free camera takes over after the scene
     printStartupMessages();   // what reading settings.ini and the path files found
+    repairInterruptedSaves(pathPlayer.paths);
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     quitRequested = false;

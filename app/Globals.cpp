@@ -21,10 +21,12 @@ static MessageHold startupHold;
 
 AppSettings appSettings = loadStartupSettings();
 
-// The path player loads every path file before the isosurface is built.
+// The path player loads every path file before the isosurface is built. It
+// repairs no interrupted save here: the program does that once its command
+// line is accepted (repairInterruptedSaves), so --help changes no file.
 PathPlayer pathPlayer = [] {
     PathPlayer player;
-    constructPathPlayer(player);
+    constructPathPlayer(player, "data", false);
     return player;
 }();
 

@@ -3,6 +3,7 @@
 #include "base/Report.h"
 #include "capture/Capture.h"
 #include "capture/CaptureOptions.h"
+#include "path/PathPlayer.h"
 
 #include <cstdio>
 #include <string>
@@ -22,5 +23,6 @@ int main(int argc, char** argv)
         return CAPTURE_EXIT_BAD_OPTIONS;
     }
     printStartupMessages();   // what reading settings.ini and the path files found
+    repairInterruptedSaves(pathPlayer.paths);
     return runCapture(options);
 }

@@ -162,10 +162,10 @@ void runSceneUpdate(PathPlayer& p, float t, float f)
 
 } // namespace
 
-void constructPathPlayer(PathPlayer& player, const char* folder)
+void constructPathPlayer(PathPlayer& player, const char* folder, bool repair)
 {
     player = PathPlayer{};
-    loadAllPaths(player.paths, folder);
+    loadAllPaths(player.paths, folder, repair);
     for (int i = 0; i < SCENE_ENTRIES; ++i)
         player.paths.pathDurations[i] = DEFAULT_PATH_DURATIONS[i];
 }

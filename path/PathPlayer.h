@@ -31,7 +31,7 @@ struct PathPlayer {
 
 // What static construction of the player does: the fields above, then every
 // path file from `folder` and the default durations.
-void constructPathPlayer(PathPlayer& player, const char* folder = "data");
+void constructPathPlayer(PathPlayer& player, const char* folder = "data", bool repair = true);
 
 void startPath(PathPlayer& player, int n);     // n <= 10 starts scene n; otherwise nothing
 void stopPath(PathPlayer& player);

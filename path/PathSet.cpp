@@ -59,9 +59,31 @@ bool readScenePair(PathSet& set, int scene, const char* consequence)
     return opened;
 }
 
+// readScenePair, with the default flight for a pair not read whole.
+void readSceneWithDefaults(PathSet& set, int scene)
+{
+    clearPair(set, scene);
+    if (!readScenePair(set, scene, "; the scene flies with the default points appended")) {
+        appendDefaultPoints(set.pairs[scene]);
+        set.disk[scene].defaultPoints = 2;
+    }
+}
+
 } // namespace
 
-void loadAllPaths(PathSet& set, const std::string& folder)
+int repairInterruptedSaves(PathSet& set)
+{
+    int repairs = 0;
+    for (int n = FIRST_SCENE; n <= LAST_SCENE; ++n) {
+        const int here = recoverPairFiles(set.folder, n);
+        if (here > 0)
+            readSceneWithDefaults(set, n);
+        repairs += here;
+    }
+    return repairs;
+}
+
+void loadAllPaths(PathSet& set, const std::string& folder, bool repair)
 {
     set.folder = folder;
     set.editLock.release();
@@ -72,11 +94,9 @@ void loadAllPaths(PathSet& set, const std::string& folder)
     }
 
     for (int n = FIRST_SCENE; n <= LAST_SCENE; ++n) {
-        recoverPairFiles(folder, n);
-        if (!readScenePair(set, n, "; the scene flies with the default points appended")) {
-            appendDefaultPoints(set.pairs[n]);
-            set.disk[n].defaultPoints = 2;
-        }
+        if (repair)
+            recoverPairFiles(folder, n);
+        readSceneWithDefaults(set, n);
     }
 
     // Every scene gets its own copy of the same file, read and reported once.

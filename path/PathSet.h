@@ -27,12 +27,18 @@ struct PathSet {
 };
 
 // Start-up loading from `folder`: empties the set, finishes or cleans up
-// interrupted saves, loads every scene's pair (a pair whose two files were not
-// both read gets the default flight appended: position (0, 0, 1000),
-// (0, 0, 1500), rotation (0, 0, 0) twice), then gives every scene its own copy
-// of "<folder>/paths.tms". Every file that was not read whole is one line on
-// stderr. Durations are not touched.
-void loadAllPaths(PathSet& set, const std::string& folder = "data");
+// interrupted saves (unless `repair` is false), loads every scene's pair (a
+// pair whose two files were not both read gets the default flight appended:
+// position (0, 0, 1000), (0, 0, 1500), rotation (0, 0, 0) twice), then gives
+// every scene its own copy of "<folder>/paths.tms". Every file that was not
+// read whole is one line on stderr. Durations are not touched.
+void loadAllPaths(PathSet& set, const std::string& folder = "data", bool repair = true);
+
+// What static construction leaves for the program to do once its command
+// line is accepted (so that --help or a refused command line changes no
+// file): finishes or cleans up interrupted saves of every scene, one line
+// per repair, and reads again each scene that had one. Returns the repairs.
+int repairInterruptedSaves(PathSet& set);
 
 // The editor starts work on scene n (0..10): takes the scene's lock in the
 // folder (false, with one line, when another editor holds it: saves then go

@@ -165,6 +165,37 @@ TEST(DamagedAssetsEndToEnd, NamedPipesInPlaceOfItsFilesAreNamedAndNeverWaitedOn)
     EXPECT_EQ(linesNaming(capture.errorOutput, "data/vortalune.ogg", "not a regular file"), 1u) << capture.errorOutput;
 }
 
+// A save interrupted after its commit: --help changes no file, the next
+// real start finishes it and says so.
+TEST(DamagedAssetsEndToEnd, AnInterruptedSaveIsFinishedByTheNextStartNotByHelp)
+{
+    ASSERT_TRUE(haveDisplay());
+    TempDir dir;
+    const fs::path data = fs::path(dir.path()) / "data";
+    fs::create_directories(data);
+    const std::string pos = (data / "pos_path3.txt").string(), rot = (data / "rot_path3.txt").string();
+    writeFile(pos, "1\n1.000000 2.000000 3.000000\n");
+    writeFile(rot, "1\n0.000000 0.000000 0.000000\n");
+    writeFile(rot + ".999999.tmp", "2\n0.000000 0.000000 0.000000\n0.000000 9.000000 0.000000\n");
+    writeFile(pos, "2\n1.000000 2.000000 3.000000\n4.000000 5.000000 6.000000\n");   // renamed already
+    writeFile(pos + ".commit", "vortalune pair commit\n" + pos + ".999999.tmp\n" + pos + "\n" + rot + ".999999.tmp\n" +
+                                   rot + "\n");
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.env = { "SDL_AUDIODRIVER=dummy" };
+    const ProcessResult help = runProcess({ VORTALUNE_BINARY, "--help" }, options);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.errorOutput, "");
+    EXPECT_TRUE(fs::exists(pos + ".commit")) << "--help leaves the files alone";
+    EXPECT_EQ(readFile(rot).substr(0, 2), "1\n");
+
+    const ProcessResult r = runShow(dir);
+    EXPECT_EQ(linesNaming(r.errorOutput, "pos_path3.txt.commit", "finished an interrupted save of scene 3"), 1u)
+        << r.errorOutput;
+    EXPECT_FALSE(fs::exists(pos + ".commit"));
+    EXPECT_EQ(readFile(rot).substr(0, 2), "2\n");
+}
+
 TEST(DamagedAssetsEndToEnd, SparseThreeGigabyteModelIsRefusedFromItsSize)
 {
     ASSERT_TRUE(haveDisplay());

@@ -250,6 +250,24 @@ TEST_P(CaptureKills, LeaveOnlyWholeFilesAndAListOfThem)
     EXPECT_LE(onDisk.size(), listed.size() + 1) << "at most the last renamed frame is not listed yet";
 }
 
+// A file that cannot be written whole leaves nothing under its name and
+// says why (the WAV, the frames and the contact sheet write this way).
+TEST(CaptureFiles, AWriteThatFailsLeavesNoPartOfTheFileAndGivesTheReason)
+{
+    TempDir dir;
+    const std::string wav = dir.path() + "/audio.wav";
+    std::filesystem::create_directory(temporaryNameFor(wav));   // the temporary cannot be made
+    const std::vector<int16_t> pcm(200, 5);
+    std::string why;
+    EXPECT_FALSE(writeWav(wav, pcm.data(), 100, why));
+    EXPECT_EQ(why, "File exists");
+    EXPECT_FALSE(std::filesystem::exists(wav));
+    std::filesystem::remove(temporaryNameFor(wav));
+    ASSERT_TRUE(writeWav(wav, pcm.data(), 100, why)) << why;
+    EXPECT_EQ(std::filesystem::file_size(wav), 44u + 400u);
+    EXPECT_FALSE(std::filesystem::exists(temporaryNameFor(wav)));
+}
+
 // Step 1: the WAV's write, 2 its rename; then a write and a rename per frame.
 INSTANTIATE_TEST_SUITE_P(Steps, CaptureKills, testing::Values(1, 2, 3, 4, 7, 8, 13, 14));
 
