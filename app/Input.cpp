@@ -144,18 +144,23 @@ void mouseMotion(const SDL_MouseMotionEvent& motion)
     if (pointerOverTool && (motion.state & SDL_BUTTON(1)) && toolHooks.pointer) {
         int x, y;
         cursorPixel(x, y);
-        toolHooks.pointer(x, y, false);
+        toolHooks.pointer(x, y, POINTER_DRAG);
     }
 }
 
-// A left click goes to the tool where the cursor is, when it takes it there.
+// A left click goes to the tool where the cursor is, when it takes it
+// there; the button's release goes to it wherever the cursor is (a drag
+// that began in the tool's part may end outside it).
 void mouseButton(const SDL_MouseButtonEvent& button)
 {
-    if (button.button != SDL_BUTTON_LEFT || !toolHooks.pointer || !toolOwnsCursor())
+    if (button.button != SDL_BUTTON_LEFT || !toolHooks.pointer)
         return;
     int x, y;
     cursorPixel(x, y);
-    toolHooks.pointer(x, y, true);
+    if (button.type == SDL_MOUSEBUTTONUP)
+        toolHooks.pointer(x, y, POINTER_RELEASE);
+    else if (toolOwnsCursor())
+        toolHooks.pointer(x, y, POINTER_PRESS);
 }
 
 } // namespace
@@ -196,6 +201,7 @@ void handleEvent(const SDL_Event& event)
             mouseMotion(event.motion);
         break;
     case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
         if (inputSituation() == INPUT_FREE_CAMERA)
             mouseButton(event.button);
         break;

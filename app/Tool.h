@@ -7,6 +7,9 @@
 
 #include "math/Math.h"
 
+// What the left button did, for ToolHooks::pointer.
+enum ToolPointer { POINTER_PRESS = 0, POINTER_DRAG = 1, POINTER_RELEASE = 2 };
+
 struct ToolHooks {
     // `vortalune N`: after loading, before scene N plays.
     void (*begin)(int scene, double trackSeconds) = nullptr;
@@ -31,9 +34,9 @@ struct ToolHooks {
     // The free camera's cursor at (x, y), pixels from the window's lower left:
     // true when the tool takes it there. The view then does not turn with it,
     // and the left button's presses and drags there go to `pointer` at the
-    // cursor (pressed: the button went down; else a drag with it held).
+    // cursor (a ToolPointer event), and its release wherever the cursor is.
     bool (*ownsPointer)(int x, int y) = nullptr;
-    void (*pointer)(int x, int y, bool pressed) = nullptr;
+    void (*pointer)(int x, int y, int event) = nullptr;
     // --timings: a name for what the tool's frame differs in from its usual
     // frame ("no strip"), so those frames make a row of their own; or null.
     const char* (*frameLayerName)() = nullptr;

@@ -244,6 +244,28 @@ double currentFraction()
     return editor.frames.clock.fraction(std::max(editor.frames.first, editor.frames.last));
 }
 
+// The frame the scene stands at, and its time in the scene (seconds from
+// the scene's first frame: the time a key recorded now gets).
+long headFrame()
+{
+    const SceneFrames& f = editor.frames;
+    if (editor.held)
+        return std::clamp(editor.atFrame >= f.first ? editor.atFrame : f.clock.firstAtOrAfter(currentFraction()),
+                          f.first, std::max(f.first, f.last));
+    return std::clamp(f.clock.firstAtOrAfter(currentFraction()), f.first, std::max(f.first, f.last));
+}
+
+double timeOfFrame(long frame)
+{
+    return double(frame - editor.frames.first) / SCRUB_FPS;
+}
+
+// The track fraction of a time in the scene.
+double fractionAtTime(double time)
+{
+    return editor.frames.clock.fraction(editor.frames.first) + time / std::max(trackSeconds(), 1e-9);
+}
+
 void placeCameraOnFlight()
 {
     const SceneFrames& f = editor.frames;
@@ -353,11 +375,20 @@ void togglePreview()
     say(editor.preview ? "preview: the camera rides the flight" : "edit: the camera is free");
 }
 
+// A key selected: the scene goes to the key's time (so `k` then `r` gives
+// the key the pose seen there) and the camera to the key's pose.
 void jumpToSelectedKey()
 {
     Float3 position, angles;
     if (!keyPose(editor.flight, editor.flight.selected, position, angles))
         return;
+    const double time = keyTime(editor.flight, editor.flight.selected);
+    if (time >= 0.0 && editor.frames.last >= editor.frames.first) {
+        const bool preview = editor.preview;
+        editor.preview = false;   // the camera goes to the key's own pose below
+        scrubTo(fractionAtTime(time));
+        editor.preview = preview;
+    }
     holdCameraAt(camera, angles, position);
     updateCamera(camera, 0.0f);
 }
@@ -368,13 +399,52 @@ void reportEdit()
     say(editor.flight.lastMessage);
 }
 
-void editWithPose(bool (*edit)(FlightEditor&, const Float3&, const Float3&))
+template <typename Edit>
+void editWithPose(Edit edit)
 {
     if (!finitePose(camera.position, camera.angles)) {
         say("the camera's pose is not finite; no key was changed");
         return;
     }
-    edit(editor.flight, camera.position, camera.angles);
+    edit(camera.position, camera.angles);
+    reportEdit();
+}
+
+// `i` and Space after a scrub: a key at the time the scene stands at.
+bool recordAtHead(const Float3& position, const Float3& angles)
+{
+    if (!timedFlight(editor.flight))
+        return insertKey(editor.flight, position, angles);
+    return recordKeyAt(editor.flight, timeOfFrame(headFrame()), position, angles);
+}
+
+// `1` and `2`: the selected key a beat earlier or later (onto the beat's
+// frame); with Shift, a frame. The scene follows it.
+void stepSelectedKey(int direction)
+{
+    const double time = keyTime(editor.flight, editor.flight.selected);
+    if (time < 0.0) {
+        say(timedFlight(editor.flight) ? "no key selected to move" : "this scene has no time on the track for timed keys");
+        return;
+    }
+    const SceneFrames& f = editor.frames;
+    double to = time + double(direction) / SCRUB_FPS;
+    if (!(SDL_GetModState() & KMOD_SHIFT))
+        to = timeOfFrame(f.clock.firstAtOrAfter(
+            scrubStepTarget(editor.beats, f, fractionAtTime(time), direction, stepBeats)));
+    moveKey(editor.flight, to);
+    reportEdit();
+    jumpToSelectedKey();
+}
+
+// `3`: the pace evened over the loop, or over the whole flight without one.
+void evenThePace()
+{
+    if (editor.loop.active())
+        evenPace(editor.flight, (editor.loop.start - editor.frames.clock.fraction(editor.frames.first)) * trackSeconds(),
+                 (editor.loop.end - editor.frames.clock.fraction(editor.frames.first)) * trackSeconds());
+    else
+        evenPace(editor.flight, 0.0, editor.flight.timing.lastTime);
     reportEdit();
 }
 
@@ -437,12 +507,26 @@ long nearestFrame(double fraction)
     return std::clamp(k, f.first, std::max(f.first, f.last));
 }
 
+// The beat a moment of the scene falls in, from the beat map (none without
+// one). The scene's last frame can lie a few milliseconds past the bar line
+// where the next scene begins: it still belongs to this scene's last beat.
+const Beat* beatShownAt(double fraction)
+{
+    if (!editor.beats.fromFile)
+        return nullptr;
+    const Beat* beat = beatAt(editor.beats, fraction + 1e-7);
+    const double sceneEnd = sceneStart() + sceneLength();
+    if (beat && beat != &editor.beats.beats.front() && beat->fraction >= sceneEnd - BEAT_TOLERANCE)
+        --beat;
+    return beat;
+}
+
 // "4.250s 12.3": seconds into the scene and, from the beat map, bar.beat.
 std::string momentText(double fraction)
 {
     char text[64];
     int n = std::snprintf(text, sizeof text, "%.3fs", (fraction - sceneStart()) * trackSeconds());
-    if (const Beat* beat = editor.beats.fromFile ? beatAt(editor.beats, fraction + 1e-7) : nullptr)
+    if (const Beat* beat = beatShownAt(fraction))
         std::snprintf(text + n, sizeof text - size_t(n), " %d.%d", beat->bar, beat->beat);
     return text;
 }
@@ -553,12 +637,30 @@ void fillTimeline()
     }
     t.wave = &editor.wave;
     t.beats = editor.marks;
-    const CameraPath& keys = pathPlayer.paths.pairs[editor.flight.scene].position;
+    const PathPair& pair = pathPlayer.paths.pairs[editor.flight.scene];
     const int count = keyCount(editor.flight);
+    // A diamond stays whole inside the strip at either end.
+    const TimelineLayout layout = timelineLayout(w);
+    const float reach = 0.5f * float(layout.height - layout.waveTop) * 0.9f;
     t.keys.resize(size_t(std::max(count, 0)));
-    for (int i = 0; i < count; ++i)
-        t.keys[size_t(i)] = float(spanX(span, keyFraction(keys, i, sceneStart(), sceneLength())));
+    for (int i = 0; i < count; ++i) {
+        const double time = i == editor.dragKey ? editor.dragTime : keyTime(editor.flight, i);
+        const double fraction = time >= 0.0 ? fractionAtTime(time) : keyFraction(pair.position, i, sceneStart(), sceneLength());
+        t.keys[size_t(i)] = std::clamp(float(spanX(span, fraction)), reach, std::max(reach, float(w) - reach));
+    }
     t.selectedKey = editor.flight.selected;
+    // The speed along the flight, made again when the flight or the span changes.
+    const bool sameFlight = editor.speedsOf.size() == pair.position.points.size() &&
+                            std::equal(editor.speedsOf.begin(), editor.speedsOf.end(), pair.position.points.begin(),
+                                       [](const Float3& a, const Float3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; });
+    if (!sameFlight || editor.speedsSpan.width != span.width ||
+        editor.speedsSpan.first != span.first || editor.speedsSpan.last != span.last ||
+        editor.speeds.speed.size() != size_t(w)) {
+        editor.speeds = timelineSpeeds(pair, span, sceneStart(), sceneLength(), sceneLength() * trackSeconds());
+        editor.speedsOf = pair.position.points;
+        editor.speedsSpan = span;
+    }
+    t.speeds = &editor.speeds;
     t.head = std::max(0.0f, float(spanX(span, currentFraction())));
     const LoopRegion& loop = editor.loop;
     t.loop = loop.active();
@@ -581,22 +683,48 @@ bool ownsPointer(int x, int y)
     return over;
 }
 
-// A click in the key lane on a marker selects that key; anywhere else in the
-// strip, and a drag, scrubs to the frame nearest the column.
-void pointerInStrip(int x, int y, bool pressed)
+// A click in the key lane on a marker selects that key (and a drag from it
+// moves the key in time: the key lands where the button is released); a
+// click anywhere else in the strip, and a drag, scrubs to the frame nearest
+// the column.
+void pointerInStrip(int x, int y, int event)
 {
     int w, h;
     windowSize(w, h);
-    if (pressed && y >= timelineLayout(w).waveTop) {
+    if (event == POINTER_RELEASE) {
+        if (editor.dragKey >= 0) {
+            const int key = editor.dragKey;
+            editor.dragKey = -1;
+            if (std::fabs(editor.dragTime - keyTime(editor.flight, key)) > 0.5 / SCRUB_FPS) {
+                editor.flight.selected = key;
+                moveKey(editor.flight, editor.dragTime);
+                reportEdit();
+                jumpToSelectedKey();
+            }
+        }
+        return;
+    }
+    if (editor.dragKey >= 0) {   // the dragged diamond follows the cursor
+        const long frame = nearestFrame(spanFraction(editor.waveSpan, double(x) + 0.5));
+        editor.dragTime = timeOfFrame(frame);
+        return;
+    }
+    if (event == POINTER_PRESS && y >= timelineLayout(w).waveTop) {
         const int key = keyMarkerAt(x);
         if (key >= 0) {
             editor.flight.selected = key;
             selectKey(editor.flight, 0);
             jumpToSelectedKey();
             reportEdit();
+            if (timedFlight(editor.flight)) {
+                editor.dragKey = key;
+                editor.dragTime = keyTime(editor.flight, key);
+            }
             return;
         }
     }
+    if (event == POINTER_RELEASE)
+        return;
     const double fraction = spanFraction(editor.waveSpan, double(x) + 0.5);
     const long frame = nearestFrame(fraction);
     if (editor.held && editor.atFrame == frame)
@@ -613,9 +741,19 @@ void beginEditor(int scene, double seconds)
     editor.start = takePlayerStart(pathPlayer, camera);
     editor.frames = sceneFrames(scene, pathPlayer.paths.pathDurations, seconds);
     loadBeatMap(editor.beats, BEAT_MAP_FILE, seconds);
-    startFlightEdit(editor.flight, pathPlayer.paths, scene);
-    editor.watch.seen[0] = pathPlayer.paths.disk[scene].stamp[0];
-    editor.watch.seen[1] = pathPlayer.paths.disk[scene].stamp[1];
+    // The keys' times: seconds from the scene's first frame, frame k at
+    // (k - first) / SCRUB_FPS; the flight runs the scene's length on the track.
+    FlightTiming timing;
+    const SceneFrames& f = editor.frames;
+    if (f.last >= f.first) {
+        const float start = f.clock.fraction(f.first);
+        timing.sceneSeconds = sceneDuration(scene, pathPlayer.paths.pathDurations, start) * seconds;
+        timing.lastTime = double(f.last - f.first) / SCRUB_FPS;
+        timing.frameSeconds = 1.0 / SCRUB_FPS;
+    }
+    startFlightEdit(editor.flight, pathPlayer.paths, scene, timing);
+    for (int i = 0; i < PAIR_FILES; ++i)
+        editor.watch.seen[i] = pathPlayer.paths.disk[scene].stamp[i];
     editorLayer = EditorLayer();
     editorLayer.active = true;
     editorLayer.status = true;
@@ -673,7 +811,7 @@ std::string statusLine()
     line += text;
     std::snprintf(text, sizeof text, "  track %.6f %s", t, clockText(t * length).c_str());
     line += text;
-    if (const Beat* beat = editor.beats.fromFile ? beatAt(editor.beats, t + 1e-7) : nullptr) {
+    if (const Beat* beat = beatShownAt(t)) {
         std::snprintf(text, sizeof text, "  bar %d.%d", beat->bar, beat->beat);
         line += text;
     }
@@ -681,12 +819,23 @@ std::string statusLine()
     if (editor.flight.selected >= 0) {
         std::snprintf(text, sizeof text, "  key %d/%d", editor.flight.selected + 1, count);
         line += text;
-        const double at = keyFraction(pathPlayer.paths.pairs[f.scene].position, editor.flight.selected, start,
-                                      sceneDuration(f.scene, pathPlayer.paths.pathDurations, start));
+        const double time = keyTime(editor.flight, editor.flight.selected);
+        const double at = time >= 0.0 ? fractionAtTime(time)
+                                      : keyFraction(pathPlayer.paths.pairs[f.scene].position, editor.flight.selected,
+                                                    start, sceneDuration(f.scene, pathPlayer.paths.pathDurations, start));
         if (at >= 0.0)
             line += " at " + momentText(at);
     } else {
         std::snprintf(text, sizeof text, "  keys %d", count);
+        line += text;
+    }
+    // The camera's speed and turn rate along the flight at the head.
+    const double duration = sceneDuration(f.scene, pathPlayer.paths.pathDurations, start);
+    if (duration > 0.0 && f.last >= f.first) {
+        const PathPair& pair = pathPlayer.paths.pairs[f.scene];
+        const double s = (f.clock.fraction(headFrame()) - start) / duration;
+        std::snprintf(text, sizeof text, "  %.1fu/s %.0fdeg/s", pathRate(pair.position, s, duration * length),
+                      pathRate(pair.rotation, s, duration * length));
         line += text;
     }
     std::snprintf(text, sizeof text, "  %.0ffps %.1f/%.1fms", editor.times.rate(), editor.times.median(),
@@ -721,6 +870,7 @@ void editorFrame()
 
     const bool free = !pathPlayer.playing;
     editorLayer.pair = &pathPlayer.paths.pairs[editor.flight.scene];
+    editorLayer.keys = timedFlight(editor.flight) ? &editor.flight.keys : nullptr;
     editorLayer.selectedKey = editor.flight.selected;
     editorLayer.flight = free && editor.showFlight;
     fillTimeline();
@@ -728,11 +878,17 @@ void editorFrame()
         editorLayer.statusText = statusLine();
 }
 
+// Space: after a scrub, a key at the time the scene stands at; before any
+// (the recording flow, the free camera after the scene played out), the
+// pose as the flight's next point.
 bool editorRecordKey(const Float3& position, const Float3& angles)
 {
     if (!editor.active)
         return false;
-    appendKey(editor.flight, position, angles);
+    if (editor.held && timedFlight(editor.flight))
+        recordKeyAt(editor.flight, timeOfFrame(headFrame()), position, angles);
+    else
+        appendKey(editor.flight, position, angles);
     reportEdit();
     return true;
 }
@@ -779,9 +935,16 @@ bool editorKey(int sym)
             jumpToSelectedKey();
         reportEdit();
         break;
-    case SDLK_r:         editWithPose(replaceKey); break;
+    case SDLK_r:
+        editWithPose([](const Float3& p, const Float3& a) { return replaceKey(editor.flight, p, a); });
+        break;
     case SDLK_i:
-    case SDLK_INSERT:    editWithPose(insertKey); break;
+    case SDLK_INSERT:    editWithPose(recordAtHead); break;
+    case SDLK_1:         stepSelectedKey(-1); break;
+    case SDLK_2:         stepSelectedKey(+1); break;
+    case SDLK_3:         evenThePace(); break;
+    case SDLK_4:         easeKey(editor.flight); reportEdit(); break;
+    case SDLK_5:         passThroughPoints(editor.flight); reportEdit(); break;
     case SDLK_DELETE:
     case SDLK_BACKSPACE: deleteKey(editor.flight); reportEdit(); break;
     case SDLK_u:         undoEdit(editor.flight); reportEdit(); break;

@@ -127,6 +127,13 @@ struct Editor {
     Camera                  beforeOverview;     // where it was
     int                     pointerX = -1;      // the cursor's column over the strip
     int                     pointerY = 0;       // and its row
+    int                     dragKey = -1;       // the key whose diamond is dragged; -1 none
+    double                  dragTime = 0.0;     // where it is dragged to (seconds in the scene)
+    // The speed along the flight under the strip, made again when the flight
+    // or the span changes.
+    TimelineSpeeds          speeds;
+    std::vector<Float3>     speedsOf;           // the flight's points they were made for
+    TimelineSpan            speedsSpan;
 };
 
 extern Editor editor;

@@ -43,10 +43,10 @@ void fillRect(float x, float y, float width, float height)
 // The flight in world space, under the camera's modelview. Depth-tested
 // against the scene, but it writes no depth and every switch it touches is
 // restored, so the passes after it draw as they would without it.
-void drawFlightOverlay(const PathPair& pair, int selectedKey, float aspect)
+void drawFlightOverlay(const PathPair& pair, const std::vector<TimedKey>* keys, int selectedKey, float aspect)
 {
     static FlightOverlayGeometry geometry;   // reused: no allocation per frame once grown
-    buildFlightOverlay(pair, eyePosition(camera.position, camera.angles, camera.distance), geometry, aspect);
+    buildFlightOverlay(pair, eyePosition(camera.position, camera.angles, camera.distance), geometry, aspect, keys);
 
     glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_LINE_BIT | GL_POINT_BIT | GL_DEPTH_BUFFER_BIT);
     glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
@@ -197,6 +197,33 @@ void drawTimeline(const TimelineStrip& t, int w, int h)
         line(std::floor(t.pointer) + 0.5f, waveBottom, std::floor(t.pointer) + 0.5f, top);
     flush(TIMELINE_POINTER_COLOUR);
 
+    // The camera's speed and turn rate over the wave, each scaled to its
+    // peak in the scene; where the speed jumps the line turns red.
+    if (t.speeds && t.speeds->speed.size() == static_cast<size_t>(std::max(w, 0))) {
+        const TimelineSpeeds& sp = *t.speeds;
+        const float span = waveTop - waveBottom - 2.0f;
+        const auto curve = [&](const std::vector<float>& v, float peak, bool spikes) {
+            if (!(peak > 0.0f))
+                return;
+            std::vector<float> jumps;
+            for (size_t c = 1; c < v.size(); ++c) {
+                const float x0 = static_cast<float>(c) - 0.5f, x1 = static_cast<float>(c) + 0.5f;
+                const float y0 = waveBottom + 1.0f + span * v[c - 1] / peak, y1 = waveBottom + 1.0f + span * v[c] / peak;
+                if (spikes && sp.spike[c])
+                    jumps.insert(jumps.end(), { x0, y0, x1, y1 });
+                else
+                    line(x0, y0, x1, y1);
+            }
+            flush(spikes ? TIMELINE_SPEED_COLOUR : TIMELINE_TURN_COLOUR);
+            lines = jumps;
+            glLineWidth(3.0f);
+            flush(TIMELINE_SPIKE_COLOUR);
+            glLineWidth(1.0f);
+        };
+        curve(sp.turn, sp.peakTurn, false);
+        curve(sp.speed, sp.peakSpeed, true);
+    }
+
     // Key markers: diamonds in the lane above the wave.
     const float laneMiddle = 0.5f * (waveTop + top);
     for (size_t i = 0; i < t.keys.size(); ++i) {
@@ -249,7 +276,7 @@ bool layerWireframe()
 void layerInScene()
 {
     if (editorLayer.active && editorLayer.flight && editorLayer.pair)
-        drawFlightOverlay(*editorLayer.pair, editorLayer.selectedKey, editorLayer.aspect);
+        drawFlightOverlay(*editorLayer.pair, editorLayer.keys, editorLayer.selectedKey, editorLayer.aspect);
 }
 
 void layerOverFrame(int width, int height)

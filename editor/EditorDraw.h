@@ -5,6 +5,7 @@
 #pragma once
 
 #include "editor/Timeline.h"
+#include "path/FlightSolve.h"
 
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ struct TimelineStrip {
     float                          loopMark = -1.0f;  // a loop start or end set alone; < 0: none
     float                          pointer = -1.0f;   // the cursor's x, where a click lands; < 0: it is elsewhere
     float                          pointerY = 0.0f;   // and its row
+    const TimelineSpeeds*          speeds = nullptr;  // the camera's speed and turn rate per column
 };
 
 // What the editor draws over the tool's frames (written by editor/Editor.h,
@@ -37,6 +39,7 @@ struct EditorLayer {
     bool            status = false;      // the status line at the bottom
     bool            wireframe = false;   // the isosurface as lines (not in the glow capture)
     const PathPair* pair = nullptr;      // the flight drawn
+    const std::vector<TimedKey>* keys = nullptr;   // its timed keys (markers, ticks, frustums); null: its points
     int             selectedKey = -1;    // highlighted key; -1 none
     std::string     statusText;          // the status line's text, one line
     TimelineStrip   timeline;            // along the bottom, the status line its lowest row
@@ -67,6 +70,9 @@ constexpr float TIMELINE_BEAT_COLOUR[3]   = { 0.45f, 0.45f, 0.45f };
 constexpr float TIMELINE_HEAD_COLOUR[3]   = { 1.0f, 1.0f, 1.0f };
 constexpr float TIMELINE_LOOP_COLOUR[4]   = { 0.25f, 0.8f, 0.35f, 0.3f };   // RGBA, blended
 constexpr float TIMELINE_POINTER_COLOUR[3] = { 0.6f, 0.6f, 0.6f };
+constexpr float TIMELINE_SPEED_COLOUR[3]  = { 0.45f, 1.0f, 0.45f };   // the camera's speed
+constexpr float TIMELINE_TURN_COLOUR[3]   = { 1.0f, 0.55f, 0.85f };   // its turn rate
+constexpr float TIMELINE_SPIKE_COLOUR[3]  = { 1.0f, 0.15f, 0.1f };    // where the speed jumps
 
 // Points app/Render.h's frameLayer at the drawing below. Once per program
 // (the tool's entry point, tests of the drawing); harmless when repeated.

@@ -41,7 +41,8 @@ int flightSampleCount(int keys)
     return static_cast<int>(std::min<long long>(n, FLIGHT_MAX_SAMPLES));
 }
 
-void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGeometry& out, float aspect)
+void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGeometry& out, float aspect,
+                        const std::vector<TimedKey>* timed)
 {
     out.spline.clear();
     out.keys.clear();
@@ -65,7 +66,17 @@ void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGe
         }
     }
 
-    const int ticks = std::min(keys, static_cast<int>(std::min<size_t>(pair.rotation.points.size(), MAX_PATH_KEYS)));
+    std::vector<Float3> keyAngles(pair.rotation.points.begin(),
+                                  pair.rotation.points.begin() + std::min<size_t>(pair.rotation.points.size(), MAX_PATH_KEYS));
+    if (timed) {
+        out.keys.clear();
+        keyAngles.clear();
+        for (const TimedKey& k : *timed) {
+            out.keys.push_back(toFloat3(k.position));
+            keyAngles.push_back(toFloat3(k.angles));
+        }
+    }
+    const int ticks = std::min(static_cast<int>(out.keys.size()), static_cast<int>(keyAngles.size()));
     out.ticks.reserve(static_cast<size_t>(ticks) * 2);
     out.frustums.reserve(static_cast<size_t>(ticks) * 16);
     for (int i = 0; i < ticks; ++i) {
@@ -74,10 +85,11 @@ void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGe
         subtract(key, eye, toKey);
         const float length = std::max(FLIGHT_TICK_FRACTION * vectorLength(toKey), FLIGHT_TICK_MIN_LENGTH);
         Float3 end;
-        const Float3& angles = pair.rotation.points[static_cast<size_t>(i)];
+        const Float3& angles = keyAngles[static_cast<size_t>(i)];
         addScaled(key, length, viewDirection(angles), end);
         out.ticks.push_back(key);
         out.ticks.push_back(end);
-        appendKeyFrustum(key, angles, length, FIELD_OF_VIEW_Y, aspect, out.frustums);
+        // The view the show renders from there: its transform turns no roll.
+        appendKeyFrustum(key, Float3(angles.x, angles.y, 0.0f), length, FIELD_OF_VIEW_Y, aspect, out.frustums);
     }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "math/Math.h"
+#include "path/FlightSolve.h"
 
 #include <vector>
 
@@ -21,7 +22,7 @@ struct FlightOverlayGeometry {
     std::vector<Float3> ticks;    // line pairs (key, key + length * view direction); only keys
                                   // that have a rotation key
     std::vector<Float3> frustums; // line pairs: at those keys the view's frustum (the frame's
-                                  // field of view and aspect, roll included), as long as the tick
+                                  // field of view and aspect; the show turns no roll), as long as the tick
 };
 
 // World-space unit direction the camera looks along for (pitch, yaw, roll) in
@@ -42,6 +43,8 @@ int flightSampleCount(int keys);
 // Fills `out` for the pair as seen from `eye` (the tick length grows with the
 // key's distance from the eye, so a tick keeps about the same size on screen)
 // on a screen of `aspect` (width / height). The spline is sampled with
-// samplePath and a local cursor: the pair itself is not changed.
+// samplePath and a local cursor: the pair itself is not changed. The markers,
+// ticks and frustums stand at `keys` (timed keys, the poses the flight passes)
+// when given, else at the pair's own points.
 void buildFlightOverlay(const PathPair& pair, const Float3& eye, FlightOverlayGeometry& out,
-                        float aspect = 4.0f / 3.0f);
+                        float aspect = 4.0f / 3.0f, const std::vector<TimedKey>* keys = nullptr);

@@ -2,6 +2,7 @@
 #include "editor/Timeline.h"
 
 #include "path/CameraPath.h"
+#include "path/FlightSolve.h"
 
 #include <algorithm>
 #include <cmath>
@@ -120,28 +121,34 @@ TimelineBeats timelineBeats(const BeatMap& map, const TimelineSpan& span)
 
 // --- Keys ------------------------------------------------------------------------------------
 
-double keyParameter(const CameraPath& path, int key)
-{
-    const int n = int(std::min<size_t>(path.points.size(), size_t(MAX_PATH_KEYS)));
-    if (key < 0 || key >= n)
-        return -1.0;
-    const CubicBSpline& spline = path.spline;
-    if (n >= 4 && spline.knotCount() == n + 2) {
-        const float* u = spline.knots();
-        const double lastKnot = u[n + 1];
-        if (lastKnot > 0.0)
-            return (double(u[key]) + u[key + 1] + u[key + 2]) / 3.0 / lastKnot;
-    }
-    const float total = totalLength(path);
-    if (total > 0.0f && size_t(key) < path.lengths.size())
-        return double(path.lengths[size_t(key)]) / total;
-    return 0.0;
-}
-
 double keyFraction(const CameraPath& path, int key, double sceneStart, double duration)
 {
     const double s = keyParameter(path, key);
     return s < 0.0 ? -1.0 : sceneStart + s * duration;
+}
+
+// --- Speed along the flight -------------------------------------------------------------
+
+TimelineSpeeds timelineSpeeds(const PathPair& pair, const TimelineSpan& span, double sceneStart, double duration,
+                              double sceneSeconds)
+{
+    TimelineSpeeds out;
+    const size_t columns = size_t(std::max(span.width, 0));
+    out.speed.assign(columns, 0.0f);
+    out.turn.assign(columns, 0.0f);
+    out.spike.assign(columns, 0);
+    if (!(duration > 0.0) || !(sceneSeconds > 0.0))
+        return out;
+    for (size_t c = 0; c < columns; ++c) {
+        const double s = (spanFraction(span, double(c) + 0.5) - sceneStart) / duration;
+        out.speed[c] = float(pathRate(pair.position, s, sceneSeconds));
+        out.turn[c] = float(pathRate(pair.rotation, s, sceneSeconds));
+        out.peakSpeed = std::max(out.peakSpeed, out.speed[c]);
+        out.peakTurn = std::max(out.peakTurn, out.turn[c]);
+    }
+    for (size_t c = 1; c < columns; ++c)
+        out.spike[c] = std::fabs(out.speed[c] - out.speed[c - 1]) > TIMELINE_SPIKE * out.peakSpeed;
+    return out;
 }
 
 // --- Loop and speed -------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <vector>
 
 struct CameraPath;
+struct PathPair;
 
 // --- Across the width ---------------------------------------------------------------
 // The scene's first frame at the strip's left edge (x = 0), its last frame at
@@ -70,18 +71,28 @@ struct TimelineBeats {
 TimelineBeats timelineBeats(const BeatMap& map, const TimelineSpan& span);
 
 // --- Keys ------------------------------------------------------------------------------------
-// Where in its flight (0 start .. 1 end, the s playback samples the path at)
-// key i sits. From four keys on: its Greville abscissa, the average of the
-// three knots its B-spline basis function starts with over the last knot,
-// the parameter the uniform cubic spline associates with that control point
-// (a spline whose control points stand at their own abscissae is the identity).
-// Below four keys playback follows the polyline by length: the key's share of
-// the length. -1 for an index out of range.
-double keyParameter(const CameraPath& path, int key);
-
-// The track fraction playback reaches key `key` at, for a scene that starts at
-// `sceneStart` and lasts `duration` (fractions): start + s * duration.
+// The track fraction playback reaches point `key` of `path` at (keyParameter,
+// path/FlightSolve.h), for a scene that starts at `sceneStart` and lasts
+// `duration` (fractions): start + s * duration; -1 for an index out of range.
 double keyFraction(const CameraPath& path, int key, double sceneStart, double duration);
+
+// --- Speed along the flight -------------------------------------------------------------
+// Per pixel column of the span, the camera's speed (units per second) and
+// turn rate (degrees per second) at the column's middle, for a scene that
+// starts at track fraction `sceneStart`, lasts `duration` of the track and
+// `sceneSeconds` on it. A spike is a column where the speed jumps by more
+// than TIMELINE_SPIKE of the scene's peak from the column before.
+constexpr double TIMELINE_SPIKE = 0.15;
+
+struct TimelineSpeeds {
+    std::vector<float>   speed;   // per column, units per second
+    std::vector<float>   turn;    // per column, degrees per second
+    std::vector<uint8_t> spike;   // per column, 1 where the speed jumps
+    float                peakSpeed = 0.0f, peakTurn = 0.0f;
+};
+
+TimelineSpeeds timelineSpeeds(const PathPair& pair, const TimelineSpan& span, double sceneStart, double duration,
+                              double sceneSeconds);
 
 // --- Loop and speed -------------------------------------------------------------------
 struct LoopRegion {

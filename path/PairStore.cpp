@@ -8,6 +8,7 @@
 #include "path/PairStore.h"
 
 #include "base/Report.h"
+#include "path/KeysFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -103,7 +104,11 @@ std::string commitRecordName(const std::string& folder, int scene)
     return positionPathName(folder, scene) + ".commit";
 }
 
-const char* const SIDE_PREFIXES[2] = { "pos_path", "rot_path" };
+// The document's files, in this order: the pair, then the keys file when
+// the save has one.
+const char* const SIDE_PREFIXES[PAIR_FILES] = { "pos_path", "rot_path", "keys_path" };
+
+using Texts = std::vector<std::string>;   // what each file of a save holds (2 or 3 files)
 
 std::string sideCopyName(const std::string& folder, const char* prefix, int scene, int k)
 {
@@ -140,13 +145,14 @@ bool resolveTarget(const std::string& name, Target& target, std::string& why)
     return true;
 }
 
-// Steps 4 to 6 for two resolved targets. On failure nothing has replaced
-// anything and `why` holds the file and the reason.
-bool commitPair(const std::string& recordName, Target (&targets)[2], const std::string (&texts)[2], std::string& why)
+// Steps 4 to 6 for the resolved targets of `texts`. On failure nothing has
+// replaced anything and `why` holds the file and the reason.
+bool commitPair(const std::string& recordName, const Target* targets, const Texts& texts, std::string& why)
 {
-    std::string temporaries[2];
-    for (int i = 0; i < 2; ++i) {
-        if (!writeTemporary(targets[i].resolved, targets[i].exists ? &targets[i].st : nullptr, texts[i],
+    const int files = int(texts.size());
+    std::string temporaries[PAIR_FILES];
+    for (int i = 0; i < files; ++i) {
+        if (!writeTemporary(targets[i].resolved, targets[i].exists ? &targets[i].st : nullptr, texts[size_t(i)],
                             temporaries[i], why)) {
             for (int j = 0; j < i; ++j)
                 ::unlink(temporaries[j].c_str());
@@ -154,27 +160,27 @@ bool commitPair(const std::string& recordName, Target (&targets)[2], const std::
         }
     }
     std::string record = std::string(COMMIT_HEADER) + "\n";
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < files; ++i)
         record += temporaries[i] + "\n" + targets[i].resolved + "\n";
     std::string recordWhy;
     const bool recorded = writeFileAtomically(recordName, record, &recordWhy);
     if (!recorded) {
         why = recordWhy;
-        for (const std::string& t : temporaries)
-            ::unlink(t.c_str());
+        for (int i = 0; i < files; ++i)
+            ::unlink(temporaries[i].c_str());
         return false;
     }
     // From here the save counts as made: a crash is finished at the next start.
     bool renamed = true;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < files; ++i) {
         if (renameFile(temporaries[i], targets[i].resolved) != 0) {
             why = targets[i].name + ": " + errnoText(errno);
             renamed = false;
             break;
         }
     }
-    for (const Target& t : targets)
-        syncDirectory(directoryOf(t.resolved));
+    for (int i = 0; i < files; ++i)
+        syncDirectory(directoryOf(targets[i].resolved));
     if (!renamed)
         return false;   // the commit record stays for the next start to finish
     ::unlink(recordName.c_str());
@@ -189,18 +195,17 @@ std::string keyLines(const std::string& text)
     return end == std::string::npos ? std::string() : text.substr(end + 1);
 }
 
-// True when the side copy this editor wrote last may take `texts`: both its
+// True when the side copy this editor wrote last may take `texts`: its
 // files still hold exactly what was written there, and the new keys keep
 // every one of those keys in order (they only add to them).
-bool sideCopyExtends(const std::string& folder, int scene, const PairDiskState& state,
-                     const std::string (&texts)[2])
+bool sideCopyExtends(const std::string& folder, int scene, const PairDiskState& state, const Texts& texts)
 {
-    if (state.sideCopy <= 0)
+    if (state.sideCopy <= 0 || state.sideCopyFiles != int(texts.size()))
         return false;
-    for (int i = 0; i < 2; ++i) {
+    for (size_t i = 0; i < texts.size(); ++i) {
         std::string onDisk, why;
-        if (!readSmallFile(sideCopyName(folder, SIDE_PREFIXES[i], scene, state.sideCopy), onDisk, MAX_PATH_FILE_BYTES,
-                           why) ||
+        if (!readSmallFile(sideCopyName(folder, SIDE_PREFIXES[i], scene, state.sideCopy), onDisk,
+                           std::max(MAX_PATH_FILE_BYTES, MAX_KEYS_FILE_BYTES), why) ||
             onDisk != state.sideCopyText[i])
             return false;
         const std::string old = keyLines(onDisk);
@@ -219,64 +224,76 @@ std::string asideTemporaryName(const std::string& folder, const char* prefix, in
 // The highest k a side copy may have; the claim gives up after it.
 constexpr int SIDE_COPY_MAX = 99999;
 
-// Gives two whole, synced temporaries the names of the first free side copy:
-// each is linked to its final name, the position file first, and a link
-// fails on a name that exists, so two editors claiming at once never share
-// a side copy (the one that loses moves on to the next k). Once both names
-// exist the temporaries go. `k` comes back as the copy's number; false with
-// the reason in `why` (nothing of the claim is left under a final name).
-bool claimSideCopy(const std::string& folder, int scene, const std::string (&temporaries)[2], int& k,
+// Gives whole, synced temporaries (the first `files` of them) the names of
+// the first free side copy: each is linked to its final name, the position
+// file first, and a link fails on a name that exists, so two editors
+// claiming at once never share a side copy (the one that loses moves on to
+// the next k). Once every name exists the temporaries go. `k` comes back as
+// the copy's number; false with the reason in `why` (nothing of the claim is
+// left under a final name).
+bool claimSideCopy(const std::string& folder, int scene, const std::string* temporaries, int files, int& k,
                    std::string& why)
 {
     for (k = 1; k <= SIDE_COPY_MAX; ++k) {
-        const std::string names[2] = { sideCopyName(folder, SIDE_PREFIXES[0], scene, k),
-                                       sideCopyName(folder, SIDE_PREFIXES[1], scene, k) };
-        if (linkFile(temporaries[0], names[0]) != 0) {
-            if (errno == EEXIST)
-                continue;
-            why = names[0] + ": " + errnoText(errno);
-            return false;
+        int linked = 0;
+        int error = 0;
+        for (; linked < files; ++linked) {
+            const std::string name = sideCopyName(folder, SIDE_PREFIXES[linked], scene, k);
+            if (linkFile(temporaries[linked], name) != 0) {
+                error = errno;
+                why = name + ": " + errnoText(error);
+                break;
+            }
         }
-        if (linkFile(temporaries[1], names[1]) != 0) {
-            const int error = errno;
-            ::unlink(names[0].c_str());   // our own link, made just now
-            if (error == EEXIST)
-                continue;
-            why = names[1] + ": " + errnoText(error);
-            return false;
+        if (linked == files) {
+            syncDirectory(folder);
+            for (int i = 0; i < files; ++i)
+                ::unlink(temporaries[i].c_str());
+            syncDirectory(folder);
+            why.clear();
+            return true;
         }
-        syncDirectory(folder);
-        for (const std::string& t : temporaries)
-            ::unlink(t.c_str());
-        syncDirectory(folder);
-        return true;
+        for (int i = 0; i < linked; ++i)
+            ::unlink(sideCopyName(folder, SIDE_PREFIXES[i], scene, k).c_str());   // our own links, made just now
+        if (error != EEXIST)
+            return false;
     }
     why = "no free side copy number up to " + std::to_string(SIDE_COPY_MAX);
     return false;
 }
 
-// Writes `texts` as a new side copy of scene `scene`: both temporaries in
+// Writes `texts` as a new side copy of scene `scene`: every temporary in
 // full, then the claim. False with the reason; nothing is left behind.
-bool writeNewSideCopy(const std::string& folder, int scene, const std::string (&texts)[2], int& k, std::string& why)
+bool writeNewSideCopy(const std::string& folder, int scene, const Texts& texts, int& k, std::string& why)
 {
-    const std::string temporaries[2] = { asideTemporaryName(folder, SIDE_PREFIXES[0], scene, ::getpid()),
-                                         asideTemporaryName(folder, SIDE_PREFIXES[1], scene, ::getpid()) };
-    for (int i = 0; i < 2; ++i) {
+    const int files = int(texts.size());
+    std::string temporaries[PAIR_FILES];
+    for (int i = 0; i < files; ++i) {
+        temporaries[i] = asideTemporaryName(folder, SIDE_PREFIXES[i], scene, ::getpid());
         ::unlink(temporaries[i].c_str());   // our own pid: a leftover of an earlier run with the same pid
-        if (!createSyncedFile(temporaries[i], texts[i], why)) {
-            if (i == 1)
-                ::unlink(temporaries[0].c_str());
+        if (!createSyncedFile(temporaries[i], texts[size_t(i)], why)) {
+            for (int j = 0; j < i; ++j)
+                ::unlink(temporaries[j].c_str());
             return false;
         }
     }
-    if (claimSideCopy(folder, scene, temporaries, k, why))
+    if (claimSideCopy(folder, scene, temporaries, files, k, why))
         return true;
-    for (const std::string& t : temporaries)
-        ::unlink(t.c_str());
+    for (int i = 0; i < files; ++i)
+        ::unlink(temporaries[i].c_str());
     return false;
 }
 
-PairSaveOutcome saveAside(const std::string& folder, int scene, const std::string (&texts)[2], PairDiskState& state,
+// "A, B and C": the names of a side copy's files, as a line names them.
+std::string sideCopyNames(const std::string& folder, int scene, int k, int files)
+{
+    std::string names;
+    for (int i = 0; i < files; ++i)
+        names += (i == 0 ? "" : i + 1 == files ? " and " : ", ") + sideCopyName(folder, SIDE_PREFIXES[i], scene, k);
+    return names;
+}
+
+PairSaveOutcome saveAside(const std::string& folder, int scene, const Texts& texts, PairDiskState& state,
                           const std::string& reason)
 {
     std::string why;
@@ -284,9 +301,9 @@ PairSaveOutcome saveAside(const std::string& folder, int scene, const std::strin
     bool ok = false;
     if (sideCopyExtends(folder, scene, state, texts)) {
         // The copy this editor wrote last, grown: replaced as the pair is.
-        Target targets[2];
+        Target targets[PAIR_FILES];
         ok = true;
-        for (int i = 0; ok && i < 2; ++i)
+        for (size_t i = 0; ok && i < texts.size(); ++i)
             ok = resolveTarget(sideCopyName(folder, SIDE_PREFIXES[i], scene, k), targets[i], why);
         if (ok)
             ok = commitPair(sideCopyName(folder, SIDE_PREFIXES[0], scene, k) + ".commit", targets, texts, why);
@@ -299,21 +316,25 @@ PairSaveOutcome saveAside(const std::string& folder, int scene, const std::strin
         return PairSaveOutcome::FAILED;
     }
     state.sideCopy = k;
-    state.sideCopyText[0] = texts[0];
-    state.sideCopyText[1] = texts[1];
-    reportLine("%s; the keys of scene %d were saved to %s and %s\n", reason.c_str(), scene,
-               sideCopyName(folder, SIDE_PREFIXES[0], scene, k).c_str(),
-               sideCopyName(folder, SIDE_PREFIXES[1], scene, k).c_str());
+    state.sideCopyFiles = int(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i)
+        state.sideCopyText[i] = texts[i];
+    reportLine("%s; the keys of scene %d were saved to %s\n", reason.c_str(), scene,
+               sideCopyNames(folder, scene, k, int(texts.size())).c_str());
     return PairSaveOutcome::SAVED_ASIDE;
 }
 
 } // namespace
 
-PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rotation, const std::string& folder,
-                               int scene, PairDiskState& state, const SceneLock* lock)
+PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rotation, const std::string* keysText,
+                               const std::string& folder, int scene, PairDiskState& state, const SceneLock* lock)
 {
-    const std::string texts[2] = { formatPathText(position), formatPathText(rotation) };
-    const std::string names[2] = { positionPathName(folder, scene), rotationPathName(folder, scene) };
+    Texts texts = { formatPathText(position), formatPathText(rotation) };
+    if (keysText)
+        texts.push_back(*keysText);
+    const int files = int(texts.size());
+    const std::string names[PAIR_FILES] = { positionPathName(folder, scene), rotationPathName(folder, scene),
+                                            keysPathName(folder, scene) };
     const bool keepOthers = state.othersKeys && state.keepOthersKeys;   // asked for this save only
     state.keepOthersKeys = false;
 
@@ -333,8 +354,8 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
         }
     }
 
-    Target targets[2];
-    for (int i = 0; i < 2; ++i) {
+    Target targets[PAIR_FILES];
+    for (int i = 0; i < files; ++i) {
         std::string why;
         if (!resolveTarget(names[i], targets[i], why)) {
             reportLine("Could not save the camera path files of scene %d (%s); the keys stay in memory\n",
@@ -350,7 +371,7 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
     }
 
     // Files that were not read whole keep their original beside them.
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < files; ++i) {
         const PathReadReport& read = state.read[i];
         if (read.whole || !read.opened || state.backedUp[i] || !targets[i].exists || targets[i].st.st_size == 0)
             continue;
@@ -369,7 +390,7 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
     // An undo back past a reload drops keys another writer saved: they are
     // kept beside the pair first.
     if (keepOthers) {
-        std::string kept[2], why;
+        std::string kept[PAIR_FILES], why;
         for (int i = 0; i < 2 && why.empty(); ++i)
             if (targets[i].exists)
                 kept[i] = backupFile(targets[i].resolved, why);
@@ -390,7 +411,7 @@ PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rot
                    why.c_str());
         return PairSaveOutcome::FAILED;
     }
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < files; ++i)
         state.stamp[i] = stampOf(targets[i].resolved);
     state.othersKeys = false;
     return PairSaveOutcome::SAVED;
@@ -507,9 +528,9 @@ bool finishCommit(const std::string& recordName, std::string& summary)
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
-    if (lines.size() != 5 || lines[0] != COMMIT_HEADER)
+    if ((lines.size() != 5 && lines.size() != 7) || lines[0] != COMMIT_HEADER)
         return false;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < int(lines.size() / 2); ++i) {
         const std::string& temporary = lines[static_cast<size_t>(1 + 2 * i)];
         const std::string& target = lines[static_cast<size_t>(2 + 2 * i)];
         if (stampOf(temporary).exists && renameFile(temporary, target) == 0)
@@ -559,54 +580,70 @@ bool sameInode(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
-// Both temporaries hold whole path files with the same number of keys.
-bool wholeTwins(const std::string (&temporaries)[2])
+// The temporaries hold whole files: two path files with the same number of
+// keys, and the keys file when there is one.
+bool wholeTwins(const std::string* temporaries, int files)
 {
-    PathReadReport reports[2];
+    PathReadReport reports[PAIR_FILES];
     for (int i = 0; i < 2; ++i) {
         CameraPath path;
         if (!loadPathFile(path, temporaries[i], reports[i]) || !reports[i].whole)
             return false;
     }
+    std::vector<TimedKey> keys;
+    if (files == PAIR_FILES && (!loadKeysFile(temporaries[2], keys, reports[2]) || !reports[2].whole))
+        return false;
     return reports[0].keysRead == reports[1].keysRead;
 }
 
 // One interrupted new side copy of a process that is gone, from its
 // temporaries: claimed already (the position file has its name), it is
-// finished; not claimed, its keys are claimed now when both files are whole
+// finished; not claimed, its keys are claimed now when its files are whole
 // (they are the only copy of them), else the pieces go. One line.
 void recoverAsideTemporaries(const std::string& folder, int scene, long pid, const std::vector<int>& copies)
 {
-    const std::string temporaries[2] = { asideTemporaryName(folder, SIDE_PREFIXES[0], scene, pid),
-                                         asideTemporaryName(folder, SIDE_PREFIXES[1], scene, pid) };
-    const bool have[2] = { stampOf(temporaries[0]).exists, stampOf(temporaries[1]).exists };
+    std::string temporaries[PAIR_FILES];
+    bool have[PAIR_FILES];
+    for (int i = 0; i < PAIR_FILES; ++i) {
+        temporaries[i] = asideTemporaryName(folder, SIDE_PREFIXES[i], scene, pid);
+        have[i] = stampOf(temporaries[i]).exists;
+    }
+    const int files = have[2] ? PAIR_FILES : 2;
     int claimed = 0;
     for (int k : copies)
         if (have[0] && sameInode(temporaries[0], sideCopyName(folder, SIDE_PREFIXES[0], scene, k)))
             claimed = k;
     std::string why;
     if (claimed > 0 && have[1]) {
-        const std::string rotName = sideCopyName(folder, SIDE_PREFIXES[1], scene, claimed);
-        if (sameInode(temporaries[1], rotName) || linkFile(temporaries[1], rotName) == 0) {
-            reportLine("%s: finished an interrupted side copy of scene %d (%s, %s)\n", temporaries[1].c_str(), scene,
-                       sideCopyName(folder, SIDE_PREFIXES[0], scene, claimed).c_str(), rotName.c_str());
+        bool finished = true;
+        for (int i = 1; i < files && finished; ++i) {
+            const std::string name = sideCopyName(folder, SIDE_PREFIXES[i], scene, claimed);
+            finished = sameInode(temporaries[i], name) || linkFile(temporaries[i], name) == 0;
+        }
+        if (finished) {
+            reportLine("%s: finished an interrupted side copy of scene %d (%s)\n", temporaries[1].c_str(), scene,
+                       sideCopyNames(folder, scene, claimed, files).c_str());
         } else {
-            // The rotation name was taken meanwhile: the two move on together.
-            ::unlink(sideCopyName(folder, SIDE_PREFIXES[0], scene, claimed).c_str());
+            // A name was taken meanwhile: the files move on together.
+            for (int i = 0; i < files; ++i) {
+                const std::string name = sideCopyName(folder, SIDE_PREFIXES[i], scene, claimed);
+                if (sameInode(temporaries[i], name))
+                    ::unlink(name.c_str());
+            }
             claimed = 0;
         }
     }
     if (claimed == 0) {
         int k = 0;
-        if (have[0] && have[1] && wholeTwins(temporaries) && claimSideCopy(folder, scene, temporaries, k, why))
-            reportLine("%s: the keys of an interrupted side copy save of scene %d were kept as %s and %s\n",
-                       temporaries[0].c_str(), scene, sideCopyName(folder, SIDE_PREFIXES[0], scene, k).c_str(),
-                       sideCopyName(folder, SIDE_PREFIXES[1], scene, k).c_str());
+        if (have[0] && have[1] && wholeTwins(temporaries, files) &&
+            claimSideCopy(folder, scene, temporaries, files, k, why))
+            reportLine("%s: the keys of an interrupted side copy save of scene %d were kept as %s\n",
+                       temporaries[0].c_str(), scene, sideCopyNames(folder, scene, k, files).c_str());
         else
             reportLine("%s: removed the leftover of a side copy save of scene %d that was cut while it was "
                        "written%s%s\n",
-                       (have[0] ? temporaries[0] : temporaries[1]).c_str(), scene, why.empty() ? "" : " and ",
-                       why.empty() ? "" : ("could not be kept: " + why).c_str());
+                       (have[0] ? temporaries[0] : have[1] ? temporaries[1] : temporaries[2]).c_str(), scene,
+                       why.empty() ? "" : " and ", why.empty() ? "" : ("could not be kept: " + why).c_str());
     }
     for (const std::string& t : temporaries)
         ::unlink(t.c_str());
@@ -620,21 +657,24 @@ void recoverAsideTemporaries(const std::string& folder, int scene, long pid, con
 int recoverSideCopies(const std::string& folder, int scene)
 {
     const std::string posPrefix = std::string(SIDE_PREFIXES[0]) + std::to_string(scene) + ".copy";
-    const std::string asideBases[2] = { std::string(SIDE_PREFIXES[0]) + std::to_string(scene) + ".aside",
-                                        std::string(SIDE_PREFIXES[1]) + std::to_string(scene) + ".aside" };
+    std::string asideBases[PAIR_FILES], copyPrefixes[PAIR_FILES];
+    for (int i = 0; i < PAIR_FILES; ++i) {
+        asideBases[i] = std::string(SIDE_PREFIXES[i]) + std::to_string(scene) + ".aside";
+        copyPrefixes[i] = std::string(SIDE_PREFIXES[i]) + std::to_string(scene) + ".copy";
+    }
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return 0;
     std::vector<int> copies, records;
     std::vector<long> pids;
     std::vector<std::string> leftovers;   // temporaries of replaced side copies
-    const std::string rotPrefix = std::string(SIDE_PREFIXES[1]) + std::to_string(scene) + ".copy";
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         std::string base;
         const long pid = temporaryPidOf(name, base);
-        const bool ofCopy = sideCopyNumberOf(base, posPrefix, "") || sideCopyNumberOf(base, rotPrefix, "") ||
-                            sideCopyNumberOf(base, posPrefix, ".commit");
+        bool ofCopy = sideCopyNumberOf(base, posPrefix, ".commit") != 0;
+        for (const std::string& prefix : copyPrefixes)
+            ofCopy = ofCopy || sideCopyNumberOf(base, prefix, "") != 0;
         if (ofCopy && pid > 0 && (pid == ::getpid() || !processRuns(pid)))
             leftovers.push_back(name);
         if (const int k = sideCopyNumberOf(name, posPrefix, ""))
@@ -697,8 +737,8 @@ int recoverPairFiles(const std::string& folder, int scene)
     }
 
     // Temporaries of saves that never committed, from processes that are gone.
-    const std::string bases[3] = { baseOf(positionPathName(folder, scene)), baseOf(rotationPathName(folder, scene)),
-                                   baseOf(record) };
+    const std::string bases[4] = { baseOf(positionPathName(folder, scene)), baseOf(rotationPathName(folder, scene)),
+                                   baseOf(keysPathName(folder, scene)), baseOf(record) };
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return repairs;

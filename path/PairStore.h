@@ -1,10 +1,11 @@
-// path/PairStore.h: a scene's two path files on disk, kept safe for the author.
-// Owns the disk side of editing: what an editor knows of a pair's files,
-// scene locks, side copies and the all-or-nothing pair save with its
-// recovery, on the safe-file layer (base/SafeFile.h). The path format itself
-// (parsing, printing, read reports) is path/CameraPath.h's. POSIX calls, no GL.
+// path/PairStore.h: a scene's flight on disk, kept safe for the author: its
+// two path files and, beside them, its keys file (path/KeysFile.h), saved
+// together as one document. Owns the disk side of editing: what an editor
+// knows of the files, scene locks, side copies and the all-or-nothing save
+// with its recovery, on the safe-file layer (base/SafeFile.h). The formats
+// themselves are path/CameraPath.h's and path/KeysFile.h's. POSIX calls, no GL.
 //
-// How a pair is saved (the pair is one document):
+// How a pair (with its keys file, when the save has one) is saved:
 //   1. each target is resolved (symlinks are followed and the link is kept);
 //      a target that is not a regular file, or is read-only, is not replaced;
 //   2. a file that changed on disk since this editor read it is not replaced;
@@ -12,25 +13,25 @@
 //      ".bak2", ".bak3", ... when taken), once per run;
 //   4. both new files are written in full as "<file>.<pid>.tmp" and synced,
 //      with the old file's permissions;
-//   5. "<folder>/pos_path<n>.txt.commit" names the two temporaries and their
+//   5. "<folder>/pos_path<n>.txt.commit" names the temporaries and their
 //      targets; once it is on disk the save counts as made;
-//   6. both temporaries are renamed over their targets, then the commit
-//      record is removed.
+//   6. every temporary is renamed over its target, then the commit record is
+//      removed.
 // A crash before 5 leaves both old files (and temporaries that the next start
 // removes); after 5 the next start finishes the renames. When steps 1 or 2
 // refuse the pair's own files, or another editor holds the scene's lock, the
-// keys go to a side copy, "pos_path<n>.copy<k>.txt" with its "rot_" twin, so
-// no key is lost; every outcome is one line on stderr. A side copy is never
+// keys go to a side copy, "pos_path<n>.copy<k>.txt" with its "rot_" twin
+// (and "keys_" third), so no key is lost; every outcome is one line on stderr. A side copy is never
 // written over with different keys: a later save goes to a new k, unless the
 // copy this editor wrote last still holds exactly what it wrote and the new
 // keys only add to it (that copy is replaced as the pair is, steps 4 to 6).
-// A new side copy is written whole as "<prefix><n>.aside.<pid>.tmp" twins,
-// then claimed: each twin is hard-linked to its final name, the position file
-// first, under the first k whose names are both free. A link never replaces
+// A new side copy is written whole as "<prefix><n>.aside.<pid>.tmp" files,
+// then claimed: each is hard-linked to its final name, the position file
+// first, under the first k whose names are all free. A link never replaces
 // a name, so two editors saving aside at once take different copies. Once
 // the position file has its name the copy counts as made: the next start
-// links the rotation file (or, when the claim never happened, keeps the
-// twins' keys as a new copy if both are whole).
+// links the others (or, when the claim never happened, keeps their keys as
+// a new copy if they are whole).
 #pragma once
 
 #include "base/SafeFile.h"
@@ -41,16 +42,17 @@
 #include <vector>
 
 // --- Per-scene state ------------------------------------------------------------------
-enum PairFile { PAIR_POSITION = 0, PAIR_ROTATION = 1 };
+enum PairFile { PAIR_POSITION = 0, PAIR_ROTATION = 1, PAIR_KEYS = 2, PAIR_FILES = 3 };
 
-// What an editor knows about one scene's two files.
+// What an editor knows about one scene's files.
 struct PairDiskState {
-    PathReadReport read[2];            // as last read
-    FileStamp      stamp[2];           // on disk after our last read or save
-    bool           backedUp[2] = {};   // a not-whole file has been copied aside
-    int32_t        defaultPoints = 0;  // playback defaults after the read keys (0 or 2)
-    int32_t        sideCopy = 0;       // k of the side copy this editor wrote last; 0 none
-    std::string    sideCopyText[2];    // what it wrote there (position, rotation)
+    PathReadReport read[PAIR_FILES];            // as last read
+    FileStamp      stamp[PAIR_FILES];           // on disk after our last read or save
+    bool           backedUp[PAIR_FILES] = {};   // a not-whole file has been copied aside
+    int32_t        defaultPoints = 0;           // playback defaults after the read keys (0 or 2)
+    int32_t        sideCopy = 0;                // k of the side copy this editor wrote last; 0 none
+    int32_t        sideCopyFiles = 0;           // its files: 2, or 3 with the keys
+    std::string    sideCopyText[PAIR_FILES];    // what it wrote there (position, rotation, keys)
     bool           othersKeys = false;       // the files hold keys another writer saved (reloaded, not saved here)
     bool           keepOthersKeys = false;   // the next save copies those aside before replacing them (an undo)
 };
@@ -90,11 +92,13 @@ enum class PairSaveOutcome {
     FAILED,        // nothing changed on disk; the keys are only in memory
 };
 
-// Saves both paths of scene `scene` in `folder` as described at the top. A
-// held `lock` for the scene is used; otherwise the lock is taken for the save.
-// Prints one line on stderr for every refusal, backup and failure.
-PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rotation, const std::string& folder,
-                               int scene, PairDiskState& state, const SceneLock* lock);
+// Saves both paths of scene `scene` in `folder`, with the keys file's text
+// `keysText` when given (null: the pair alone, the keys file is left as it
+// is), as described at the top. A held `lock` for the scene is used;
+// otherwise the lock is taken for the save. Prints one line on stderr for
+// every refusal, backup and failure.
+PairSaveOutcome savePairSafely(const CameraPath& position, const CameraPath& rotation, const std::string* keysText,
+                               const std::string& folder, int scene, PairDiskState& state, const SceneLock* lock);
 
 // At quit, for keys that only live in memory (every save failed): writes
 // them to "<folder>/pos_path<n>.unsaved.<pid>.txt" and its "rot_" twin in the

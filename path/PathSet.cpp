@@ -148,12 +148,12 @@ void keepAuthoredKeysOnly(PathSet& set, int scene)
     disk.defaultPoints = 0;
 }
 
-PairSaveOutcome saveScenePair(PathSet& set, int scene)
+PairSaveOutcome saveScenePair(PathSet& set, int scene, const std::string* keysText)
 {
     if (!validEditScene(scene))
         return PairSaveOutcome::FAILED;
     const PathPair& pair = set.pairs[scene];
-    return savePairSafely(pair.position, pair.rotation, set.folder, scene, set.disk[scene], &set.editLock);
+    return savePairSafely(pair.position, pair.rotation, keysText, set.folder, scene, set.disk[scene], &set.editLock);
 }
 
 bool recordKeyPoint(PathSet& set, int scene, const Float3& position, const Float3& angles)

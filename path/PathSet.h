@@ -49,8 +49,9 @@ bool beginEditing(PathSet& set, int scene);
 // edit starts from the keys that were read. Called before every edit.
 void keepAuthoredKeysOnly(PathSet& set, int scene);
 
-// Saves scene n's pair with savePairSafely (path/PairStore.h).
-PairSaveOutcome saveScenePair(PathSet& set, int scene);
+// Saves scene n's pair with savePairSafely (path/PairStore.h), with the
+// keys file's text when given.
+PairSaveOutcome saveScenePair(PathSet& set, int scene, const std::string* keysText = nullptr);
 
 // Appends a key to scene n's pair (0..10) and saves both of its files at once.
 // False when the scene is out of range, the flight already holds

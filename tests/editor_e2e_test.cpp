@@ -216,12 +216,16 @@ void writeTrack(const TempDir& dir)
 // The last scrub the tool printed ("frame N at track fraction F"), and its
 // screenshot shots/vortalune-0001.png against the capture program's frame N
 // at 800 x 600: the same pixels.
-void expectScrubbedFrameIsCaptured(const TempDir& dir, const std::string& output, long& frame)
+// The scrub the screenshot was taken at: the last one printed, or the
+// `nth` (from 0) when later scrubs followed it.
+void expectScrubbedFrameIsCaptured(const TempDir& dir, const std::string& output, long& frame, int nth = -1)
 {
     const std::regex at("frame ([0-9]+) at track fraction ([0-9.]+)");
     std::smatch last;
+    int seen = 0;
     for (auto it = std::sregex_iterator(output.begin(), output.end(), at); it != std::sregex_iterator(); ++it)
-        last = *it;
+        if (nth < 0 || seen++ <= nth)
+            last = *it;
     ASSERT_FALSE(last.empty()) << output;
     frame = std::stol(last[1].str());
     const PngInfo tool = readPng(dir.path() + "/shots/vortalune-0001.png");
@@ -439,9 +443,13 @@ TEST(PathEditorTool, AClickInTheStripScrubsToTheNearestFrameAndAClickOnAKeyMarke
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
     long frame = -1;
-    expectScrubbedFrameIsCaptured(dir, r.output, frame);
+    expectScrubbedFrameIsCaptured(dir, r.output, frame, 0);
     EXPECT_EQ(frame, expected) << "the column's frame";
     EXPECT_NE(r.output.find("Scene 6: key 2 of " + std::to_string(flight.points.size()) + " selected"),
               std::string::npos)
+        << r.output;
+    // Selecting the key took the scene to the key's time.
+    const long keyFrame = f.clock.firstAtOrAfter(keyFraction(flight, 1, span.first, player.paths.pathDurations[6]));
+    EXPECT_NE(r.output.find("Scene 6: frame " + std::to_string(keyFrame) + " at track fraction"), std::string::npos)
         << r.output;
 }

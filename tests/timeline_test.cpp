@@ -4,6 +4,7 @@
 // own projection.
 #include "editor/FlightOverlay.h"
 #include "editor/Timeline.h"
+#include "path/FlightSolve.h"
 #include "path/CameraPath.h"
 
 #include <gtest/gtest.h>

@@ -2,9 +2,8 @@
 //
 // Each scene's flight is an eye curve and a look-at curve over the scene's time
 // tau in 0..1. The keys are placed so that the uniform B-spline through them
-// passes through the wanted eye points and view angles: one key per Greville
-// site of the spline, then a few rounds of moving every key by what the spline
-// still misses there. Angles are derived for the render pass's view transform
+// passes through the wanted eye points and view angles at the Greville sites
+// of the spline (the flight solve of path/FlightSolve.h). Angles are derived for the render pass's view transform
 // (pitch about x, then yaw about y, then the eye translation; the view looks
 // down -z), so a look direction d gives pitch = -asin(d.y), yaw = atan2(d.x, -d.z).
 // Yaw is unwrapped from key to key, since it is interpolated like a position.
@@ -18,6 +17,7 @@
 #include "base/Report.h"
 #include "base/Show.h"
 #include "path/CameraPath.h"
+#include "path/FlightSolve.h"
 
 #include <cmath>
 #include <cstdio>
@@ -42,7 +42,6 @@ constexpr float SKY_MARGIN = 3.0f;
 constexpr double MAX_VERTICAL_OFFSET = 12.0;
 constexpr double MAX_HORIZONTAL_OFFSET = 16.0;
 
-constexpr int FIT_ROUNDS = 60;
 constexpr int CHECK_SAMPLES = 2000;
 
 struct View {
@@ -193,39 +192,17 @@ ViewOffset viewOffset(const Float3& eye, const Float3& angles, const Float3& poi
 
 // --- Fitting -------------------------------------------------------------------------
 
-// Normalised parameters at which key i has the most weight (Greville sites of
-// the uniform spline with n keys).
-std::vector<double> keySites(int n)
+// Keys whose uniform spline passes through `eyes` and `angles` at the sites
+// (the flight solve of path/FlightSolve.h, keys standing on the sites).
+FlightPoints fitKeys(const std::vector<Float3>& eyes, const std::vector<Float3>& angles,
+                     const std::vector<double>& sites)
 {
-    CubicBSpline spline;
-    std::vector<Float3> zeros(static_cast<size_t>(n));
-    spline.setPoints(n, zeros.data());
-    const float* knots = spline.knots();
-    const double last = knots[spline.knotCount() - 1];
-    std::vector<double> sites;
-    for (int i = 0; i < n; ++i)
-        sites.push_back((knots[i] + knots[i + 1] + knots[i + 2]) / 3.0 / last);
-    return sites;
-}
-
-// Keys whose uniform spline passes through `wanted` at the sites.
-std::vector<Float3> fitKeys(const std::vector<Float3>& wanted, const std::vector<double>& sites)
-{
-    std::vector<Float3> keys = wanted;
-    const int n = static_cast<int>(keys.size());
-    for (int round = 0; round < FIT_ROUNDS; ++round) {
-        CubicBSpline spline;
-        spline.setPoints(n, keys.data());
-        for (int i = 0; i < n; ++i) {
-            Float3 got;
-            if (!spline.evaluateNormalized(static_cast<float>(sites[static_cast<size_t>(i)]), got))
-                continue;
-            Float3& key = keys[static_cast<size_t>(i)];
-            const Float3& want = wanted[static_cast<size_t>(i)];
-            key = Float3(key.x + (want.x - got.x), key.y + (want.y - got.y), key.z + (want.z - got.z));
-        }
-    }
-    return keys;
+    std::vector<TimedKey> keys;
+    for (size_t i = 0; i < sites.size(); ++i)
+        keys.push_back(TimedKey{ sites[i], toTriple(eyes[i]), toTriple(angles[i]), false });
+    FlightPoints points;
+    solveFlight(keys, 1.0, points);
+    return points;
 }
 
 bool insideSky(const Float3& p)
@@ -242,7 +219,7 @@ bool insideSky(const Float3& p)
 bool buildScene(int scene, const std::string& folder, CameraPath& positionOut)
 {
     const SceneFlight& flight = FLIGHTS[scene];
-    const std::vector<double> sites = keySites(flight.keys);
+    const std::vector<double> sites = splineSites(flight.keys);
 
     std::vector<Float3> eyes, angles;
     double yaw = 0.0;
@@ -255,10 +232,9 @@ bool buildScene(int scene, const std::string& folder, CameraPath& positionOut)
     }
 
     PathPair pair;
-    for (const Float3& p : fitKeys(eyes, sites))
-        appendPoint(pair.position, p.x, p.y, p.z);
-    for (const Float3& a : fitKeys(angles, sites))
-        appendPoint(pair.rotation, a.x, a.y, a.z);
+    const FlightPoints points = fitKeys(eyes, angles, sites);
+    setPathPoints(pair.position, points.positions);
+    setPathPoints(pair.rotation, points.rotations);
 
     if (!savePathPair(pair, scene, folder)) {
         reportLine("genpaths: cannot write the files of scene %d in %s\n", scene, folder.c_str());
