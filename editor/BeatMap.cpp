@@ -323,3 +323,11 @@ const Beat* beatAt(const BeatMap& map, double fraction)
                                         [](double f, const Beat& b) { return f < b.fraction; });
     return after == map.beats.begin() ? nullptr : &*(after - 1);
 }
+
+const Beat* beatWithin(const BeatMap& map, double fraction, double end)
+{
+    const Beat* beat = beatAt(map, fraction);
+    if (beat && beat != &map.beats.front() && beat->fraction >= end - BEAT_TOLERANCE)
+        --beat;
+    return beat;
+}

@@ -75,3 +75,8 @@ double stepBars(const BeatMap& map, double fraction, int count);
 // The beat at or before `fraction` (within BEAT_TOLERANCE); nullptr before the
 // first beat, with no beats or for a fraction that is not a number.
 const Beat* beatAt(const BeatMap& map, double fraction);
+
+// beatAt for a moment of a stretch that ends at `end` (a scene: its last
+// frame may lie a little past the bar line where the next scene begins):
+// a beat at or after `end` is the next stretch's, so the one before it.
+const Beat* beatWithin(const BeatMap& map, double fraction, double end);

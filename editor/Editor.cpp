@@ -514,11 +514,9 @@ const Beat* beatShownAt(double fraction)
 {
     if (!editor.beats.fromFile)
         return nullptr;
-    const Beat* beat = beatAt(editor.beats, fraction + 1e-7);
-    const double sceneEnd = sceneStart() + sceneLength();
-    if (beat && beat != &editor.beats.beats.front() && beat->fraction >= sceneEnd - BEAT_TOLERANCE)
-        --beat;
-    return beat;
+    const int scene = editor.frames.scene;
+    const double sceneEnd = scene < LAST_SCENE ? startPositionSum(scene + 1, pathPlayer.paths.pathDurations) : 1.0;
+    return beatWithin(editor.beats, fraction + 1e-7, sceneEnd);
 }
 
 // "4.250s 12.3": seconds into the scene and, from the beat map, bar.beat.

@@ -357,8 +357,28 @@ namespace {
 // The flight solved through `keys` becomes the flight (one undoable edit,
 // saved), with `selected` selected; refused, with the solve's reason, when
 // the keys fix no flight.
-bool applyTimed(FlightEditor& editor, const std::vector<TimedKey>& keys, int selected, const std::string& what)
+// A number as the keys file keeps it: six decimals.
+double six(double v)
 {
+    return std::round(v * 1e6) / 1e6;
+}
+
+// A key as its file keeps it, so that the flight solved from the file is the
+// flight solved here.
+TimedKey asWritten(TimedKey key)
+{
+    key.time = six(key.time);
+    for (size_t c = 0; c < 3; ++c) {
+        key.position[c] = six(key.position[c]);
+        key.angles[c] = six(key.angles[c]);
+    }
+    return key;
+}
+
+bool applyTimed(FlightEditor& editor, std::vector<TimedKey> keys, int selected, const std::string& what)
+{
+    for (TimedKey& key : keys)
+        key = asWritten(key);
     FlightPoints points;
     std::string why;
     if (!solveFlight(keys, editor.timing.sceneSeconds, points, &why))
@@ -515,7 +535,7 @@ bool moveKey(FlightEditor& editor, double time)
     const FlightTiming& t = editor.timing;
     const double low = i > 0 ? editor.keys[size_t(i - 1)].time + t.frameSeconds : 0.0;
     const double high = size_t(i) + 1 < editor.keys.size() ? editor.keys[size_t(i + 1)].time - t.frameSeconds : t.lastTime;
-    const double to = std::clamp(time, low, std::max(low, high));
+    const double to = six(std::clamp(time, low, std::max(low, high)));
     if (std::fabs(to - editor.keys[size_t(i)].time) < 1e-9)
         return refuse(editor, "key " + std::to_string(i + 1) + " stays at " + secondsText(to) +
                                   (time < low || time > high ? " (keys stay a frame apart and inside the scene)" : ""));

@@ -596,6 +596,15 @@ TEST(ScrubSteps, EveryStepLeavesTheFrameItStartsFrom)
         EXPECT_LT(frameOf(scrubStepTarget(map, f, end, -1, stepBeats)), f.last) << "[ from End";
         EXPECT_EQ(frameOf(scrubStepTarget(map, f, end, 1, stepBeats)), f.last) << "] at End stays at the end";
         EXPECT_EQ(frameOf(scrubStepTarget(map, f, f.clock.fraction(f.first), -1, stepBars)), f.first);
+        // The last frame is read as this scene's last beat, not the next scene's first.
+        if (scene < LAST_SCENE) {
+            const double next = startPositionSum(scene + 1, durations);
+            const Beat* shown = beatWithin(map, end, next);
+            ASSERT_NE(shown, nullptr);
+            EXPECT_LT(shown->fraction, next - BEAT_TOLERANCE);
+            EXPECT_GE((shown + 1)->fraction, next - BEAT_TOLERANCE) << "the beat just before the next scene's first";
+            EXPECT_LE(end, (shown + 1)->fraction + 2.0 / f.clock.framesInTrack) << "the last frame is at the bar line";
+        }
     }
 
     // 240,000 beats 0.48 ms apart: about 35 to a 60 fps frame.

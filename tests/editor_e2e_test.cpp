@@ -6,6 +6,7 @@
 #include "editor/Editor.h"
 #include "editor/Timeline.h"
 #include "path/CameraPath.h"
+#include "path/KeysFile.h"
 #include "path/PathPlayer.h"
 #include "tools/song/Song.h"
 
@@ -452,4 +453,47 @@ TEST(PathEditorTool, AClickInTheStripScrubsToTheNearestFrameAndAClickOnAKeyMarke
     const long keyFrame = f.clock.firstAtOrAfter(keyFraction(flight, 1, span.first, player.paths.pathDurations[6]));
     EXPECT_NE(r.output.find("Scene 6: frame " + std::to_string(keyFrame) + " at track fraction"), std::string::npos)
         << r.output;
+}
+
+// Space at a scrub time records the camera's pose as a key at that time: the
+// keys file holds it there, and the flight the show reads passes through it.
+TEST(PathEditorTool, AKeyRecordedAtAScrubTimeLandsAtThatTimeAndTheFlightPassesThroughIt)
+{
+    requireDisplay();
+    TempDir dir;
+    prepareFolder(dir);
+    writeTrack(dir);
+    const ProcessResult r = runTool(dir, "6", [&](const std::string& w) {
+        keys(w, "Escape Home bracketright bracketright bracketright");
+        hold(w, "w", 0.3);   // the camera leaves the flight
+        keys(w, "space");
+    });
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.errorOutput;
+    const std::regex scrub("scene time ([0-9.]+) s");
+    std::smatch last;
+    for (auto it = std::sregex_iterator(r.output.begin(), r.output.end(), scrub); it != std::sregex_iterator(); ++it)
+        last = *it;
+    ASSERT_FALSE(last.empty()) << r.output;
+    const double time = std::stod(last[1].str());
+    EXPECT_NE(r.output.find("Scene 6: key "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(" recorded at " + last[1].str() + " s"), std::string::npos) << r.output;
+
+    std::vector<TimedKey> keys;
+    PathReadReport report;
+    ASSERT_TRUE(loadKeysFile(dir.path() + "/data/keys_path6.txt", keys, report)) << report.problem;
+    ASSERT_TRUE(report.whole) << report.problem;
+    const auto key = std::find_if(keys.begin(), keys.end(), [&](const TimedKey& k) { return std::fabs(k.time - time) < 1e-3; });
+    ASSERT_NE(key, keys.end()) << "a key at " << time << " s";
+    PathPlayer player;
+    testing::internal::CaptureStderr();
+    constructPathPlayer(player, (dir.path() + "/data").c_str());
+    testing::internal::GetCapturedStderr();
+    const double sceneSeconds = player.paths.pathDurations[6] * 30.0;
+    Float3 position, angles;
+    samplePair(player.paths.pairs[6], float(key->time / sceneSeconds), position, angles);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(position[c], key->position[size_t(c)], 0.01);
+        EXPECT_NEAR(angles[c], key->angles[size_t(c)], 0.01);
+    }
 }

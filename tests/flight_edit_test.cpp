@@ -5,12 +5,15 @@
 // reload of files changed on disk, which never takes a half or broken flight.
 #include "path/CameraPath.h"
 #include "path/FlightEdit.h"
+#include "path/KeysFile.h"
 
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -455,4 +458,290 @@ TEST(FlightReload, AFlightRewrittenWhileItIsReadIsNeverTakenHalf)
     PathPair fresh;
     ASSERT_TRUE(loadPathPair(fresh, 6, folder));
     EXPECT_TRUE(samePoints(b.positions(), fresh.position.points));
+}
+
+// --- Timed keys ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr double SCENE_SECONDS = 10.97;
+constexpr FlightTiming TIMING{ SCENE_SECONDS, 10.95, 1.0 / 60.0 };
+
+// Scene 4's pair holding `count` points on a circle, opened with a time.
+struct TimedBench {
+    TempDir      dir;
+    PathSet      set;
+    FlightEditor editor;
+    std::string  opened;   // what opening said on stderr
+
+    explicit TimedBench(int count = 12, const std::string& keysFile = "")
+    {
+        CameraPath pos, rot;
+        for (int i = 0; i < count; ++i) {
+            const double a = 0.5 * i;
+            appendPoint(pos, float(32 + 60 * std::cos(a)), float(40 + 3 * i), float(32 + 60 * std::sin(a)));
+            appendPoint(rot, float(-10 - i), float(-28.6 * a), 0.0f);
+        }
+        EXPECT_TRUE(savePathFile(pos, positionPathName(dir.path(), 4)));
+        EXPECT_TRUE(savePathFile(rot, rotationPathName(dir.path(), 4)));
+        if (!keysFile.empty())
+            writeFile(keysPathName(dir.path(), 4), keysFile);
+        testing::internal::CaptureStderr();
+        loadAllPaths(set, dir.path());
+        beginEditing(set, 4);
+        testing::internal::GetCapturedStderr();
+        testing::internal::CaptureStderr();
+        startFlightEdit(editor, set, 4, TIMING);
+        opened = testing::internal::GetCapturedStderr();
+    }
+
+    PathPair& pair() { return set.pairs[4]; }
+    std::string keysOnDisk() const { return readFile(keysPathName(dir.path(), 4)); }
+
+    // The largest miss of the flight at its keys, as the show samples it
+    // (units, degrees), and the three files in step: the keys file's keys
+    // are the editor's, and they belong to the pair on disk.
+    void expectThroughEveryKey(double eps = 0.01)
+    {
+        for (const TimedKey& k : editor.keys) {
+            Float3 p, a;
+            samplePair(pair(), float(k.time / SCENE_SECONDS), p, a);
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(p[c], k.position[size_t(c)], eps) << "key at " << k.time;
+                EXPECT_NEAR(a[c], k.angles[size_t(c)], eps) << "key at " << k.time;
+            }
+        }
+        EXPECT_EQ(keysOnDisk(), formatKeysText(editor.keys));
+        PathPair onDisk;
+        ASSERT_TRUE(loadPathPair(onDisk, 4, dir.path()));
+        std::vector<TimedKey> read;
+        PathReadReport report;
+        parseKeysText(keysOnDisk(), read, report);
+        EXPECT_TRUE(report.whole) << report.problem;
+        EXPECT_TRUE(keysBelongToPair(read, onDisk, SCENE_SECONDS));
+    }
+};
+
+double speedSpread(PathPair& pair, double from, double to)
+{
+    std::vector<double> speeds;
+    for (int i = 0; i <= 400; ++i)
+        speeds.push_back(pathRate(pair.position, (from + (to - from) * i / 400.0) / SCENE_SECONDS, SCENE_SECONDS));
+    std::vector<double> sorted = speeds;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted.back() / sorted[sorted.size() / 2];
+}
+
+} // namespace
+
+TEST(TimedKeys, AFlightOpensWithItsKeysFileOnlyWhenTheFileBelongsToItsPair)
+{
+    TimedBench missing;
+    EXPECT_EQ(missing.editor.keys.size(), 12u);
+    EXPECT_TRUE(keysAtSites(missing.editor.keys, SCENE_SECONDS));
+    EXPECT_NE(missing.opened.find("keys_path4.txt: No such file or directory; the flight opens with keys at the "
+                                  "times it reaches its 12 points (nothing is written until an edit)"),
+              std::string::npos)
+        << missing.opened;
+    EXPECT_FALSE(fs::exists(keysPathName(missing.dir.path(), 4))) << "nothing is written on opening";
+
+    // Saved by an edit, the keys file belongs to its pair: the next opening
+    // takes it as it is, and says nothing.
+    ASSERT_TRUE(recordKeyAt(missing.editor, 5.0, Float3(1, 2, 3), Float3(4, 5, 6)));
+    PathSet again;
+    testing::internal::CaptureStderr();
+    loadAllPaths(again, missing.dir.path());
+    testing::internal::GetCapturedStderr();   // the other scenes' missing files
+    testing::internal::CaptureStderr();
+    FlightEditor reopened;
+    startFlightEdit(reopened, again, 4, TIMING);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a keys file that belongs says nothing";
+    EXPECT_EQ(formatKeysText(reopened.keys), formatKeysText(missing.editor.keys));
+    EXPECT_EQ(reopened.keys.size(), 13u);
+
+    // A pair edited by hand beside a keys file: the file is not trusted, and
+    // is kept aside before the first save over it.
+    const std::string foreign = formatKeysText(missing.editor.keys);
+    TimedBench edited(12, foreign);
+    EXPECT_NE(edited.opened.find("keys_path4.txt: does not belong to the pair beside it"), std::string::npos)
+        << edited.opened;
+    EXPECT_TRUE(keysAtSites(edited.editor.keys, SCENE_SECONDS)) << "the pair's own keys";
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(replaceKey((edited.editor.selected = 3, edited.editor), Float3(0, 0, 0), Float3()));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readFile(keysPathName(edited.dir.path(), 4) + ".bak"), foreign) << err;
+    edited.expectThroughEveryKey();
+}
+
+TEST(TimedKeys, RecordedMovedAndDeletedKeysArePassedThroughAtTheirTimes)
+{
+    TimedBench b;
+    ASSERT_TRUE(recordKeyAt(b.editor, 4.25, Float3(10, 80, 10), Float3(-30, 45, 5)));
+    EXPECT_EQ(b.editor.keys.size(), 13u);
+    EXPECT_EQ(b.editor.keys[size_t(b.editor.selected)].time, 4.25);
+    b.expectThroughEveryKey();
+
+    // The same frame again takes the new pose; outside the scene is refused.
+    ASSERT_TRUE(recordKeyAt(b.editor, 4.25 + 0.004, Float3(11, 81, 11), Float3(-31, 46, 5)));
+    EXPECT_EQ(b.editor.keys.size(), 13u);
+    EXPECT_FALSE(recordKeyAt(b.editor, 11.5, Float3(), Float3()));
+    EXPECT_FALSE(recordKeyAt(b.editor, -0.5, Float3(), Float3()));
+
+    // A key moves inside its neighbours, a frame from each, and the scene.
+    const int k = b.editor.selected;
+    const double before = b.editor.keys[size_t(k - 1)].time, after = b.editor.keys[size_t(k + 1)].time;
+    constexpr double WRITTEN = 5e-7;   // times are kept at the keys file's six decimals
+    ASSERT_TRUE(moveKey(b.editor, 0.0));
+    EXPECT_NEAR(b.editor.keys[size_t(k)].time, before + TIMING.frameSeconds, WRITTEN);
+    ASSERT_TRUE(moveKey(b.editor, 99.0));
+    EXPECT_NEAR(b.editor.keys[size_t(k)].time, after - TIMING.frameSeconds, WRITTEN);
+    EXPECT_FALSE(moveKey(b.editor, 99.0)) << "already as far as it goes";
+    b.editor.selected = int(b.editor.keys.size()) - 1;
+    ASSERT_TRUE(moveKey(b.editor, 1e6));
+    EXPECT_EQ(b.editor.keys.back().time, TIMING.lastTime);
+    b.expectThroughEveryKey();
+
+    ASSERT_TRUE(deleteKey(b.editor));
+    EXPECT_EQ(b.editor.keys.size(), 12u);
+    b.expectThroughEveryKey();
+    for (size_t i = 1; i < b.editor.keys.size(); ++i)
+        EXPECT_GE(b.editor.keys[i].time - b.editor.keys[i - 1].time, TIMING.frameSeconds - 1e-6);
+}
+
+TEST(TimedKeys, SpaceInTheRecordingFlowAddsAPointAndOnTimedKeysAKeyAtTheEnd)
+{
+    TimedBench b;
+    const std::vector<Float3> points = b.pair().position.points;
+    ASSERT_TRUE(appendKey(b.editor, Float3(5, 6, 7), Float3(1, 2, 3)));
+    ASSERT_EQ(b.pair().position.points.size(), 13u);
+    for (size_t i = 0; i < points.size(); ++i)
+        EXPECT_EQ(b.pair().position.points[i].x, points[i].x) << "the points recorded before stay as they were";
+    EXPECT_TRUE(keysAtSites(b.editor.keys, SCENE_SECONDS)) << "the keys are the poses at the points' times";
+
+    // Once a key has a time of its own, Space puts the pose at the scene's
+    // end; a key standing there moves back halfway to make room.
+    ASSERT_TRUE(moveKey((b.editor.selected = 5, b.editor), b.editor.keys[5].time + 0.2));
+    ASSERT_FALSE(keysAtSites(b.editor.keys, SCENE_SECONDS));
+    // (The last key, at the last point's time, lies at the scene's very end.)
+    const double last = b.editor.keys.back().time, beforeLast = b.editor.keys[b.editor.keys.size() - 2].time;
+    ASSERT_GE(last, TIMING.lastTime);
+    ASSERT_TRUE(appendKey(b.editor, Float3(9, 9, 9), Float3()));
+    EXPECT_EQ(b.editor.keys.back().time, TIMING.lastTime);
+    EXPECT_NEAR(b.editor.keys[b.editor.keys.size() - 2].time, 0.5 * (beforeLast + last), 5e-7);
+    EXPECT_NE(b.editor.lastMessage.find("moved back to"), std::string::npos) << b.editor.lastMessage;
+    b.expectThroughEveryKey();
+}
+
+// A flight recorded point by point misses its interior poses (the points
+// pull the spline, it does not pass them); made to pass through them, it
+// meets every one at its time.
+TEST(TimedKeys, ARecordedFlightCanBeMadeToPassThroughEveryRecordedPose)
+{
+    TimedBench b(8);
+    const std::vector<Float3> recorded = b.pair().position.points;
+    const std::vector<double> sites = splineSites(8);
+    const auto worstMiss = [&] {
+        double worst = 0.0;
+        for (size_t i = 0; i < recorded.size(); ++i) {
+            int32_t cursor = 0;
+            const Float3 at = samplePath(b.pair().position, float(sites[i]), cursor);
+            Float3 d;
+            subtract(at, recorded[i], d);
+            worst = std::max(worst, double(vectorLength(d)));
+        }
+        return worst;
+    };
+    const double before = worstMiss();
+    EXPECT_GT(before, 5.0);
+    ASSERT_TRUE(passThroughPoints(b.editor));
+    const double after = worstMiss();
+    RecordProperty("miss", std::to_string(before) + " units before, " + std::to_string(after) + " after");
+    EXPECT_LT(after, 0.01);
+    b.expectThroughEveryKey();
+    ASSERT_TRUE(undoEdit(b.editor));
+    EXPECT_NEAR(worstMiss(), before, 1e-6) << "one edit, undone";
+}
+
+// A zigzag recorded at uneven times (its corners turn by 53 degrees): evened
+// over a loop, the distance along the flight grows with time, and the speed
+// there stays within a tenth of its median; the keys outside the loop and
+// its first and last keep their times.
+TEST(TimedKeys, EvenPaceHoldsTheSpeedWithinATenthOverALoop)
+{
+    TimedBench b(2);
+    ASSERT_TRUE(clearKeys(b.editor));
+    const double times[] = { 0.0, 0.9, 2.9, 3.3, 5.6, 6.0, 7.9, 8.4, 9.5, 10.95 };
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(recordKeyAt(b.editor, times[i], Float3(float(20 * i), i % 2 ? 5.0f : -5.0f, 0.0f),
+                                Float3(0.0f, float(10 * i), 0.0f)));
+    const double from = 0.9, to = 9.5;
+    const double before = speedSpread(b.pair(), from, to);
+    ASSERT_TRUE(evenPace(b.editor, from, to));
+    const double after = speedSpread(b.pair(), from, to);
+    RecordProperty("speed max/median", std::to_string(before) + " before, " + std::to_string(after) + " after");
+    EXPECT_GT(before, 2.0);
+    EXPECT_LE(after, 1.10);
+    EXPECT_EQ(b.editor.keys[0].time, 0.0);
+    EXPECT_EQ(b.editor.keys[1].time, from);
+    EXPECT_EQ(b.editor.keys[8].time, to);
+    EXPECT_EQ(b.editor.keys[9].time, 10.95);
+    b.expectThroughEveryKey();
+    EXPECT_FALSE(evenPace(b.editor, 3.0, 4.0)) << "one key in the stretch: nothing to even";
+}
+
+TEST(TimedKeys, AnEasedKeyIsSavedStandsStillAndIsOneUndoAway)
+{
+    TimedBench b;
+    const std::string files[2] = { readFile(positionPathName(b.dir.path(), 4)), b.keysOnDisk() };
+    ASSERT_TRUE(recordKeyAt(b.editor, 3.0, Float3(50, 50, 50), Float3()));
+    const std::string keysBefore = b.keysOnDisk();
+    ASSERT_TRUE(easeKey(b.editor));
+    EXPECT_NE(b.keysOnDisk().find(" eased\n"), std::string::npos);
+    EXPECT_LT(pathRate(b.pair().position, 3.0 / SCENE_SECONDS, SCENE_SECONDS), 0.01);
+    b.expectThroughEveryKey();
+    ASSERT_TRUE(undoEdit(b.editor));
+    EXPECT_EQ(b.keysOnDisk(), keysBefore);
+    ASSERT_TRUE(undoEdit(b.editor));
+    EXPECT_EQ(readFile(positionPathName(b.dir.path(), 4)), files[0]) << "back to the file it opened with";
+}
+
+// --- The keys file -------------------------------------------------------------------------
+
+TEST(KeysFile, ReadsBackWhatItWritesAndNamesTheLineWhereReadingStops)
+{
+    std::vector<TimedKey> keys = { TimedKey{ 0.0, { 1, 2, 3 }, { -10, 20, 0 }, false },
+                                   TimedKey{ 1.371429, { 4.5, -6, 7 }, { -12.5, 400, 3 }, true } };
+    const std::string text = formatKeysText(keys);
+    EXPECT_EQ(text, "2\n0.000000 1.000000 2.000000 3.000000 -10.000000 20.000000 0.000000\n"
+                    "1.371429 4.500000 -6.000000 7.000000 -12.500000 400.000000 3.000000 eased\n");
+    std::vector<TimedKey> read;
+    PathReadReport report;
+    parseKeysText(text, read, report);
+    ASSERT_TRUE(report.whole) << report.problem;
+    EXPECT_EQ(formatKeysText(read), text);
+
+    struct Case {
+        const char* text;
+        int32_t     keys;
+        int32_t     line;
+        const char* problem;
+    };
+    const Case cases[] = {
+        { "", 0, 1, "the file is empty: no key count" },
+        { "x\n", 0, 1, "'x' is not a key count" },
+        { "3\n0 1 2 3 4 5 6\n", 1, 2, "the file ends early: 1 of 3 keys were read" },
+        { "1\n0 1 2 3 4 5\n", 0, 2, "6 fields where a key has 7" },
+        { "1\n0 1 2 nan 4 5 6\n", 0, 2, "'nan' is not a number" },
+        { "1\n0 1 2 3 4 5 6 slow\n", 0, 2, "'slow' where only 'eased' may follow a key" },
+        { "2\n1 1 2 3 4 5 6\n1 1 2 3 4 5 6\n", 1, 3, "a key out of time order" },
+        { "1\n-1 1 2 3 4 5 6\n", 0, 2, "a key out of time order" },
+        { "1\n0 1 2 3 4 5 6\n0 1 2 3 4 5 6\n", 1, 3, "more data after the 1 keys the count gives" },
+    };
+    for (const Case& c : cases) {
+        parseKeysText(c.text, read, report);
+        EXPECT_FALSE(report.whole) << c.text;
+        EXPECT_EQ(report.keysRead, c.keys) << c.text;
+        EXPECT_EQ(report.line, c.line) << c.text;
+        EXPECT_NE(report.problem.find(c.problem), std::string::npos) << c.text << ": " << report.problem;
+    }
 }

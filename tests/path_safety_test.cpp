@@ -4,6 +4,7 @@
 // scene at a time, and saves respect read-only files, symlinks and modes.
 #include "path/CameraPath.h"
 #include "path/FlightEdit.h"
+#include "path/KeysFile.h"
 #include "path/PairStore.h"
 
 #include "base/SafeFile.h"
@@ -309,22 +310,35 @@ TEST(PairSaves, RecordingPastTheLimitIsRefusedWithAMessage)
 
 namespace {
 
-// The child of a kill test: records keys into scene 3 of `folder` forever.
-[[noreturn]] void saveForever(const std::string& folder)
+// The child of a kill test: records keys into scene 3 of `folder` forever,
+// with the keys file beside the pair (key i at time i) when `withKeys`.
+[[noreturn]] void saveForever(const std::string& folder, bool withKeys)
 {
     // Keep the child's stderr quiet: the parent reads its own.
     std::freopen("/dev/null", "w", stderr);
     PathSet set;
     loadAllPaths(set, folder);
     beginEditing(set, 3);
-    for (int i = 0;; ++i)
-        recordKeyPoint(set, 3, Float3(float(i), 0, 0), Float3(0, float(i), 0));
+    set.disk[3].stamp[PAIR_KEYS] = stampOf(keysPathName(folder, 3));   // as the editor reads it
+    for (int i = 0;; ++i) {
+        PathPair& pair = set.pairs[3];
+        appendPoint(pair.position, float(i), 0, 0);
+        appendPoint(pair.rotation, 0, float(i), 0);
+        std::vector<TimedKey> keys;
+        for (size_t k = 0; withKeys && k < pair.position.points.size(); ++k)
+            keys.push_back(TimedKey{ double(k), toTriple(pair.position.points[k]), toTriple(pair.rotation.points[k]), false });
+        const std::string text = formatKeysText(keys);
+        saveScenePair(set, 3, withKeys ? &text : nullptr);
+    }
 }
 
 } // namespace
 
-TEST(PairSaves, AKillInTheMiddleOfSavesLeavesThePairWholeAndInStep)
+class KillPoints : public testing::TestWithParam<bool> {};
+
+TEST_P(KillPoints, AKillInTheMiddleOfSavesLeavesTheFilesWholeAndInStep)
 {
+    const bool withKeys = GetParam();
     TempDir dir;
     writeFile(pos(dir, 3), keyFile(40));
     writeFile(rot(dir, 3), keyFile(40, true));
@@ -335,7 +349,7 @@ TEST(PairSaves, AKillInTheMiddleOfSavesLeavesThePairWholeAndInStep)
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0)
-            saveForever(dir.path());
+            saveForever(dir.path(), withKeys);
         // Kill points spread over whole saves: a save of ~50 keys takes a few ms.
         std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 30000));
         kill(child, SIGKILL);
@@ -352,14 +366,24 @@ TEST(PairSaves, AKillInTheMiddleOfSavesLeavesThePairWholeAndInStep)
         ASSERT_EQ(pair.position.points.size(), pair.rotation.points.size()) << "round " << round;
         ASSERT_GE(int(pair.position.points.size()), previous) << "no saved key is ever lost";
         previous = int(pair.position.points.size());
-        // Recovery left nothing behind but the pair (and the lock file).
-        EXPECT_EQ(folderEntries(dir.path()),
-                  (std::vector<std::string>{ ".vortalune.lock", "pos_path3.txt", "rot_path3.txt" }))
-            << "round " << round;
+        std::vector<std::string> expected = { ".vortalune.lock", "pos_path3.txt", "rot_path3.txt" };
+        if (withKeys && fs::exists(dir.path() + "/keys_path3.txt")) {
+            std::vector<TimedKey> keys;
+            PathReadReport report;
+            ASSERT_TRUE(loadKeysFile(dir.path() + "/keys_path3.txt", keys, report));
+            ASSERT_TRUE(report.whole) << "round " << round << ": " << report.problem;
+            ASSERT_EQ(keys.size(), pair.position.points.size()) << "the keys file is in step, round " << round;
+            expected.insert(expected.begin() + 1, "keys_path3.txt");
+        }
+        // Recovery left nothing behind but the files (and the lock file).
+        EXPECT_EQ(folderEntries(dir.path()), expected) << "round " << round;
     }
     EXPECT_GT(previous, 40) << "the children saved keys";
     EXPECT_GT(interrupted, 0) << "some kills landed inside a save";
 }
+
+INSTANTIATE_TEST_SUITE_P(Saves, KillPoints, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "WithKeys" : "PairAlone"; });
 
 // --- One editor per scene ---------------------------------------------------------------
 
