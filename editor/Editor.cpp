@@ -443,8 +443,8 @@ void evenThePace()
     if (editor.loop.active())
         evenPace(editor.flight, (editor.loop.start - editor.frames.clock.fraction(editor.frames.first)) * trackSeconds(),
                  (editor.loop.end - editor.frames.clock.fraction(editor.frames.first)) * trackSeconds());
-    else
-        evenPace(editor.flight, 0.0, editor.flight.timing.lastTime);
+    else   // the whole flight: its last key may lie at the scene's very end, past its last frame
+        evenPace(editor.flight, 0.0, editor.flight.timing.sceneSeconds);
     reportEdit();
 }
 

@@ -550,7 +550,7 @@ bool evenPace(FlightEditor& editor, double from, double to)
         return false;
     std::vector<int> inside;
     for (size_t i = 0; i < editor.keys.size(); ++i)
-        if (editor.keys[i].time >= from - 1e-9 && editor.keys[i].time <= to + 1e-9)
+        if (editor.keys[i].time >= from - 1e-6 && editor.keys[i].time <= to + 1e-6)   // times keep six decimals
             inside.push_back(int(i));
     if (inside.size() < 3)
         return refuse(editor, "evening the pace needs three keys or more in the stretch (the first and last keep "
@@ -573,7 +573,9 @@ bool evenPace(FlightEditor& editor, double from, double to)
         double change = 0.0;
         for (size_t j = 1; j + 1 < inside.size(); ++j) {
             TimedKey& key = keys[size_t(inside[j])];
-            const double wanted = start + span * along[j] / along.back();
+            // On a frame, as every key the tool sets: the scene can stand there.
+            const double f = editor.timing.frameSeconds;
+            const double wanted = std::round((start + span * along[j] / along.back()) / f) * f;
             const double low = keys[size_t(inside[j - 1])].time + editor.timing.frameSeconds;
             const double high = keys[size_t(inside[j + 1])].time - editor.timing.frameSeconds;
             const double time = std::clamp(wanted, low, std::max(low, high));

@@ -130,9 +130,9 @@ bool deleteKey(FlightEditor& editor);
 // The selected key to `time`, kept a frame from its neighbours and inside the scene.
 bool moveKey(FlightEditor& editor, double time);
 // Evens the pace between `from` and `to` (seconds): the keys strictly
-// between the first and the last key inside that stretch move in time so
-// that the camera's distance along the flight grows in proportion to time;
-// the first and last keep their times.
+// between the first and the last key inside that stretch move in time (to
+// the nearest frame) so that the camera's distance along the flight grows in
+// proportion to time; the first and last keep their times.
 bool evenPace(FlightEditor& editor, double from, double to);
 // The selected key eased (the camera stands still at its time), or no longer.
 bool easeKey(FlightEditor& editor);
