@@ -13,6 +13,7 @@
 #include "app/Render.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "app/ShowRun.h"
 #include "app/Tool.h"
 #include "base/Report.h"
 #include "base/Show.h"
@@ -204,7 +205,7 @@ int runDemo(int argc, char** argv)
     printStartupMessages();   // what reading settings.ini and the path files found
     repairInterruptedSaves(pathPlayer.paths);
 
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    seedShowRandom(static_cast<unsigned>(std::time(nullptr)));
     quitRequested = false;
     renderFlags = (renderFlags & ~0xFF) | RENDER_FLAGS_START_LOW_BYTE;
 

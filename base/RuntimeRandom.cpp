@@ -4,13 +4,17 @@
 // result is the word shifted right by one.
 #include "base/RuntimeRandom.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 namespace {
 
 constexpr int LAG_LONG = 31;
 constexpr int LAG_SHORT = 3;
 constexpr int DISCARDED = 310;
+
+static_assert(sizeof(RandomState::r) == LAG_LONG * sizeof(uint32_t), "the state holds the ring");
 
 struct Generator {
     uint32_t r[LAG_LONG] = {};
@@ -50,6 +54,22 @@ void seedRuntimeRandom(unsigned seed)
     for (int i = 0; i < DISCARDED; ++i)
         nextWord(g);
     seeded = true;
+}
+
+RandomState runtimeRandomState()
+{
+    RandomState state;
+    std::copy(std::begin(generator.r), std::end(generator.r), state.r);
+    state.at = generator.at;
+    state.seeded = seeded;
+    return state;
+}
+
+void restoreRuntimeRandom(const RandomState& state)
+{
+    std::copy(std::begin(state.r), std::end(state.r), generator.r);
+    generator.at = state.at % LAG_LONG;
+    seeded = state.seeded;
 }
 
 int runtimeRandom()

@@ -10,6 +10,13 @@ float startPositionSum(int scene, const float (&durations)[SCENE_ENTRIES])
     return sum;
 }
 
+float sceneLength(int scene, const float (&durations)[SCENE_ENTRIES], float start)
+{
+    if (scene == LAST_SCENE)
+        return 1.0f - start;
+    return scene >= 0 && scene < SCENE_ENTRIES ? durations[scene] : 0.0f;
+}
+
 int sceneAtFraction(double f, const float (&durations)[SCENE_ENTRIES])
 {
     int scene = FIRST_SCENE;

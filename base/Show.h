@@ -24,6 +24,11 @@ constexpr float SHOW_STEP_SCALE = 75.0f;
 // are clamped to its end so nothing past the eleven entries is read.
 float startPositionSum(int scene, const float (&durations)[SCENE_ENTRIES]);
 
+// How long scene `scene` plays, as a fraction of the track, when it starts
+// at fraction `start`: its entry of the table, and for the last scene the
+// rest of the track (what its script sets when it starts).
+float sceneLength(int scene, const float (&durations)[SCENE_ENTRIES], float start);
+
 // The scene whose stretch of the track holds the fraction f (scene 1 before
 // scene 2's start, scene 10 from its start on).
 int sceneAtFraction(double f, const float (&durations)[SCENE_ENTRIES]);

@@ -6,6 +6,7 @@
 #include "app/Music.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "app/ShowRun.h"
 #include "app/Window.h"
 #include "base/Report.h"
 #include "base/Show.h"
@@ -14,6 +15,7 @@
 #include "capture/FrameSink.h"
 #include "gfx/Screenshot.h"
 #include "gl/GL.h"
+#include "path/Camera.h"
 #include "path/PathPlayer.h"
 #include "sound/OggDecode.h"
 
@@ -126,7 +128,7 @@ bool loadCaptureTrack(std::vector<int16_t>& pcm)
 
 // The show's set-up, as the entry point does it, on the chosen size, with
 // the window open and the first scene started.
-void startShow(const CaptureOptions& o, size_t trackFrames, int startScene)
+void startShow(const CaptureOptions& o, size_t trackFrames)
 {
     appSettings.screenWidth = o.width;
     appSettings.screenHeight = o.height;
@@ -136,7 +138,6 @@ void startShow(const CaptureOptions& o, size_t trackFrames, int startScene)
     appSettings.fullscreen = false;
     appSettings.freeRoamAllowed = false;
     pathPlayer.oneScene = false;
-    std::srand(o.seed);
     quitRequested = false;
     renderFlags = (renderFlags & ~0xFF) | RENDER_FLAGS_START_LOW_BYTE;
     framesPerSecond = static_cast<float>(o.fps);   // the caption shows the capture's rate
@@ -145,7 +146,6 @@ void startShow(const CaptureOptions& o, size_t trackFrames, int startScene)
     setupGlState();
     loadAssets(false);
     musicClock.lengthSamples = static_cast<float>(trackFrames);
-    startPath(pathPlayer, startScene);
 }
 
 } // namespace
@@ -164,7 +164,7 @@ int runCapture(const CaptureOptions& o)
     frames.to = o.to;
     if (o.scene != 0) {
         frames.from = startPositionSum(o.scene, pathPlayer.paths.pathDurations);
-        frames.to = o.scene == LAST_SCENE ? 1.0 : startPositionSum(o.scene + 1, pathPlayer.paths.pathDurations);
+        frames.to = frames.from + sceneLength(o.scene, pathPlayer.paths.pathDurations, float(frames.from));
     } else if (!o.rangeGiven) {
         frames.from = 0.0;
         frames.to = 1.0;
@@ -183,7 +183,11 @@ int runCapture(const CaptureOptions& o)
     const long prerollFrame = clock.firstAtOrAfter(startPositionSum(startScene, pathPlayer.paths.pathDurations));
     const std::unique_ptr<FrameSink> sink = makeFrameSink(o, frames, pcm, pathPlayer.paths.pathDurations);
 
-    startShow(o, trackFrames, startScene);
+    startShow(o, trackFrames);
+    // The show from the start of the scene that holds the range's first
+    // frame: the frames before the range only advance it.
+    ShowRun run;
+    run.begin(pathPlayer, camera, takeShowSnapshot(pathPlayer, camera, -1), clock, startScene, o.seed);
     if (!sink->open())
         return 1;
 
@@ -205,18 +209,22 @@ int runCapture(const CaptureOptions& o)
         parts[part] += frameReportNow() - start;
     };
     bool failed = false;
-    for (long k = prerollFrame; k < frames.end && !failed; ++k) {
-        if (timing && k >= frames.first && frameStart < 0)
-            frameStart = frameReportNow();
-        // The player's update at this frame's fraction, then the same frame
-        // body as the show: the render shows what the update prepared.
-        int64_t start = partStart();
-        updatePlayer(pathPlayer, clock.fraction(k));
-        partEnd(FRAME_UPDATE, start, false);
-        if (!pathPlayer.playing)
-            break;   // the show is over: the show's loop ends here too
-        if (k < frames.first || !sink->wants(k))
+    // The catch-up before the range (a range that starts inside a scene) is
+    // played first, untimed.
+    const bool reached = frames.first <= prerollFrame || run.playTo(frames.first - 1, false) == frames.first - 1;
+    for (long k = frames.first; reached && k < frames.end && !failed; ++k) {
+        if (!sink->wants(k))
             continue;
+        if (timing && frameStart < 0)
+            frameStart = frameReportNow();
+        // The player's updates up to this frame's fraction (the mesh built
+        // for this frame alone: it depends on the sources only), then the
+        // same frame body as the show: the render shows what the update prepared.
+        int64_t start = partStart();
+        const bool ran = run.playTo(k) == k && pathPlayer.playing;
+        partEnd(FRAME_UPDATE, start, false);
+        if (!ran)
+            break;   // the show is over: the show's loop ends here too
 
         start = partStart();
         renderShowFrame();

@@ -35,51 +35,6 @@ Editor editor;
 
 // --- Replays -----------------------------------------------------------------------------
 
-PlayerStart takePlayerStart(const PathPlayer& player, const Camera& view)
-{
-    PlayerStart s;
-    s.show = player.show;
-    s.songPosition = player.songPosition;
-    s.previousSongPosition = player.previousSongPosition;
-    s.step = player.step;
-    s.levelCounterA = player.levelCounterA;
-    s.levelCounterB = player.levelCounterB;
-    s.titleShown = player.titleShown;
-    s.scene2Placed = player.scene2Placed;
-    s.scene2Faded = player.scene2Faded;
-    s.scene3Flashed = player.scene3Flashed;
-    s.creditsShown = player.creditsShown;
-    s.camera = view;
-    return s;
-}
-
-namespace {
-
-void restorePlayerStart(PathPlayer& player, Camera& view, const PlayerStart& s)
-{
-    player.show = s.show;
-    player.songPosition = s.songPosition;
-    player.previousSongPosition = s.previousSongPosition;
-    player.step = s.step;
-    player.levelCounterA = s.levelCounterA;
-    player.levelCounterB = s.levelCounterB;
-    player.titleShown = s.titleShown;
-    player.scene2Placed = s.scene2Placed;
-    player.scene2Faded = s.scene2Faded;
-    player.scene3Flashed = s.scene3Flashed;
-    player.creditsShown = s.creditsShown;
-    view = s.camera;
-}
-
-// How long scene `scene` plays when it starts at fraction `start` (scene 10
-// takes the rest of the track, as its script sets).
-float sceneDuration(int scene, const float (&durations)[SCENE_ENTRIES], float start)
-{
-    return scene == LAST_SCENE ? 1.0f - start : durations[scene];
-}
-
-} // namespace
-
 SceneFrames sceneFrames(int scene, const float (&durations)[SCENE_ENTRIES], double trackSeconds)
 {
     SceneFrames f;
@@ -90,7 +45,7 @@ SceneFrames sceneFrames(int scene, const float (&durations)[SCENE_ENTRIES], doub
     f.first = f.clock.firstAtOrAfter(startPositionSum(scene, durations));
     // The player ends the scene at the first update with t - start >= duration.
     const float start = f.clock.fraction(f.first);
-    const float duration = sceneDuration(scene, durations, start);
+    const float duration = sceneLength(scene, durations, start);
     long k = f.first;
     const long limit = static_cast<long>(std::ceil(f.clock.framesInTrack)) + 1;
     while (k <= limit && !(f.clock.fraction(k) - start >= duration))
@@ -118,40 +73,22 @@ double scrubStepTarget(const BeatMap& map, const SceneFrames& f, double from, in
     return k < f.first ? f.clock.fraction(f.first) : k > lastFrame ? f.clock.fraction(lastFrame) : to;
 }
 
-void playSceneTo(PathPlayer& player, Camera& view, const PlayerStart& start, const SceneFrames& frames, long frame,
-                 long& atFrame)
+void playSceneTo(ShowRun& run, const SceneFrames& frames, long frame)
 {
-    if (frames.last < frames.first)
+    if (frames.last < frames.first || !run.started())
         return;
-    frame = std::clamp(frame, frames.first, frames.last);
-    if (atFrame < frames.first || atFrame > frame) {
-        // From the scene's start, as a fresh run begins it.
-        restorePlayerStart(player, view, start);
-        std::srand(SCRUB_SEED);
-        destroyParticles(particleSystem);
-        createParticleRoot(particleSystem);
-        player.pathIndex = frames.scene;
-        player.pathStartTime = -1.0f;
-        atFrame = frames.first - 1;
-    }
-    player.playing = true;
-    isoSurface.deferMesh = true;
-    for (long k = atFrame + 1; k <= frame && player.playing; ++k)
-        updatePlayer(player, frames.clock.fraction(k));
-    isoSurface.deferMesh = false;
-    rebuildIsoMesh(isoSurface);
-    player.playing = false;
-    atFrame = frame;
+    run.playTo(std::clamp(frame, frames.first, frames.last));
+    run.player().playing = false;
 }
 
-PlaybackStep stepPlayback(PathPlayer& player, Camera& view, const PlayerStart& start, const SceneFrames& frames,
-                          const LoopRegion& loop, double musicFraction, long& atFrame)
+PlaybackStep stepPlayback(ShowRun& run, const SceneFrames& frames, const LoopRegion& loop, double musicFraction)
 {
     PlaybackStep step;
-    if (frames.last < frames.first) {
+    if (frames.last < frames.first || !run.started()) {
         step.ended = true;
         return step;
     }
+    const long atFrame = run.frame();
     long frame = frames.clock.firstAtOrAfter(musicFraction);
     if (frames.clock.fraction(frame) > static_cast<float>(musicFraction))
         --frame;   // the last frame whose time has come
@@ -160,18 +97,15 @@ PlaybackStep stepPlayback(PathPlayer& player, Camera& view, const PlayerStart& s
         const long from = std::clamp(frames.clock.firstAtOrAfter(loop.start), frames.first, frames.last);
         const long end = std::clamp(frames.clock.firstAtOrAfter(loop.end), from + 1, frames.last + 1);
         if (frame >= end || atFrame < from) {
-            // To the loop's first frame: past it, from the scene's start.
-            frame = from;
+            frame = from;   // to the loop's first frame (from a snapshot when it lies behind)
             step.wrapped = true;
-            if (atFrame > from)
-                atFrame = -1;
         }
     } else if (frame >= frames.last) {
         frame = frames.last;
         step.ended = true;
     }
-    playSceneTo(player, view, start, frames, frame, atFrame);
-    step.frame = atFrame;
+    playSceneTo(run, frames, frame);
+    step.frame = run.frame();
     return step;
 }
 
@@ -236,8 +170,8 @@ double currentFraction()
 {
     if (editor.held)
         return editor.scrubTarget;
-    if (editor.playing && editor.atFrame >= 0)
-        return editor.frames.clock.fraction(editor.atFrame);
+    if (editor.playing && editor.run.frame() >= 0)
+        return editor.frames.clock.fraction(editor.run.frame());
     const float t = musicPosition(0);
     if (t >= 0.0f)
         return t;
@@ -250,7 +184,7 @@ long headFrame()
 {
     const SceneFrames& f = editor.frames;
     if (editor.held)
-        return std::clamp(editor.atFrame >= f.first ? editor.atFrame : f.clock.firstAtOrAfter(currentFraction()),
+        return std::clamp(editor.run.frame() >= f.first ? editor.run.frame() : f.clock.firstAtOrAfter(currentFraction()),
                           f.first, std::max(f.first, f.last));
     return std::clamp(f.clock.firstAtOrAfter(currentFraction()), f.first, std::max(f.first, f.last));
 }
@@ -273,7 +207,7 @@ void placeCameraOnFlight()
         return;
     const long k = std::clamp(f.clock.firstAtOrAfter(currentFraction()), f.first, f.last);
     const float start = f.clock.fraction(f.first);
-    const float duration = sceneDuration(f.scene, pathPlayer.paths.pathDurations, start);
+    const float duration = sceneLength(f.scene, pathPlayer.paths.pathDurations, start);
     const float s = duration != 0.0f ? (f.clock.fraction(k) - start) / duration : 0.0f;
     PathPair& pair = pathPlayer.paths.pairs[f.scene];
     pair.posCursor = pair.rotCursor = 0;
@@ -282,6 +216,27 @@ void placeCameraOnFlight()
     pair.posCursor = pair.rotCursor = 0;
     holdCameraAt(camera, angles, position);
     updateCamera(camera, 0.0f);
+}
+
+// The run scrubs and playback go on: begun at the first scrub (the scene's
+// live playing keeps its own random draws), its snapshots dropped when the
+// flight they were made along has changed since.
+ShowRun& sceneRun()
+{
+    const PathPair& pair = pathPlayer.paths.pairs[editor.frames.scene];
+    const auto same = [](const std::vector<Float3>& a, const std::vector<Float3>& b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const Float3& p, const Float3& q) {
+                   return p.x == q.x && p.y == q.y && p.z == q.z;
+               });
+    };
+    if (!editor.run.started()) {
+        editor.run.begin(pathPlayer, camera, editor.start, editor.frames.clock, editor.frames.scene, SCRUB_SEED);
+    } else if (!same(editor.runFlight[0], pair.position.points) || !same(editor.runFlight[1], pair.rotation.points)) {
+        editor.run.forgetSnapshots();
+    }
+    editor.runFlight[0] = pair.position.points;
+    editor.runFlight[1] = pair.rotation.points;
+    return editor.run;
 }
 
 // The scene to the frame at or after track fraction `target`, held there with
@@ -298,9 +253,9 @@ void scrubTo(double target)
     const long frame = std::clamp(f.clock.firstAtOrAfter(target), f.first, f.last);
     const Camera before = camera;
     if (!editor.held)
-        editor.atFrame = -1;   // the free camera stepped the scene: replay from its start
+        editor.run.stateTouched();   // the free camera stepped the scene: back from a snapshot
     pathPlayer.pathIndex = f.scene;
-    playSceneTo(pathPlayer, camera, editor.start, f, frame, editor.atFrame);
+    playSceneTo(sceneRun(), f, frame);
     if (!editor.preview)
         camera = before;
     editor.scrubTarget = target;
@@ -352,7 +307,7 @@ void stopPlayback()
     editor.playing = false;
     pathPlayer.playing = false;
     const SceneFrames& f = editor.frames;
-    const long frame = std::clamp(editor.atFrame, f.first, std::max(f.first, f.last));
+    const long frame = std::clamp(editor.run.frame(), f.first, std::max(f.first, f.last));
     editor.held = true;
     editor.scrubTarget = f.clock.fraction(frame);
     setMusicRate(0, 1.0);
@@ -492,9 +447,9 @@ double sceneStart()
     return editor.frames.clock.fraction(editor.frames.first);
 }
 
-double sceneLength()
+double editedSceneLength()
 {
-    return sceneDuration(editor.frames.scene, pathPlayer.paths.pathDurations, static_cast<float>(sceneStart()));
+    return ::sceneLength(editor.frames.scene, pathPlayer.paths.pathDurations, static_cast<float>(sceneStart()));
 }
 
 // The scene's frame nearest to `fraction`.
@@ -537,7 +492,7 @@ void setLoopEnd(bool start)
         say("the scene has no time on the music track to loop");
         return;
     }
-    const long frame = editor.held ? std::clamp(editor.atFrame, f.first, f.last) : nearestFrame(currentFraction());
+    const long frame = editor.held ? std::clamp(editor.run.frame(), f.first, f.last) : nearestFrame(currentFraction());
     const double at = f.clock.fraction(frame);
     LoopRegion& loop = editor.loop;
     (start ? loop.start : loop.end) = at;
@@ -643,7 +598,7 @@ void fillTimeline()
     t.keys.resize(size_t(std::max(count, 0)));
     for (int i = 0; i < count; ++i) {
         const double time = i == editor.dragKey ? editor.dragTime : keyTime(editor.flight, i);
-        const double fraction = time >= 0.0 ? fractionAtTime(time) : keyFraction(pair.position, i, sceneStart(), sceneLength());
+        const double fraction = time >= 0.0 ? fractionAtTime(time) : keyFraction(pair.position, i, sceneStart(), editedSceneLength());
         t.keys[size_t(i)] = std::clamp(float(spanX(span, fraction)), reach, std::max(reach, float(w) - reach));
     }
     t.selectedKey = editor.flight.selected;
@@ -654,7 +609,7 @@ void fillTimeline()
     if (!sameFlight || editor.speedsSpan.width != span.width ||
         editor.speedsSpan.first != span.first || editor.speedsSpan.last != span.last ||
         editor.speeds.speed.size() != size_t(w)) {
-        editor.speeds = timelineSpeeds(pair, span, sceneStart(), sceneLength(), sceneLength() * trackSeconds());
+        editor.speeds = timelineSpeeds(pair, span, sceneStart(), editedSceneLength(), editedSceneLength() * trackSeconds());
         editor.speedsOf = pair.position.points;
         editor.speedsSpan = span;
     }
@@ -725,7 +680,7 @@ void pointerInStrip(int x, int y, int event)
         return;
     const double fraction = spanFraction(editor.waveSpan, double(x) + 0.5);
     const long frame = nearestFrame(fraction);
-    if (editor.held && editor.atFrame == frame)
+    if (editor.held && editor.run.frame() == frame)
         return;   // a drag within the same frame
     scrubTo(editor.frames.clock.fraction(frame));
 }
@@ -736,7 +691,7 @@ void beginEditor(int scene, double seconds)
 {
     editor = Editor();
     editor.active = true;
-    editor.start = takePlayerStart(pathPlayer, camera);
+    editor.start = takeShowSnapshot(pathPlayer, camera, -1);
     editor.frames = sceneFrames(scene, pathPlayer.paths.pathDurations, seconds);
     loadBeatMap(editor.beats, BEAT_MAP_FILE, seconds);
     // The keys' times: seconds from the scene's first frame, frame k at
@@ -745,7 +700,7 @@ void beginEditor(int scene, double seconds)
     const SceneFrames& f = editor.frames;
     if (f.last >= f.first) {
         const float start = f.clock.fraction(f.first);
-        timing.sceneSeconds = sceneDuration(scene, pathPlayer.paths.pathDurations, start) * seconds;
+        timing.sceneSeconds = sceneLength(scene, pathPlayer.paths.pathDurations, start) * seconds;
         timing.lastTime = double(f.last - f.first) / SCRUB_FPS;
         timing.frameSeconds = 1.0 / SCRUB_FPS;
     }
@@ -779,7 +734,7 @@ void editorReleaseScene()
         return;
     editor.held = false;
     editor.playing = false;
-    editor.atFrame = -1;
+    editor.run.stateTouched();
     setMusicRate(0, 1.0);
     pauseMusic(0, false);
 }
@@ -802,10 +757,10 @@ std::string statusLine()
     const double length = trackSeconds();
     const double t = currentFraction();
     const float start = f.clock.fraction(f.first);
-    const double sceneLength = sceneDuration(f.scene, pathPlayer.paths.pathDurations, start) * length;
+    const double sceneSeconds = ::sceneLength(f.scene, pathPlayer.paths.pathDurations, start) * length;
     char text[256];
     std::string line;
-    std::snprintf(text, sizeof text, "scene %d %.2f/%.2fs", f.scene, (t - start) * length, sceneLength);
+    std::snprintf(text, sizeof text, "scene %d %.2f/%.2fs", f.scene, (t - start) * length, sceneSeconds);
     line += text;
     std::snprintf(text, sizeof text, "  track %.6f %s", t, clockText(t * length).c_str());
     line += text;
@@ -820,7 +775,7 @@ std::string statusLine()
         const double time = keyTime(editor.flight, editor.flight.selected);
         const double at = time >= 0.0 ? fractionAtTime(time)
                                       : keyFraction(pathPlayer.paths.pairs[f.scene].position, editor.flight.selected,
-                                                    start, sceneDuration(f.scene, pathPlayer.paths.pathDurations, start));
+                                                    start, ::sceneLength(f.scene, pathPlayer.paths.pathDurations, start));
         if (at >= 0.0)
             line += " at " + momentText(at);
     } else {
@@ -828,7 +783,7 @@ std::string statusLine()
         line += text;
     }
     // The camera's speed and turn rate along the flight at the head.
-    const double duration = sceneDuration(f.scene, pathPlayer.paths.pathDurations, start);
+    const double duration = ::sceneLength(f.scene, pathPlayer.paths.pathDurations, start);
     if (duration > 0.0 && f.last >= f.first) {
         const PathPair& pair = pathPlayer.paths.pairs[f.scene];
         const double s = (f.clock.fraction(headFrame()) - start) / duration;
@@ -994,7 +949,7 @@ bool editorUpdatePlayer()
         return true;
     }
     const PlaybackStep step =
-        stepPlayback(pathPlayer, camera, editor.start, editor.frames, editor.loop, music, editor.atFrame);
+        stepPlayback(sceneRun(), editor.frames, editor.loop, music);
     if (step.wrapped)
         seekMusic(0, editor.frames.clock.fraction(step.frame));
     if (step.ended)

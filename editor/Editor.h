@@ -12,6 +12,7 @@
 #pragma once
 
 #include "base/Show.h"
+#include "app/ShowRun.h"
 #include "base/VirtualClock.h"
 #include "editor/BeatMap.h"
 #include "editor/Timeline.h"
@@ -24,25 +25,6 @@
 #include <vector>
 
 struct PathPlayer;
-
-// The player's and the camera's state before a scene's first update, as the
-// run had it: a replay starts from it.
-struct PlayerStart {
-    ShowState show;
-    float     songPosition = 0.0f;
-    float     previousSongPosition = 0.0f;
-    float     step = 0.0f;
-    float     levelCounterA = 5.0f;
-    float     levelCounterB = 5.0f;
-    bool      titleShown = false;
-    bool      scene2Placed = false;
-    bool      scene2Faded = false;
-    bool      scene3Flashed = false;
-    bool      creditsShown = false;
-    Camera    camera;
-};
-
-PlayerStart takePlayerStart(const PathPlayer& player, const Camera& view);
 
 // The scrub clock's rate and the random seed a replay starts from (the
 // capture program's defaults, so its frames are the replay's).
@@ -68,18 +50,17 @@ SceneFrames sceneFrames(int scene, const float (&durations)[SCENE_ENTRIES], doub
 using BeatStep = double (*)(const BeatMap&, double, int);
 double scrubStepTarget(const BeatMap& map, const SceneFrames& frames, double from, int count, BeatStep step);
 
-// The scene's state at frame `frame` (clamped to the scene's frames) of a run
-// that started it fresh. `atFrame` is the frame the state is at now (-1:
-// unknown); a later frame continues from there, an earlier one replays from
-// the scene's start. The mesh is built once, for the last frame. The player
-// is left stopped, the camera as the flight put it.
-void playSceneTo(PathPlayer& player, Camera& view, const PlayerStart& start, const SceneFrames& frames, long frame,
-                 long& atFrame);
+// The scene's state at frame `frame` (clamped to the scene's frames) of a
+// run that started it fresh: `run`, begun at the scene on its clock
+// (app/ShowRun.h), plays on or comes back from a snapshot. The mesh is built
+// once, for the frame reached. The player is left stopped, the camera as the
+// flight put it.
+void playSceneTo(ShowRun& run, const SceneFrames& frames, long frame);
 
 // The tool's own playback (Return) goes on the virtual clock too: each frame
 // shows the last frame whose time on the music has come, reached by playing
 // the scene on from the frame shown before (or, when the loop starts over,
-// from the scene's start), so at any speed it shows exactly the frames a
+// back at its first frame), so at any speed it shows exactly the frames a
 // capture writes, more of them per second of track the slower it plays.
 struct PlaybackStep {
     long frame = -1;        // the frame the scene stands at now
@@ -87,8 +68,7 @@ struct PlaybackStep {
     bool ended = false;     // the scene's last frame is shown and no loop holds it
 };
 
-PlaybackStep stepPlayback(PathPlayer& player, Camera& view, const PlayerStart& start, const SceneFrames& frames,
-                          const LoopRegion& loop, double musicFraction, long& atFrame);
+PlaybackStep stepPlayback(ShowRun& run, const SceneFrames& frames, const LoopRegion& loop, double musicFraction);
 
 // Frame times of the last second: the status line's rate, median and worst.
 struct FrameTimes {
@@ -105,11 +85,12 @@ struct Editor {
     ReloadWatch  watch;
     double       nextPoll = 0.0;      // seconds on the steady clock
     BeatMap      beats;
-    PlayerStart  start;
+    ShowSnapshot start;               // the state before the scene's first update, as the run had it
     SceneFrames  frames;
-    long         atFrame = -1;        // frame the scene's state is at after a scrub; -1: live
+    ShowRun      run;                 // the scene on the virtual clock: scrubs and playback
+    std::vector<Float3> runFlight[2]; // the flight (positions, angles) its snapshots were made along
     double       scrubTarget = 0.0;   // the track fraction the last scrub asked for
-    bool         held = false;        // the scene stands at atFrame; the music is paused
+    bool         held = false;        // the scene stands at run.frame(); the music is paused
     bool         preview = false;     // the camera rides the flight at the scrub time
     bool         showFlight = true;   // the flight overlay in the free camera
     Camera       freeCamera;          // the free camera's pose while previewing

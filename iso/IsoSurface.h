@@ -17,10 +17,10 @@ constexpr int MATERIAL_MATTE     = 0;   // no highlight
 constexpr int MATERIAL_WHITE     = 1;   // white highlight, shininess 16
 constexpr int MATERIAL_COLOURED  = 2;   // highlight in specularColour, shininess 16
 
-struct IsoSurface {
+// The isosurface's settings, which the scene scripts write: copied whole,
+// with the field's sources, they are where a run stands (app/ShowRun.h).
+struct IsoSettings {
     float       timeMs = 0.0f;            // effect time, drives the source motion
-    SourceField field;
-    IsoMesher   mesher;                   // its field pointer refers to `field`
     bool        flatColourMode = false;   // every vertex in FLAT_COLOUR
     int         textureSlot = 0;          // texture table slot; 0 = untextured
     int         materialMode = MATERIAL_MATTE;
@@ -32,6 +32,11 @@ struct IsoSurface {
     int         sourceCount = 0;          // procedural sources per update
     bool        colourByPosition = false; // colour = position / 64 instead of palette
     int         palette = 2;              // 0..14
+};
+
+struct IsoSurface : IsoSettings {
+    SourceField field;
+    IsoMesher   mesher;                   // its field pointer refers to `field`
     bool        deferMesh = false;        // updates move the sources only; the caller meshes once at the
                                           // end (the tool's scene replay: the mesh depends on the field alone)
 

@@ -57,16 +57,31 @@ void collect(const ParticleNode& node, const ParticleNode** out, int& count, int
 
 int defaultParticleRandom()
 {
-#if defined(__EMSCRIPTEN__)
-    return runtimeRandom() & 0x7FFF;   // the desktop's C runtime sequence (base/RuntimeRandom.h)
-#else
-    return std::rand() & 0x7FFF;
-#endif
+    return runtimeRandom() & 0x7FFF;   // the desktop's C runtime sequence, on every platform (base/RuntimeRandom.h)
 }
 
 void setParticleRandom(ParticleRandom source)
 {
     randomSource = source ? source : defaultParticleRandom;
+}
+
+namespace {
+
+std::unique_ptr<ParticleNode> cloneNode(const ParticleNode& node)
+{
+    auto copy = std::make_unique<ParticleNode>();
+    static_cast<ParticleValues&>(*copy) = node;
+    copy->children.reserve(node.children.size());
+    for (const auto& child : node.children)
+        copy->children.push_back(child ? cloneNode(*child) : nullptr);
+    return copy;
+}
+
+} // namespace
+
+void copyParticles(const ParticleSystem& from, ParticleSystem& to)
+{
+    to.root = from.root ? cloneNode(*from.root) : nullptr;
 }
 
 void createParticleRoot(ParticleSystem& system)

@@ -22,10 +22,10 @@ enum EmitterKind : int32_t {
     EMITTER_HOLD    = 6,   // no launch, children frozen
 };
 
-struct ParticleNode {
+// A node's own values (its children aside): copied whole by copyParticles.
+struct ParticleValues {
     float   childLifetime = 10.0f;   // lifetime given to each launched child
     int32_t childCount    = 0;       // children in use (the array may hold more)
-    std::vector<std::unique_ptr<ParticleNode>> children;   // only grows while the node lives
     float   spawnClock    = 0.0f;    // seconds accumulated towards the next relaunch
     float   timeScale     = 1.0f;    // children's step = frame step * timeScale
     int32_t kind          = EMITTER_NONE;
@@ -41,6 +41,10 @@ struct ParticleNode {
     bool isDead() const { return age > lifetime; }
 };
 
+struct ParticleNode : ParticleValues {
+    std::vector<std::unique_ptr<ParticleNode>> children;   // only grows while the node lives
+};
+
 struct ParticleSystem {
     std::unique_ptr<ParticleNode> root;   // null until createParticleRoot; never ages
 };
@@ -53,6 +57,7 @@ int  defaultParticleRandom();                 // rand() & 0x7FFF
 void setParticleRandom(ParticleRandom source);   // null restores the default
 
 // --- Tree lifecycle ------------------------------------------------------------------
+void copyParticles(const ParticleSystem& from, ParticleSystem& to);   // `to` becomes a deep copy of `from`
 void createParticleRoot(ParticleSystem& system);   // replaces any tree by a default root
 void destroyParticles(ParticleSystem& system);     // frees everything, root = null
 

@@ -52,7 +52,7 @@ void startScene(PathPlayer& p, float t)
         break;
     case 10:
         s.skyboxSlot = 0;
-        p.paths.pathDurations[10] = 1.0f - t;   // the rest of the track
+        p.paths.pathDurations[10] = sceneLength(LAST_SCENE, p.paths.pathDurations, t);   // the rest of the track
         break;
     default:   // scenes 1 and 2
         s.skyboxSlot = 0;

@@ -9,17 +9,16 @@
 
 #include <cstdint>
 
-struct PathPlayer {
+// What a run of the show changes in the player as it plays: copied whole,
+// it is where a run stands (app/ShowRun.h keeps such copies).
+struct PlayerRun {
     ShowState show;                      // written by the scripts, read by the render passes
     float     songPosition = 0.0f;       // music position of this update
     float     previousSongPosition = 0.0f;
     float     pathStartTime = -1.0f;     // music position the scene started at; -1: starts next update
     float     step = 0.0f;               // (songPosition - previous) * 75, the subsystems' step
     bool      playing = false;           // the frame loop updates the player only while true
-    bool      oneScene = false;          // the tool: a scene that ends stops the player (set from the
-                                         // command line with the free camera); the show plays on
     int32_t   pathIndex = 0;             // scene 1..10
-    PathSet   paths;
     float     levelCounterA = 5.0f;      // show counters, never reset
     float     levelCounterB = 5.0f;
     bool      titleShown = false;        // one-shot latches, once per program run
@@ -27,6 +26,12 @@ struct PathPlayer {
     bool      scene2Faded = false;
     bool      scene3Flashed = false;
     bool      creditsShown = false;
+};
+
+struct PathPlayer : PlayerRun {
+    bool      oneScene = false;          // the tool: a scene that ends stops the player (set from the
+                                         // command line with the free camera); the show plays on
+    PathSet   paths;
 };
 
 // What static construction of the player does: the fields above, then every

@@ -270,11 +270,13 @@ TEST_F(CaptureEndToEnd, BadOptionsExitWithCodeTwoAndWriteNothing)
         EXPECT_NE(r.errorOutput.find("vortalune-capture: "), std::string::npos) << joined;
         EXPECT_NE(r.errorOutput.find("usage:"), std::string::npos) << joined;
         EXPECT_EQ(listFolder(work.path()), before) << joined;
-        if (args.size() > 1 && args[1] == "99999999999999")
+        if (args.size() > 1 && args[1] == "99999999999999") {
             EXPECT_NE(r.errorOutput.find("must be a whole number 1..1000000"), std::string::npos) << r.errorOutput;
-        if (args.size() > 1 && args[1] == "0.9999999")
+        }
+        if (args.size() > 1 && args[1] == "0.9999999") {
             EXPECT_NE(r.errorOutput.find("--from 0.9999999 --to 1 holds no frame at 60 fps"), std::string::npos)
                 << r.errorOutput;
+        }
     }
 }
 

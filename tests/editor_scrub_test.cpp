@@ -6,6 +6,8 @@
 // reached straight, backwards after a later scrub, forwards beat by beat,
 // and after the free camera and another scene have stirred everything up.
 #include "app/Settings.h"
+#include "app/ShowRun.h"
+#include "base/RuntimeRandom.h"
 #include "editor/Editor.h"
 #include "iso/IsoSurface.h"
 #include "iso/Particles.h"
@@ -112,7 +114,13 @@ protected:
     {
         player_ = freshPlayer();
         savedCamera_ = camera;
-        start_ = takePlayerStart(*player_, camera);
+        start_ = takeShowSnapshot(*player_, camera, -1);
+    }
+    // A run of scene `f` as the tool's scrubs make it.
+    ShowRun& runOf(const SceneFrames& f)
+    {
+        run_.begin(*player_, camera, start_, f.clock, f.scene, SCRUB_SEED);
+        return run_;
     }
     // A player as the tool constructs it, over the fixture's folder, with a
     // flight of some shape in every scene, so the camera on it is worth comparing.
@@ -148,7 +156,7 @@ protected:
     {
         std::unique_ptr<PathPlayer> p = freshPlayer();
         camera = savedCamera_;
-        std::srand(SCRUB_SEED);
+        seedRuntimeRandom(SCRUB_SEED);
         destroyParticles(particleSystem);
         createParticleRoot(particleSystem);
         startPath(*p, f.scene);
@@ -170,12 +178,14 @@ protected:
         updateParticles(particleSystem, 0.37f);
         updateIso(isoSurface, 0.5f);
         setTarget(camera, Float3(10, 20, 0), Float3(5, 6, 7), 0.0f, CAMERA_HOLD, 0.3f);
-        std::srand(12345);
+        seedRuntimeRandom(12345);
+        run_.stateTouched();
     }
 
     TempDir                     dir_;
     std::unique_ptr<PathPlayer> player_;
-    PlayerStart                 start_;
+    ShowSnapshot                start_;
+    ShowRun                     run_;
     Camera                      savedCamera_;
 };
 
@@ -189,8 +199,7 @@ TEST_F(ScrubTest, SceneFramesEndWhereThePlayerEndsTheScene)
         EXPECT_GE(f.clock.fraction(f.first), startPositionSum(scene, player_->paths.pathDurations));
         // Played to the last frame the scene still runs; one frame more ends it.
         PathPlayer& p = *player_;
-        long at = -1;
-        playSceneTo(p, camera, start_, f, f.last, at);
+        playSceneTo(runOf(f), f, f.last);
         p.playing = true;
         updatePlayer(p, f.clock.fraction(f.last + 1));
         EXPECT_FALSE(p.playing) << "scene " << scene;
@@ -214,24 +223,24 @@ TEST_F(ScrubTest, ScrubbingReachesThePlayedStateStraightBackwardsAndForwards)
             const SceneState played = playedTo(f, target);
 
             // Straight there, after the scene was stirred.
+            ShowRun& run = runOf(f);
             stir();
-            long at = -1;
-            playSceneTo(*player_, camera, start_, f, target, at);
-            EXPECT_EQ(at, target);
+            playSceneTo(run, f, target);
+            EXPECT_EQ(run.frame(), target);
             expectSameState(stateOf(*player_), played, where + " straight");
 
-            // Back from a later frame.
+            // Back from a later frame (from a snapshot), after another stir.
+            playSceneTo(run, f, f.last);
             stir();
-            at = -1;
-            playSceneTo(*player_, camera, start_, f, f.last, at);
-            playSceneTo(*player_, camera, start_, f, target, at);
+            playSceneTo(run, f, f.last);
+            playSceneTo(run, f, target);
             expectSameState(stateOf(*player_), played, where + " from the end");
 
-            // Forwards beat by beat, continuing each time.
-            at = -1;
+            // Forwards beat by beat, continuing each time, from a fresh run.
+            ShowRun& again = runOf(f);
             for (long k = f.first; k < target; k += beat)
-                playSceneTo(*player_, camera, start_, f, k, at);
-            playSceneTo(*player_, camera, start_, f, target, at);
+                playSceneTo(again, f, k);
+            playSceneTo(again, f, target);
             expectSameState(stateOf(*player_), played, where + " beat by beat");
         }
     }
@@ -241,13 +250,13 @@ TEST_F(ScrubTest, FramesOutsideTheSceneClampToItsEnds)
 {
     const SceneFrames f = sceneFrames(5, player_->paths.pathDurations, TRACK_SECONDS);
     const SceneState last = playedTo(f, f.last);
-    long at = -1;
-    playSceneTo(*player_, camera, start_, f, f.last + 1000, at);
-    EXPECT_EQ(at, f.last);
+    ShowRun& run = runOf(f);
+    playSceneTo(run, f, f.last + 1000);
+    EXPECT_EQ(run.frame(), f.last);
     expectSameState(stateOf(*player_), last, "past the end");
     const SceneState first = playedTo(f, f.first);
-    playSceneTo(*player_, camera, start_, f, f.first - 50, at);
-    EXPECT_EQ(at, f.first);
+    playSceneTo(run, f, f.first - 50);
+    EXPECT_EQ(run.frame(), f.first);
     expectSameState(stateOf(*player_), first, "before the start");
 }
 
@@ -264,8 +273,8 @@ TEST_F(ScrubTest, ALoopInSlowMotionShowsThePlayedFramesAndTheSameOnesEachTimeRou
     loop.hasStart = loop.hasEnd = true;
     loop.start = f.clock.fraction(from);
     loop.end = f.clock.fraction(end);
-    long at = -1;
-    playSceneTo(*player_, camera, start_, f, from, at);   // Return puts the scene at the loop's start
+    ShowRun& run = runOf(f);
+    playSceneTo(run, f, from);   // Return puts the scene at the loop's start
 
     struct Shown {
         long      frame;
@@ -276,7 +285,7 @@ TEST_F(ScrubTest, ALoopInSlowMotionShowsThePlayedFramesAndTheSameOnesEachTimeRou
     const double perDisplayFrame = 0.25 / (SCRUB_FPS * TRACK_SECONDS);
     double music = loop.start;
     for (int n = 0; rounds.size() < 3 && n < 1000; ++n, music += perDisplayFrame) {
-        const PlaybackStep step = stepPlayback(*player_, camera, start_, f, loop, music, at);
+        const PlaybackStep step = stepPlayback(run, f, loop, music);
         ASSERT_FALSE(step.ended);
         if (step.wrapped) {
             rounds.emplace_back();
@@ -310,11 +319,11 @@ TEST_F(ScrubTest, ALoopInSlowMotionShowsThePlayedFramesAndTheSameOnesEachTimeRou
 TEST_F(ScrubTest, PlaybackEndsOnTheScenesLastFrame)
 {
     const SceneFrames f = sceneFrames(4, player_->paths.pathDurations, TRACK_SECONDS);
-    long at = -1;
-    playSceneTo(*player_, camera, start_, f, f.last - 3, at);
+    ShowRun& run = runOf(f);
+    playSceneTo(run, f, f.last - 3);
     PlaybackStep step;
     for (long k = f.last - 2; k <= f.last + 2 && !step.ended; ++k)
-        step = stepPlayback(*player_, camera, start_, f, LoopRegion{}, f.clock.fraction(k), at);
+        step = stepPlayback(run, f, LoopRegion{}, f.clock.fraction(k));
     EXPECT_TRUE(step.ended);
     EXPECT_EQ(step.frame, f.last);
     expectSameState(stateOf(*player_), playedTo(f, f.last), "the last frame");

@@ -64,8 +64,8 @@ struct Bench {
         // And reading them back gives the same flight.
         PathPair fresh;
         EXPECT_TRUE(loadPathPair(fresh, editor.scene, dir.path()));
-        FlightKeys a{ fresh.position.points, fresh.rotation.points, -1 };
-        FlightKeys b{ pair.position.points, pair.rotation.points, -1 };
+        FlightKeys a{ fresh.position.points, fresh.rotation.points, -1, {} };
+        FlightKeys b{ pair.position.points, pair.rotation.points, -1, {} };
         EXPECT_TRUE(a == b);
     }
 };
@@ -80,7 +80,7 @@ std::vector<Float3> list(std::initializer_list<int> ids)
 
 bool samePoints(const std::vector<Float3>& a, const std::vector<Float3>& b)
 {
-    return FlightKeys{ a, {}, -1 } == FlightKeys{ b, {}, -1 };
+    return FlightKeys{ a, {}, -1, {} } == FlightKeys{ b, {}, -1, {} };
 }
 
 } // namespace

@@ -13,12 +13,14 @@
 #include "app/Music.h"
 #include "app/Settings.h"
 #include "app/Shell.h"
+#include "app/ShowRun.h"
 #include "base/Report.h"
 #include "base/RuntimeRandom.h"
 #include "base/Show.h"
 #include "base/VirtualClock.h"
 #include "gfx/Screenshot.h"
 #include "iso/IsoSurface.h"
+#include "path/Camera.h"
 #include "path/PathPlayer.h"
 #include "sound/OggDecode.h"
 #include "sound/SoundOutput.h"
@@ -154,9 +156,8 @@ struct Page {
     FrameReport          report;
     bool                 timings = false;
     FrameLoop            loop;
-    // FRAME: the virtual clock and where it stands.
-    VirtualClock         clock;
-    long                 next = 0;
+    // FRAME: the run on the virtual clock, and the frame it goes to.
+    ShowRun              run;
     long                 target = 0;
 };
 
@@ -227,36 +228,28 @@ void startFrame()
         page.phase = DONE;
         return;
     }
-    page.clock.framesInTrack = FRAME_FPS * (static_cast<double>(trackFrames) / SOUND_RATE);
-    page.target = page.clock.firstAtOrAfter(page.request.fraction);
+    VirtualClock clock;
+    clock.framesInTrack = FRAME_FPS * (static_cast<double>(trackFrames) / SOUND_RATE);
+    page.target = clock.firstAtOrAfter(page.request.fraction);
     const int scene = sceneAtFraction(page.request.fraction, pathPlayer.paths.pathDurations);
-    page.next = page.clock.firstAtOrAfter(startPositionSum(scene, pathPlayer.paths.pathDurations));
-    seedRuntimeRandom(FRAME_SEED);   // the particles' draws: the desktop's srand(1)
     quitRequested = false;
     renderFlags = (renderFlags & ~0xFF) | RENDER_FLAGS_START_LOW_BYTE;
     framesPerSecond = static_cast<float>(FRAME_FPS);
     loadAssets(false);
-    startPath(pathPlayer, scene);
+    page.run.begin(pathPlayer, camera, takeShowSnapshot(pathPlayer, camera, -1), clock, scene, FRAME_SEED);
     page.phase = PREROLL;
 }
 
 // FRAME: a few updates of the virtual clock; at the target, the frame.
 void prerollSome()
 {
-    // The mesh depends on the field alone: it is built once, for the frame shown.
-    isoSurface.deferMesh = true;
-    for (int i = 0; i < PREROLL_PER_FRAME && page.next <= page.target; ++i, ++page.next) {
-        updatePlayer(pathPlayer, page.clock.fraction(page.next));
-        if (!pathPlayer.playing)
-            break;
-    }
-    isoSurface.deferMesh = false;
-    if (page.next <= page.target && pathPlayer.playing) {
-        const std::string text = "Preparing the frame: " + std::to_string(page.next) + " / " + std::to_string(page.target);
+    const long step = std::min(page.target, page.run.frame() + PREROLL_PER_FRAME);
+    const long at = page.run.playTo(step, step == page.target);
+    if (at < page.target && pathPlayer.playing) {
+        const std::string text = "Preparing the frame: " + std::to_string(at) + " / " + std::to_string(page.target);
         webPageStatus(text.c_str());
         return;
     }
-    rebuildIsoMesh(isoSurface);
     renderShowFrame();
     const std::vector<uint8_t> rgb = readBackBufferRows(appSettings.screenWidth, appSettings.screenHeight);
     webPageStatus("");
@@ -327,7 +320,7 @@ int runWebShow(int argc, char** argv)
     appSettings.fullscreen = false;
     pathPlayer.oneScene = page.request.kind == WebRequest::SCENE;
     printStartupMessages();
-    seedRuntimeRandom(static_cast<unsigned>(std::time(nullptr)));
+    seedShowRandom(static_cast<unsigned>(std::time(nullptr)));
     quitRequested = false;
     renderFlags = (renderFlags & ~0xFF) | RENDER_FLAGS_START_LOW_BYTE;
 
