@@ -1921,7 +1921,14 @@ void vglHint(GLenum target, GLenum mode)
 
 void vglFinish()
 {
+#if defined(__EMSCRIPTEN__)
+    // WebGL's finish returns before the work is done; reading a pixel back
+    // waits for it, so a timed part holds the drawing it queued.
+    GLubyte pixel[4];
+    glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+#else
     glFinish();
+#endif
 }
 
 GLenum vglGetError()

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Vortalune needs, then configures and builds it.
 # Idempotent: installs only what is missing. Usage: scripts/setup.sh [build-dir] [cmake args...]
+# VORTALUNE_TARGETS (space-separated target names) builds only those, with what
+# they need; unset, everything is built.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -29,4 +31,9 @@ done
 "$ROOT/scripts/apt-install.sh" ${missing[@]+"${missing[@]}"}
 
 cmake -S "$ROOT" -B "$BUILD_DIR" "$@" >/dev/null
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+if [ -n "${VORTALUNE_TARGETS:-}" ]; then
+  read -r -a targets <<<"$VORTALUNE_TARGETS"
+  cmake --build "$BUILD_DIR" -j"$(nproc)" --target "${targets[@]}"
+else
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+fi

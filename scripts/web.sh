@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The show in a web browser. Sets up what it needs (apt packages, as the other
-# scripts do), builds the native assets when they are missing, builds the
-# browser build into build-web/ and serves it on http://127.0.0.1:8000/
-# (the port from $PORT), printing the URL.
+# scripts do), builds the native asset tools and their assets when any is
+# missing (only those, not the native show, tests or benchmarks), builds the
+# browser build in build-web/ and puts the page with everything a web host
+# needs, and nothing else, in build-web/site/. Serves that folder on
+# http://127.0.0.1:8000/ (the port from $PORT), printing the URL.
 #   scripts/web.sh            build and serve
-#   scripts/web.sh --build    only build
+#   scripts/web.sh --build    only build; prints the folder to upload
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -27,8 +29,7 @@ ASSETS=(font.png font_mask.png vortalune.png credits.png blue_cross.png pastel.p
 need_assets=0
 for a in "${ASSETS[@]}"; do [ -f "$ROOT/data/$a" ] || need_assets=1; done
 if [ "$need_assets" = 1 ]; then
-  "$ROOT/scripts/setup.sh" "$ROOT/build" -DCMAKE_BUILD_TYPE=Release
-  cmake --build "$ROOT/build" --target assets
+  VORTALUNE_TARGETS=assets "$ROOT/scripts/setup.sh" "$ROOT/build" -DCMAKE_BUILD_TYPE=Release
 fi
 
 "$ROOT/scripts/web-deps.sh" "$OUT"
@@ -39,19 +40,37 @@ emcmake cmake -S "$ROOT" -B "$OUT" -DCMAKE_BUILD_TYPE=Release \
   "-DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/node;--no-experimental-fetch" >/dev/null
 cmake --build "$OUT" -j"$(nproc)"
 
-# The assets and the list the page fetches them by.
-mkdir -p "$OUT/data"
+# The site: the page, the program, the assets and the list the page fetches
+# them by (each with its size, for the progress bar), built aside and swapped
+# in whole, so a served folder is never half old, half new.
+SITE="$OUT/site"
+NEXT="$OUT/site.next"
+rm -rf "$NEXT"
+mkdir -p "$NEXT/data"
+cp -p "$ROOT/web/index.html" "$OUT/vortalune.js" "$OUT/vortalune.wasm" "$NEXT/"
+entry() { echo "{\"name\":\"$1\",\"size\":$(stat -c %s "$NEXT/$1")}"; }
 list=()
+# What the show reads: the images, the track, the model, the beat map, the
+# timing table and the flights (not the tool's keys, side copies or backups).
 for f in "$ROOT"/data/*; do
-  case "$(basename "$f")" in
-    *.png|*.ogg|*.mdl|*.txt|*.tms|*.beats) cp -p "$f" "$OUT/data/"; list+=("\"data/$(basename "$f")\"") ;;
-  esac
+  name="$(basename "$f")"
+  if [[ "$name" =~ ^((pos|rot)_path[0-9]+\.txt|[^.]+\.(png|ogg|mdl|tms|beats))$ ]]; then
+    cp -p "$f" "$NEXT/data/"
+    list+=("$(entry "data/$name")")
+  fi
 done
-cp -p "$ROOT/settings.ini" "$OUT/settings.ini"
-list+=("\"settings.ini\"")
-(IFS=,; echo "[${list[*]}]") >"$OUT/assets.json"
-echo "Built the page in $OUT"
+cp -p "$ROOT/settings.ini" "$NEXT/settings.ini"
+list+=("$(entry settings.ini)")
+(IFS=,; echo "[${list[*]}]") >"$NEXT/assets.json"
+cat >"$NEXT/README.txt" <<'EOF'
+Vortalune's page: put every file of this folder, as it is, on any static web
+host and open index.html. The host must send .wasm files as application/wasm
+(most do). Opened straight from the disk (file://) the browser will not load it.
+EOF
+rm -rf "$SITE"
+mv "$NEXT" "$SITE"
+echo "Built the page in $SITE ($(du -sh "$SITE" | cut -f1)): upload that folder's files"
 
 if [ "$BUILD_ONLY" = 0 ]; then
-  exec node "$ROOT/web/serve.mjs" "$OUT" "${PORT:-8000}"
+  exec node "$ROOT/web/serve.mjs" "$SITE" "${PORT:-8000}"
 fi

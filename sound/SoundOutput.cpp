@@ -7,6 +7,8 @@
 //   --- Samples and channels ---
 #include "sound/SoundOutput.h"
 
+#include "sound/SoundSlots.h"
+
 #include <SDL.h>
 
 #include <algorithm>
@@ -19,11 +21,6 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
-
-struct SoundSample {
-    std::vector<int16_t> pcm;      // interleaved stereo at SOUND_RATE
-    uint32_t             frames = 0;
-};
 
 struct SoundModule {
     int masterVolume = 255;
@@ -52,7 +49,7 @@ struct Channel {
 struct Output {
     SoundDevice                  device = SoundDevice::None;
     Channel                      channels[SOUND_MIX_CHANNELS];
-    std::unique_ptr<SoundSample> samples[SOUND_SAMPLE_SLOTS];
+    SampleSlots                  samples;
     int                          allVolume = 255;
     std::vector<int32_t>         accumulator;    // mixer scratch, sized at open
 };
@@ -270,8 +267,7 @@ void stopSoundOutput()
     output.device = SoundDevice::None;
     for (Channel& ch : output.channels)
         ch = Channel();
-    for (auto& s : output.samples)
-        s.reset();
+    output.samples.clear([](SoundSample&) {});
     output.allVolume = 255;
 }
 
@@ -295,26 +291,15 @@ const char* soundDeviceName(SoundDevice device)
 
 SoundSample* storeSoundSample(int index, std::vector<int16_t> stereo)
 {
-    if (index < 0 || index >= SOUND_SAMPLE_SLOTS)
-        return nullptr;
-    auto sample = std::make_unique<SoundSample>();
-    const size_t frames = std::min<size_t>(stereo.size() / 2, UINT32_MAX);
-    stereo.resize(frames * 2);
-    sample->pcm = std::move(stereo);
-    sample->frames = static_cast<uint32_t>(frames);
-
     AudioLock lock;
-    SoundSample* old = output.samples[index].get();
-    if (old) {
+    return output.samples.store(index, std::move(stereo), [](SoundSample& old) {
         for (Channel& ch : output.channels) {
-            if (ch.sample == old) {
+            if (ch.sample == &old) {
                 ch.playing = false;
                 ch.sample = nullptr;
             }
         }
-    }
-    output.samples[index] = std::move(sample);
-    return output.samples[index].get();
+    });
 }
 
 uint32_t sampleLength(const SoundSample* sample)
@@ -332,16 +317,11 @@ int playSample(int channel, const SoundSample* sample)
     if (output.device == SoundDevice::None || !sample)
         return -1;
     AudioLock lock;
-    if (channel == SOUND_FREE_CHANNEL) {
-        for (int i = 0; i < SOUND_MIX_CHANNELS; ++i) {
-            advanceTickClock(output.channels[i]);
-            if (!output.channels[i].playing) {
-                channel = i;
-                break;
-            }
-        }
-    }
-    if (!validChannel(channel))
+    channel = chooseChannel(channel, [](int i) {
+        advanceTickClock(output.channels[i]);
+        return output.channels[i].playing;
+    });
+    if (channel < 0)
         return -1;
     Channel& ch = output.channels[channel];
     ch.sample = sample;
@@ -352,8 +332,9 @@ int playSample(int channel, const SoundSample* sample)
     ch.step = RATE_ONE;
     ch.phase = 0;
     ch.paused = false;
-    // An empty sample still starts its channel; it stops at the next mix.
-    ch.playing = output.device != SoundDevice::TickClock || sample->frames > 0;
+    // An empty sample starts its channel too: it has ended by the next mix
+    // (or, on the tick clock, the next look at it).
+    ch.playing = true;
     return channel;
 }
 

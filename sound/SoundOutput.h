@@ -8,6 +8,7 @@
 #pragma once
 
 #include "sound/OggDecode.h"
+#include "sound/SoundLimits.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,12 +16,7 @@
 #include <vector>
 
 // --- Output format -----------------------------------------------------------------
-constexpr int SOUND_BUFFER_FRAMES = 1024;    // mixer buffer: ~23 ms, the position's granularity
-constexpr int SOUND_MIX_CHANNELS  = 8;       // voices that can play at once
-constexpr int SOUND_SAMPLE_SLOTS  = 8;       // sample indices 0..7
-constexpr int SOUND_FREE_CHANNEL  = -1;      // playSample: take the first free channel
-constexpr int SOUND_ALL_CHANNELS  = -3;      // setChannelVolume: every channel
-
+// (the capacities and channel markers: sound/SoundLimits.h)
 enum class SoundDevice {
     None,        // output not started (or stopped)
     Card,        // a real sound device plays the mix

@@ -13,18 +13,14 @@
 //   --- Samples and channels ---
 #include "sound/SoundOutput.h"
 
+#include "sound/SoundSlots.h"
+
 #include <SDL.h>
 #include <emscripten.h>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
-
-struct SoundSample {
-    std::vector<int16_t> pcm;   // interleaved stereo at SOUND_RATE
-    uint32_t             frames = 0;
-    int                  id = 0;        // the Web Audio buffer made from it; 0 until made
-};
 
 struct SoundModule {
     int masterVolume = 255;
@@ -84,6 +80,10 @@ EM_JS(void, webAudioPlay, (int channel, int id, double when, double offset, doub
         return;
     if (audio.sources[channel]) {
         try { audio.sources[channel].stop(); } catch (e) {}
+        try { audio.sources[channel].disconnect(); } catch (e) {}
+    }
+    if (audio.gains[channel]) {
+        try { audio.gains[channel].disconnect(); } catch (e) {}
     }
     var source = audio.context.createBufferSource();
     source.buffer = audio.buffers[id];
@@ -97,12 +97,27 @@ EM_JS(void, webAudioPlay, (int channel, int id, double when, double offset, doub
     audio.gains[channel] = gainNode;
 });
 
+// Stops channel `channel` and lets its nodes go.
 EM_JS(void, webAudioStop, (int channel), {
     var audio = Module.vortaluneAudio;
-    if (audio && audio.sources[channel]) {
+    if (!audio)
+        return;
+    if (audio.sources[channel]) {
         try { audio.sources[channel].stop(); } catch (e) {}
+        try { audio.sources[channel].disconnect(); } catch (e) {}
         audio.sources[channel] = null;
     }
+    if (audio.gains[channel]) {
+        try { audio.gains[channel].disconnect(); } catch (e) {}
+        audio.gains[channel] = null;
+    }
+});
+
+// Lets buffer `id` go (its sample was replaced or the output stopped).
+EM_JS(void, webAudioFree, (int id), {
+    var audio = Module.vortaluneAudio;
+    if (audio)
+        delete audio.buffers[id];
 });
 
 EM_JS(void, webAudioGain, (int channel, double gain), {
@@ -133,7 +148,7 @@ struct Channel {
 struct Output {
     SoundDevice                  device = SoundDevice::None;
     Channel                      channels[SOUND_MIX_CHANNELS];
-    std::unique_ptr<SoundSample> samples[SOUND_SAMPLE_SLOTS];
+    SampleSlots                  samples;
     int                          allVolume = 255;
     int                          nextBufferId = 1;
 };
@@ -222,8 +237,10 @@ void stopSoundOutput()
         webAudioStop(i);
         output.channels[i] = Channel();
     }
-    for (auto& s : output.samples)
-        s.reset();
+    output.samples.clear([](SoundSample& s) {
+        if (s.id)
+            webAudioFree(s.id);
+    });
     output.device = SoundDevice::None;
     output.allVolume = 255;
 }
@@ -248,24 +265,17 @@ const char* soundDeviceName(SoundDevice device)
 
 SoundSample* storeSoundSample(int index, std::vector<int16_t> stereo)
 {
-    if (index < 0 || index >= SOUND_SAMPLE_SLOTS)
-        return nullptr;
-    auto sample = std::make_unique<SoundSample>();
-    const size_t frames = std::min<size_t>(stereo.size() / 2, UINT32_MAX);
-    stereo.resize(frames * 2);
-    sample->pcm = std::move(stereo);
-    sample->frames = uint32_t(frames);
-    if (SoundSample* old = output.samples[index].get()) {
+    return output.samples.store(index, std::move(stereo), [](SoundSample& old) {
         for (int i = 0; i < SOUND_MIX_CHANNELS; ++i) {
-            if (output.channels[i].sample == old) {
+            if (output.channels[i].sample == &old) {
                 webAudioStop(i);
                 output.channels[i].playing = false;
                 output.channels[i].sample = nullptr;
             }
         }
-    }
-    output.samples[index] = std::move(sample);
-    return output.samples[index].get();
+        if (old.id)
+            webAudioFree(old.id);
+    });
 }
 
 uint32_t sampleLength(const SoundSample* sample)
@@ -282,25 +292,19 @@ int playSample(int channel, const SoundSample* sample)
 {
     if (output.device == SoundDevice::None || !sample)
         return -1;
-    if (channel == SOUND_FREE_CHANNEL) {
-        for (int i = 0; i < SOUND_MIX_CHANNELS; ++i) {
-            positionOf(output.channels[i]);
-            if (!output.channels[i].playing) {
-                channel = i;
-                break;
-            }
-        }
-    }
-    if (!validChannel(channel))
+    channel = chooseChannel(channel, [](int i) {
+        positionOf(output.channels[i]);
+        return output.channels[i].playing;
+    });
+    if (channel < 0)
         return -1;
     Channel& ch = output.channels[channel];
     ch.sample = sample;
     ch.volume = output.allVolume;
     ch.paused = false;
     ch.rate = 1.0;
-    ch.playing = sample->frames > 0;
-    if (ch.playing)
-        startAt(ch, 0);
+    ch.playing = true;   // an empty sample too: it has ended by the next look at it
+    startAt(ch, 0);
     return channel;
 }
 

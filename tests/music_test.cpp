@@ -227,6 +227,10 @@ TEST_F(SoundTest, ChannelsAreFirstFreeAndGuardTheirRanges)
     storeSoundSample(0, std::vector<int16_t>(100, 0));
     for (int i = 0; i < SOUND_MIX_CHANNELS; ++i)
         EXPECT_FALSE(channelPlaying(i));
+
+    // An empty sample takes a channel as any other; it has ended by the next look.
+    EXPECT_EQ(playSample(SOUND_FREE_CHANNEL, storeSoundSample(1, {})), 0);
+    EXPECT_FALSE(channelPlaying(0));
 }
 
 TEST_F(SoundTest, VolumesClampAndModuleVolumeNeedsAModule)

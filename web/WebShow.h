@@ -5,11 +5,20 @@
 // decodes the track a little every frame with its progress on the page,
 // waits for the click that lets the browser start sound, and plays.
 //
+// The viewer's controls come from the page (the exports in WebShow.cpp):
+// pause and resume, seeking by seconds or to a scene's start, restart and
+// replay after the end, mute, the drawing's size. A seek lands on the frame
+// the capture program writes at that time (its virtual clock and seed, a
+// run from the start of the scene holding that time, as app/ShowRun.h runs
+// it), from snapshots of the show made while the page waits for its click
+// and behind the show, so no seek replays the show from its start; the show
+// then plays on with the music from there.
+//
 // What the page asks for comes as arguments: none, the whole show from
 // scene 1; "--scene N", scene N with the music moved to its start, ending
 // with the scene; "--frame F", the one frame at track fraction F on the
-// capture program's virtual clock (the state vortalune-capture reaches),
-// read back for the page, which then sets document.title to "frame ready".
+// capture program's virtual clock, read back for the page, which then sets
+// document.title to "frame ready"; "--size WxH", the drawing's size.
 #pragma once
 
 // What the page's arguments ask for; `problem` says why they were refused.
@@ -17,6 +26,8 @@ struct WebRequest {
     enum Kind { SHOW, SCENE, FRAME } kind = SHOW;
     int         scene = 1;       // SCENE: 1..10
     double      fraction = 0.0;  // FRAME: 0..1
+    int         width = 1024;    // the drawing's size to start with
+    int         height = 768;
     const char* problem = nullptr;
 };
 

@@ -29,7 +29,7 @@ target_link_options(vortalune-web PRIVATE
   -sSTB_IMAGE=1 -sFORCE_FILESYSTEM=1
   -sENVIRONMENT=web
   "-sEXPORTED_RUNTIME_METHODS=['FS','ccall','addRunDependency','removeRunDependency']"
-  "-sEXPORTED_FUNCTIONS=['_main','_malloc','_free','_stbi_load','_stbi_load_from_memory','_stbi_image_free','_webStartClicked','_webToggleCaption','_webMusicSeconds','_webScene']")
+  "-sEXPORTED_FUNCTIONS=['_main','_malloc','_free','_stbi_load','_stbi_load_from_memory','_stbi_image_free','_webStartClicked','_webToggleCaption','_webMusicSeconds','_webScene','_webSceneAt','_webMarkBeat','_webTogglePause','_webSeek','_webSeekScene','_webRestart','_webToggleMute','_webResize','_webTrackSeconds','_webPhase','_webPrepared','_webReadFrame']")
 if(VORTALUNE_WEB_ASSERTIONS)
   target_link_options(vortalune-web PRIVATE -sASSERTIONS=2 -g2)
 endif()
