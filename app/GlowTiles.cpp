@@ -251,3 +251,75 @@ void glowLayerRects(const GlowTileGrid& grid, const GlowLayerMapping& m, GlowWra
     if (out.size() > static_cast<size_t>(GLOW_MAX_RECTS_PER_LAYER))
         fullScreen(w, h, out);
 }
+
+void glowUnionRects(const std::vector<GlowRect>& rects, int w, int h, std::vector<GlowRect>& out)
+{
+    out.clear();
+    if (w < 1 || h < 1)
+        return;
+    if (rects.size() > static_cast<size_t>(GLOW_MAX_UNION_RECTS))
+        return fullScreen(w, h, out);
+    // The rectangles clipped to the screen, and every edge along each axis.
+    static std::vector<GlowRect> clipped;
+    static std::vector<int> xs, ys;
+    clipped.clear();
+    xs.clear();
+    ys.clear();
+    for (const GlowRect& r : rects) {
+        const int x0 = std::max(r.x, 0), y0 = std::max(r.y, 0);
+        const int x1 = std::min(r.x + std::max(r.width, 0), w), y1 = std::min(r.y + std::max(r.height, 0), h);
+        if (x0 >= x1 || y0 >= y1)
+            continue;
+        clipped.push_back({ x0, y0, x1 - x0, y1 - y0 });
+        xs.insert(xs.end(), { x0, x1 });
+        ys.insert(ys.end(), { y0, y1 });
+    }
+    auto unique = [](std::vector<int>& v) {
+        std::sort(v.begin(), v.end());
+        v.erase(std::unique(v.begin(), v.end()), v.end());
+    };
+    unique(xs);
+    unique(ys);
+    // Each band between two y edges: the covered x cells, as runs; a run
+    // equal to an open one of the band below extends it upwards.
+    struct Run {
+        int x0, x1, y0;
+    };
+    static std::vector<Run> open, next;
+    static std::vector<uint8_t> covered;
+    open.clear();
+    auto index = [](const std::vector<int>& v, int at) {
+        return static_cast<size_t>(std::lower_bound(v.begin(), v.end(), at) - v.begin());
+    };
+    const size_t bands = ys.empty() ? 0 : ys.size() - 1;
+    for (size_t q = 0; q <= bands; ++q) {
+        next.clear();
+        if (q < bands) {
+            covered.assign(xs.size(), 0);
+            for (const GlowRect& r : clipped)
+                if (r.y <= ys[q] && r.y + r.height >= ys[q + 1])
+                    for (size_t p = index(xs, r.x), e = index(xs, r.x + r.width); p < e; ++p)
+                        covered[p] = 1;
+            for (size_t p = 0; p + 1 < xs.size();) {
+                if (!covered[p]) {
+                    ++p;
+                    continue;
+                }
+                const size_t p0 = p;
+                while (p + 1 < xs.size() && covered[p])
+                    ++p;
+                next.push_back({ xs[p0], xs[p], ys[q] });
+            }
+        }
+        size_t j = 0;
+        for (const Run& o : open) {
+            while (j < next.size() && next[j].x0 < o.x0)
+                ++j;
+            if (j < next.size() && next[j].x0 == o.x0 && next[j].x1 == o.x1)
+                next[j].y0 = o.y0;
+            else
+                out.push_back({ o.x0, o.y0, o.x1 - o.x0, ys[q] - o.y0 });
+        }
+        open.swap(next);
+    }
+}

@@ -75,3 +75,12 @@ void glowLayerMappings(float step, int width, int height, GlowLayerMapping* out,
 // wrapS and wrapT: the texture's wrap modes along s and t.
 void glowLayerRects(const GlowTileGrid& grid, const GlowLayerMapping& mapping, GlowWrap wrapS, GlowWrap wrapT,
                     int screenWidth, int screenHeight, std::vector<GlowRect>& out);
+
+// Disjoint rectangles covering exactly the union of `rects` inside a
+// screenWidth x screenHeight screen, in rows bottom up (each row's
+// rectangles left to right; a run repeated in the rows above it is one
+// rectangle). For the glow summed in one draw: every pixel that any layer
+// lights is drawn once. More than GLOW_MAX_UNION_RECTS input rectangles: one
+// full-screen rectangle. `out` is replaced.
+constexpr int GLOW_MAX_UNION_RECTS = 1024;
+void glowUnionRects(const std::vector<GlowRect>& rects, int screenWidth, int screenHeight, std::vector<GlowRect>& out);

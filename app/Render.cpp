@@ -21,11 +21,13 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 FrameLayer frameLayer;
 bool glowScissor = true;
+bool glowOnePass = true;
 GlowDrawStats glowDrawStats;
 
 // --- Constants and lights ----------------------------------------------------------
@@ -424,6 +426,47 @@ void drawGlowLayers(const ShowState& show, int w, int h)
     static std::vector<GlowRect> rects;
     GlowWrap wrapS = GLOW_WRAP_REPEAT, wrapT = GLOW_WRAP_REPEAT;
     glowDrawStats = GlowDrawStats{};
+#if VORTALUNE_GL_LAYER
+    if (glowOnePass) {
+        float maps[GLOW_LAYERS][4];
+        float alphas[GLOW_LAYERS];
+        for (int i = 0; i < GLOW_LAYERS; ++i) {
+            const GlowLayerMapping& m = layers[i];
+            const float map[4] = { m.s0, m.t0, m.s1, m.t1 };
+            std::copy(map, map + 4, maps[i]);
+            alphas[i] = layerAlpha(i);
+        }
+        glowDrawStats.onePass = true;
+        if (glowRectsApply(wrapS, wrapT) && readGlowTiles(grid)) {
+            // Only where some layer can add light: the union of every
+            // layer's rectangles, each pixel of it drawn once.
+            static std::vector<GlowRect> all;
+            all.clear();
+            for (int i = 0; i < GLOW_LAYERS; ++i) {
+                glowLayerRects(grid, layers[i], wrapS, wrapT, w, h, rects);
+                all.insert(all.end(), rects.begin(), rects.end());
+            }
+            glowUnionRects(all, w, h, rects);
+            glowDrawStats.scissored = true;
+            glPushAttrib(GL_SCISSOR_BIT);
+            glEnable(GL_SCISSOR_TEST);
+            for (const GlowRect& r : rects) {
+                glScissor(r.x, r.y, r.width, r.height);
+                vglDrawGlowLayers(maps, alphas, GLOW_LAYERS, c, 0.0f, 0.0f, fw, fh);
+                ++glowDrawStats.layerDraws;
+                glowDrawStats.layerPixels += static_cast<long>(r.width) * r.height;
+            }
+            glPopAttrib();
+            const GlowLayerMapping& last = layers[GLOW_LAYERS - 1];
+            glColor4f(c, c, c, layerAlpha(GLOW_LAYERS - 1));
+            glTexCoord2f(last.s0, last.t1);
+        } else {
+            vglDrawGlowLayers(maps, alphas, GLOW_LAYERS, c, 0.0f, 0.0f, fw, fh);
+            glowDrawStats.layerDraws = 1;
+            glowDrawStats.layerPixels = static_cast<long>(w) * h;
+        }
+    } else
+#endif
     if (glowRectsApply(wrapS, wrapT) && readGlowTiles(grid)) {
         glowDrawStats.scissored = true;
         glPushAttrib(GL_SCISSOR_BIT);

@@ -34,11 +34,20 @@ constexpr const char* GROUP_ADDRESS = "quindle.example";
 // compare against the plain path; nothing else writes it.
 extern bool glowScissor;
 
+// Over the GL layer (the browser, vortalune-capture-es) the ten layers are
+// summed in one shader (gl/GlLayer.h's vglDrawGlowLayers), drawn once over
+// each rectangle of the union of the layers' rectangles (with glowScissor),
+// so each lit pixel is drawn once; the desktop's OpenGL 1.1 draws the layers
+// one by one as above, whatever this holds. Test-only switch: tests clear it
+// to compare the one draw with the ten.
+extern bool glowOnePass;
+
 // What the last glow pass drew (written by renderFrame, read by tests).
 struct GlowDrawStats {
     int  layerDraws = 0;      // quads drawn: one per layer (plain) or one per rectangle
-    long layerPixels = 0;     // pixels those draws cover, summed over the layers
+    long layerPixels = 0;     // pixels those draws cover, summed over the draws
     bool scissored = false;   // the rectangles were used (false: the plain path)
+    bool onePass = false;     // the layers were summed in one draw (the GL layer)
 };
 
 extern GlowDrawStats glowDrawStats;

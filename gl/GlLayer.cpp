@@ -32,6 +32,8 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 // --- Matrices ----------------------------------------------------------------------------
@@ -227,11 +229,81 @@ struct LineCorner {
     float  side[2];
 };
 
-struct Uniforms {
-    GLint mvp, modelView, normalMatrix, textureMatrix, lighting, normalize, colorMaterial, materialAmbient,
-        materialDiffuse, materialSpecular, materialEmission, shininess, modelAmbient, lightEnabled, lightAmbient,
-        lightDiffuse, lightSpecular, lightPosition, lightAttenuation, texGen, pointSize, texturing, envMode, sampler,
-        smoothLine, lineExpand, lineHalfWidth;
+// --- The programs' uniforms: one table --------------------------------------------------
+// Every uniform of every program, declared in both shader stages from this
+// table; a program that does not use one has no location for it. A value is
+// uploaded only when it differs from the one the program holds.
+enum Uniform : int {
+    U_MVP, U_MODEL_VIEW, U_NORMAL_MATRIX, U_TEXTURE_MATRIX, U_LIGHTING, U_NORMALIZE, U_COLOR_MATERIAL,
+    U_MATERIAL_AMBIENT, U_MATERIAL_DIFFUSE, U_MATERIAL_SPECULAR, U_MATERIAL_EMISSION, U_SHININESS, U_MODEL_AMBIENT,
+    U_LIGHT_ENABLED, U_LIGHT_AMBIENT, U_LIGHT_DIFFUSE, U_LIGHT_SPECULAR, U_LIGHT_POSITION, U_LIGHT_ATTENUATION,
+    U_TEX_GEN, U_POINT_SIZE, U_SMOOTH_LINE, U_LINE_EXPAND, U_LINE_HALF_WIDTH, U_TEXTURING, U_ENV_MODE, U_SAMPLER,
+    U_GLOW_MAPS, U_GLOW_COLOUR, U_GLOW_ALPHA, UNIFORM_COUNT
+};
+
+enum class UniformKind { FLOAT, VEC3, VEC4, MAT3, MAT4, INT, IVEC2 };
+
+struct UniformInfo {
+    const char* name;
+    const char* glsl;   // its declaration's type and, for an array, its size
+    UniformKind kind;
+    int         count;  // array elements (1 for a plain uniform)
+};
+
+constexpr int GLOW_LAYERS_MAX = VGL_GLOW_LAYERS_MAX;
+
+constexpr UniformInfo UNIFORMS[UNIFORM_COUNT] = {
+    { "uMvp", "mat4", UniformKind::MAT4, 1 },
+    { "uModelView", "mat4", UniformKind::MAT4, 1 },
+    { "uNormalMatrix", "mat3", UniformKind::MAT3, 1 },
+    { "uTextureMatrix", "mat4", UniformKind::MAT4, 1 },
+    { "uLighting", "bool", UniformKind::INT, 1 },
+    { "uNormalize", "bool", UniformKind::INT, 1 },
+    { "uColorMaterial", "bool", UniformKind::INT, 1 },   // ambient and diffuse follow the vertex colour
+    { "uMaterialAmbient", "vec4", UniformKind::VEC4, 1 },
+    { "uMaterialDiffuse", "vec4", UniformKind::VEC4, 1 },
+    { "uMaterialSpecular", "vec4", UniformKind::VEC4, 1 },
+    { "uMaterialEmission", "vec4", UniformKind::VEC4, 1 },
+    { "uShininess", "float", UniformKind::FLOAT, 1 },
+    { "uModelAmbient", "vec4", UniformKind::VEC4, 1 },
+    { "uLightEnabled", "bool[2]", UniformKind::INT, LIGHTS },
+    { "uLightAmbient", "vec4[2]", UniformKind::VEC4, LIGHTS },
+    { "uLightDiffuse", "vec4[2]", UniformKind::VEC4, LIGHTS },
+    { "uLightSpecular", "vec4[2]", UniformKind::VEC4, LIGHTS },
+    { "uLightPosition", "vec4[2]", UniformKind::VEC4, LIGHTS },      // eye coordinates
+    { "uLightAttenuation", "vec3[2]", UniformKind::VEC3, LIGHTS },   // constant, linear, quadratic
+    { "uTexGen", "bvec2", UniformKind::IVEC2, 1 },                    // sphere map for s, t
+    { "uPointSize", "float", UniformKind::FLOAT, 1 },
+    { "uSmoothLine", "bool", UniformKind::INT, 1 },
+    { "uLineExpand", "vec3", UniformKind::VEC3, 1 },   // half the viewport in pixels; how far the rectangle reaches out
+    { "uLineHalfWidth", "float", UniformKind::FLOAT, 1 },
+    { "uTexturing", "bool", UniformKind::INT, 1 },
+    { "uEnvMode", "int", UniformKind::INT, 1 },        // 0 modulate, 1 replace, 2 decal, 3 add
+    { "uSampler", "sampler2D", UniformKind::INT, 1 },
+    { "uGlowMaps", "vec4[16]", UniformKind::VEC4, GLOW_LAYERS_MAX },   // each layer's s0, t0, s1, t1
+    { "uGlowColour", "float", UniformKind::FLOAT, 1 },   // the layers' grey colour times 255
+    { "uGlowAlpha", "float", UniformKind::FLOAT, 1 },  // the layers' alphas, squared and summed
+};
+static_assert(GLOW_LAYERS_MAX == 16, "uGlowMaps is declared with 16 elements");
+
+constexpr int uniformWords(const UniformInfo& u)
+{
+    const int per = u.kind == UniformKind::MAT4 ? 16 : u.kind == UniformKind::MAT3 ? 9
+                  : u.kind == UniformKind::VEC4 ? 4  : u.kind == UniformKind::VEC3 ? 3
+                  : u.kind == UniformKind::IVEC2 ? 2 : 1;
+    return per * u.count;
+}
+
+constexpr int MAX_UNIFORM_WORDS = 4 * GLOW_LAYERS_MAX;
+
+// A linked program, the locations of the table's uniforms in it (-1: not
+// used) and the values it holds.
+struct Program {
+    GLuint   id = 0;
+    GLint    location[UNIFORM_COUNT] = {};
+    uint32_t value[UNIFORM_COUNT][MAX_UNIFORM_WORDS] = {};
+    bool     known[UNIFORM_COUNT] = {};
+    long     uploads = 0;   // uniform uploads made (the statistics)
 };
 
 struct Layer {
@@ -262,12 +334,18 @@ struct Layer {
     std::map<GLuint, TextureInfo> textures;
 
     // ES objects.
-    GLuint program = 0, vao = 0, lineVao = 0, vertexBuffer = 0, indexBuffer = 0, readFramebuffer = 0;
-    Uniforms u {};
+    Program fixedFunction;   // the fixed-function pipeline: every draw but the glow's
+    // The glow's layers summed in one draw, by their count, sampled with or
+    // without the level's choice; each made when first drawn.
+    Program glow[2][VGL_GLOW_LAYERS_MAX + 1];
+    GLuint programInUse = 0;
+    long   draws = 0;            // ES draws made (the statistics)
+    GLuint vao = 0, lineVao = 0, vertexBuffer = 0, indexBuffer = 0, readFramebuffer = 0;
     std::vector<Vertex>   scratch;
     std::vector<LineCorner> lineCorners;
     std::vector<uint32_t>   lineTriangles;
     std::vector<uint32_t> scratchIndices;
+    std::vector<uint32_t> elementIndices;
     GLfloat lineWidthRange[2] = { 1, 1 };
 };
 
@@ -337,37 +415,14 @@ void trackColorMaterial()
 
 // --- Shader ------------------------------------------------------------------------------
 
-const char* const VERTEX_SHADER = R"glsl(#version 300 es
+// The fixed-function pipeline, per vertex.
+const char* const VERTEX_SHADER = R"glsl(
 layout(location = 0) in vec4 aPosition;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec4 aColor;
 layout(location = 3) in vec4 aTexCoord;
 layout(location = 4) in vec4 aOther;    // smooth lines: the segment's other end
 layout(location = 5) in vec2 aSide;     // smooth lines: side of the line, which end
-
-uniform mat4 uMvp;
-uniform mat4 uModelView;
-uniform mat3 uNormalMatrix;
-uniform mat4 uTextureMatrix;
-uniform bool uLighting;
-uniform bool uNormalize;
-uniform bool uColorMaterial;        // ambient and diffuse follow the vertex colour
-uniform vec4 uMaterialAmbient;
-uniform vec4 uMaterialDiffuse;
-uniform vec4 uMaterialSpecular;
-uniform vec4 uMaterialEmission;
-uniform float uShininess;
-uniform vec4 uModelAmbient;
-uniform bool uLightEnabled[2];
-uniform vec4 uLightAmbient[2];
-uniform vec4 uLightDiffuse[2];
-uniform vec4 uLightSpecular[2];
-uniform vec4 uLightPosition[2];     // eye coordinates
-uniform vec3 uLightAttenuation[2];  // constant, linear, quadratic
-uniform bvec2 uTexGen;              // sphere map for s, t
-uniform float uPointSize;
-uniform bool uSmoothLine;
-uniform vec3 uLineExpand;           // half the viewport in pixels; how far the rectangle reaches out
 
 out vec4 vColor;
 out vec4 vTexCoord;
@@ -440,16 +495,11 @@ void main()
 }
 )glsl";
 
-const char* const FRAGMENT_SHADER = R"glsl(#version 300 es
-precision highp float;
+// The texture environment and smooth lines' coverage, per fragment.
+const char* const FRAGMENT_SHADER = R"glsl(
 in vec4 vColor;
 in vec4 vTexCoord;
 in vec2 vLine;
-uniform bool uTexturing;
-uniform bool uSmoothLine;
-uniform float uLineHalfWidth;
-uniform int uEnvMode;     // 0 modulate, 1 replace, 2 decal, 3 add
-uniform sampler2D uSampler;
 out vec4 fragColor;
 
 void main()
@@ -475,10 +525,79 @@ void main()
 }
 )glsl";
 
-GLuint compileShader(GLenum kind, const char* source, const char** why)
+// The glow: a rectangle whose texture coordinate runs 0..1 across it; each
+// layer's texture coordinates (affine across it, so exact when interpolated)
+// made per corner, two layers to a varying. Built for a count of layers
+// (GLOW_LAYERS, defined before it), so that both stages run straight code.
+const char* const GLOW_VERTEX_SHADER = R"glsl(
+#define GLOW_PAIRS ((GLOW_LAYERS + 1) / 2)
+layout(location = 0) in vec4 aPosition;
+layout(location = 3) in vec4 aTexCoord;
+out vec4 vGlow[GLOW_PAIRS];
+
+void main()
 {
+    gl_Position = uMvp * aPosition;
+    vec2 p = aTexCoord.xy;
+    for (int i = 0; i < GLOW_PAIRS; ++i) {
+        vec4 a = uGlowMaps[2 * i];
+        vec4 b = uGlowMaps[min(2 * i + 1, GLOW_LAYERS - 1)];
+        vGlow[i] = vec4(mix(a.xy, a.zw, p), mix(b.xy, b.zw, p));
+    }
+}
+)glsl";
+
+// Each layer's sample of the texture (GLOW_SAMPLE: at level 0 when the
+// texture filters alike at every level, which spares the level's choice),
+// modulated by the colour and squared
+// (what a layer blended with GL_SRC_COLOR, GL_ONE adds), summed over the
+// layers. Each term is rounded as an 8-bit frame rounds it, the colour to 8
+// bits and then its square, so the sum is what the layers blended one by one
+// leave in such a frame.
+const char* const GLOW_FRAGMENT_SHADER = R"glsl(
+#define GLOW_PAIRS ((GLOW_LAYERS + 1) / 2)
+in vec4 vGlow[GLOW_PAIRS];
+out vec4 fragColor;
+
+vec3 term(vec2 at)
+{
+    vec3 t = uTexturing ? GLOW_SAMPLE(uSampler, at).rgb : vec3(1.0);
+    vec3 c = floor(t * uGlowColour + 0.5);   // uGlowColour: the colour (0..1) times 255
+    return floor(c * c * (1.0 / 255.0) + 0.5);
+}
+
+void main()
+{
+    vec3 sum = vec3(0.0);
+    for (int i = 0; i < GLOW_LAYERS / 2; ++i)
+        sum += term(vGlow[i].xy) + term(vGlow[i].zw);
+    if (GLOW_LAYERS % 2 == 1)
+        sum += term(vGlow[GLOW_PAIRS - 1].xy);
+    fragColor = vec4(sum / 255.0, uGlowAlpha);
+}
+)glsl";
+
+// The head every shader starts with: the version, one precision for both
+// stages (a uniform both declare must agree) and the table's uniforms.
+std::string shaderHead(const std::string& defines)
+{
+    std::string head = "#version 300 es\nprecision highp float;\nprecision highp int;\n" + defines;
+    for (const UniformInfo& u : UNIFORMS) {
+        std::string type = u.glsl;
+        const size_t bracket = type.find('[');
+        const std::string array = bracket == std::string::npos ? "" : type.substr(bracket);
+        type = type.substr(0, bracket);
+        head += "uniform " + type + " " + u.name + array + ";\n";
+    }
+    return head;
+}
+
+GLuint compileShader(GLenum kind, const char* body, const std::string& defines, const char** why)
+{
+    const std::string source = shaderHead(defines) + body;
+    const char* text = source.c_str();
     const GLuint shader = glCreateShader(kind);
-    glShaderSource(shader, 1, &source, nullptr);
+    glShaderSource(shader, 1, &text, nullptr);
     glCompileShader(shader);
     GLint ok = 0;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
@@ -493,62 +612,75 @@ GLuint compileShader(GLenum kind, const char* source, const char** why)
     return shader;
 }
 
-bool buildProgram(const char** why)
+// Links the two stages into `program` and finds the table's uniforms in it.
+bool buildProgram(Program& program, const char* vertex, const char* fragment, const char** why,
+                  const std::string& defines = "")
 {
-    const GLuint vs = compileShader(GL_VERTEX_SHADER, VERTEX_SHADER, why);
-    const GLuint fs = vs ? compileShader(GL_FRAGMENT_SHADER, FRAGMENT_SHADER, why) : 0;
+    const GLuint vs = compileShader(GL_VERTEX_SHADER, vertex, defines, why);
+    const GLuint fs = vs ? compileShader(GL_FRAGMENT_SHADER, fragment, defines, why) : 0;
     if (!vs || !fs) {
         if (vs)
             glDeleteShader(vs);
         return false;
     }
-    gl.program = glCreateProgram();
-    glAttachShader(gl.program, vs);
-    glAttachShader(gl.program, fs);
-    glLinkProgram(gl.program);
+    program = Program();
+    program.id = glCreateProgram();
+    glAttachShader(program.id, vs);
+    glAttachShader(program.id, fs);
+    glLinkProgram(program.id);
     glDeleteShader(vs);
     glDeleteShader(fs);
     GLint ok = 0;
-    glGetProgramiv(gl.program, GL_LINK_STATUS, &ok);
+    glGetProgramiv(program.id, GL_LINK_STATUS, &ok);
     if (!ok) {
         static char log[1024];
-        glGetProgramInfoLog(gl.program, sizeof log, nullptr, log);
+        glGetProgramInfoLog(program.id, sizeof log, nullptr, log);
         if (why)
             *why = log;
-        glDeleteProgram(gl.program);
-        gl.program = 0;
+        glDeleteProgram(program.id);
+        program.id = 0;
         return false;
     }
-    Uniforms& u = gl.u;
-    const GLuint p = gl.program;
-    u.mvp = glGetUniformLocation(p, "uMvp");
-    u.modelView = glGetUniformLocation(p, "uModelView");
-    u.normalMatrix = glGetUniformLocation(p, "uNormalMatrix");
-    u.textureMatrix = glGetUniformLocation(p, "uTextureMatrix");
-    u.lighting = glGetUniformLocation(p, "uLighting");
-    u.normalize = glGetUniformLocation(p, "uNormalize");
-    u.colorMaterial = glGetUniformLocation(p, "uColorMaterial");
-    u.materialAmbient = glGetUniformLocation(p, "uMaterialAmbient");
-    u.materialDiffuse = glGetUniformLocation(p, "uMaterialDiffuse");
-    u.materialSpecular = glGetUniformLocation(p, "uMaterialSpecular");
-    u.materialEmission = glGetUniformLocation(p, "uMaterialEmission");
-    u.shininess = glGetUniformLocation(p, "uShininess");
-    u.modelAmbient = glGetUniformLocation(p, "uModelAmbient");
-    u.lightEnabled = glGetUniformLocation(p, "uLightEnabled");
-    u.lightAmbient = glGetUniformLocation(p, "uLightAmbient");
-    u.lightDiffuse = glGetUniformLocation(p, "uLightDiffuse");
-    u.lightSpecular = glGetUniformLocation(p, "uLightSpecular");
-    u.lightPosition = glGetUniformLocation(p, "uLightPosition");
-    u.lightAttenuation = glGetUniformLocation(p, "uLightAttenuation");
-    u.texGen = glGetUniformLocation(p, "uTexGen");
-    u.pointSize = glGetUniformLocation(p, "uPointSize");
-    u.texturing = glGetUniformLocation(p, "uTexturing");
-    u.envMode = glGetUniformLocation(p, "uEnvMode");
-    u.sampler = glGetUniformLocation(p, "uSampler");
-    u.smoothLine = glGetUniformLocation(p, "uSmoothLine");
-    u.lineExpand = glGetUniformLocation(p, "uLineExpand");
-    u.lineHalfWidth = glGetUniformLocation(p, "uLineHalfWidth");
+    for (int i = 0; i < UNIFORM_COUNT; ++i)
+        program.location[i] = glGetUniformLocation(program.id, UNIFORMS[i].name);
     return true;
+}
+
+// Uploads `data` (uniformWords of the uniform: floats, or GLints for the
+// integer kinds) to the program in use, unless it holds that value already.
+void setUniform(Program& program, Uniform which, const void* data)
+{
+    const GLint at = program.location[which];
+    if (at < 0)
+        return;
+    const UniformInfo& u = UNIFORMS[which];
+    const size_t bytes = size_t(uniformWords(u)) * 4;
+    if (program.known[which] && std::memcmp(program.value[which], data, bytes) == 0)
+        return;
+    std::memcpy(program.value[which], data, bytes);
+    program.known[which] = true;
+    ++program.uploads;
+    const float* f = static_cast<const float*>(data);
+    const GLint* i = static_cast<const GLint*>(data);
+    switch (u.kind) {
+    case UniformKind::FLOAT: glUniform1fv(at, u.count, f); break;
+    case UniformKind::VEC3:  glUniform3fv(at, u.count, f); break;
+    case UniformKind::VEC4:  glUniform4fv(at, u.count, f); break;
+    case UniformKind::MAT3:  glUniformMatrix3fv(at, u.count, GL_FALSE, f); break;
+    case UniformKind::MAT4:  glUniformMatrix4fv(at, u.count, GL_FALSE, f); break;
+    case UniformKind::INT:   glUniform1iv(at, u.count, i); break;
+    case UniformKind::IVEC2: glUniform2iv(at, u.count, i); break;
+    }
+}
+
+void setUniform(Program& program, Uniform which, GLint value)
+{
+    setUniform(program, which, static_cast<const void*>(&value));
+}
+
+void setUniform(Program& program, Uniform which, float value)
+{
+    setUniform(program, which, static_cast<const void*>(&value));
 }
 
 // --- Drawing -----------------------------------------------------------------------------
@@ -574,28 +706,28 @@ int envModeIndex(GLenum mode)
     }
 }
 
-void setUniforms()
+// The fixed-function state the program reads, for the next draw.
+void setUniforms(Program& p)
 {
-    const Uniforms& u = gl.u;
     const ServerState& s = gl.s;
     const Mat4& mv = gl.modelview.back();
     const Mat4 mvp = multiply(gl.projection.back(), mv);
-    glUniformMatrix4fv(u.mvp, 1, GL_FALSE, mvp.m);
-    glUniformMatrix4fv(u.modelView, 1, GL_FALSE, mv.m);
-    glUniformMatrix3fv(u.normalMatrix, 1, GL_FALSE, normalMatrix(mv).data());
-    glUniformMatrix4fv(u.textureMatrix, 1, GL_FALSE, gl.texture.back().m);
+    setUniform(p, U_MVP, mvp.m);
+    setUniform(p, U_MODEL_VIEW, mv.m);
+    setUniform(p, U_NORMAL_MATRIX, normalMatrix(mv).data());
+    setUniform(p, U_TEXTURE_MATRIX, gl.texture.back().m);
 
     const bool lighting = isEnabled(GL_LIGHTING);
-    glUniform1i(u.lighting, lighting);
+    setUniform(p, U_LIGHTING, GLint(lighting));
     if (lighting) {
-        glUniform1i(u.normalize, isEnabled(GL_NORMALIZE));
-        glUniform1i(u.colorMaterial, isEnabled(GL_COLOR_MATERIAL));
-        glUniform4fv(u.materialAmbient, 1, s.material.ambient);
-        glUniform4fv(u.materialDiffuse, 1, s.material.diffuse);
-        glUniform4fv(u.materialSpecular, 1, s.material.specular);
-        glUniform4fv(u.materialEmission, 1, s.material.emission);
-        glUniform1f(u.shininess, s.material.shininess);
-        glUniform4fv(u.modelAmbient, 1, s.lightModelAmbient);
+        setUniform(p, U_NORMALIZE, GLint(isEnabled(GL_NORMALIZE)));
+        setUniform(p, U_COLOR_MATERIAL, GLint(isEnabled(GL_COLOR_MATERIAL)));
+        setUniform(p, U_MATERIAL_AMBIENT, s.material.ambient);
+        setUniform(p, U_MATERIAL_DIFFUSE, s.material.diffuse);
+        setUniform(p, U_MATERIAL_SPECULAR, s.material.specular);
+        setUniform(p, U_MATERIAL_EMISSION, s.material.emission);
+        setUniform(p, U_SHININESS, s.material.shininess);
+        setUniform(p, U_MODEL_AMBIENT, s.lightModelAmbient);
         GLint enabled[LIGHTS];
         float ambient[4 * LIGHTS], diffuse[4 * LIGHTS], specular[4 * LIGHTS], position[4 * LIGHTS],
             attenuation[3 * LIGHTS];
@@ -608,19 +740,20 @@ void setUniforms()
             copy4(position + 4 * i, l.position);
             std::memcpy(attenuation + 3 * i, l.attenuation, sizeof l.attenuation);
         }
-        glUniform1iv(u.lightEnabled, LIGHTS, enabled);
-        glUniform4fv(u.lightAmbient, LIGHTS, ambient);
-        glUniform4fv(u.lightDiffuse, LIGHTS, diffuse);
-        glUniform4fv(u.lightSpecular, LIGHTS, specular);
-        glUniform4fv(u.lightPosition, LIGHTS, position);
-        glUniform3fv(u.lightAttenuation, LIGHTS, attenuation);
+        setUniform(p, U_LIGHT_ENABLED, enabled);
+        setUniform(p, U_LIGHT_AMBIENT, ambient);
+        setUniform(p, U_LIGHT_DIFFUSE, diffuse);
+        setUniform(p, U_LIGHT_SPECULAR, specular);
+        setUniform(p, U_LIGHT_POSITION, position);
+        setUniform(p, U_LIGHT_ATTENUATION, attenuation);
     }
     const bool texturing = isEnabled(GL_TEXTURE_2D) && textureComplete(s.boundTexture);
-    glUniform1i(u.texturing, texturing);
-    glUniform1i(u.envMode, envModeIndex(s.envMode));
-    glUniform2i(u.texGen, isEnabled(GL_TEXTURE_GEN_S) && s.texGenMode[0] == GL_SPHERE_MAP,
-                isEnabled(GL_TEXTURE_GEN_T) && s.texGenMode[1] == GL_SPHERE_MAP);
-    glUniform1f(u.pointSize, s.pointSize);
+    setUniform(p, U_TEXTURING, GLint(texturing));
+    setUniform(p, U_ENV_MODE, GLint(envModeIndex(s.envMode)));
+    const GLint texGen[2] = { isEnabled(GL_TEXTURE_GEN_S) && s.texGenMode[0] == GL_SPHERE_MAP,
+                              isEnabled(GL_TEXTURE_GEN_T) && s.texGenMode[1] == GL_SPHERE_MAP };
+    setUniform(p, U_TEX_GEN, texGen);
+    setUniform(p, U_POINT_SIZE, s.pointSize);
 }
 
 bool isPolygon(GLenum mode)
@@ -733,8 +866,9 @@ void drawSmoothLines(GLenum mode, const std::vector<Vertex>& vertices, const std
         return;
 
     const float half = 0.5f * std::max(gl.s.lineWidth, 0.0f);
-    glUniform3f(gl.u.lineExpand, 0.5f * float(gl.s.viewport[2]), 0.5f * float(gl.s.viewport[3]), half + 0.5f);
-    glUniform1f(gl.u.lineHalfWidth, half);
+    const float expand[3] = { 0.5f * float(gl.s.viewport[2]), 0.5f * float(gl.s.viewport[3]), half + 0.5f };
+    setUniform(gl.fixedFunction, U_LINE_EXPAND, expand);
+    setUniform(gl.fixedFunction, U_LINE_HALF_WIDTH, half);
     const bool culled = isEnabled(GL_CULL_FACE);
     if (culled)
         glDisable(GL_CULL_FACE);
@@ -748,6 +882,27 @@ void drawSmoothLines(GLenum mode, const std::vector<Vertex>& vertices, const std
     glBindVertexArray(0);
     if (culled)
         glEnable(GL_CULL_FACE);
+}
+
+void useProgram(const Program& program)
+{
+    if (gl.programInUse != program.id) {
+        glUseProgram(program.id);
+        gl.programInUse = program.id;
+    }
+}
+
+// One draw of `list` (positions in `vertices`) in ES's `mode` by the program in use.
+void drawVertices(GLenum mode, const std::vector<Vertex>& vertices, const std::vector<uint32_t>& list)
+{
+    glBindVertexArray(gl.vao);
+    glBindBuffer(GL_ARRAY_BUFFER, gl.vertexBuffer);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertices.size() * sizeof(Vertex)), vertices.data(), GL_STREAM_DRAW);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, gl.indexBuffer);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(list.size() * sizeof(uint32_t)), list.data(), GL_STREAM_DRAW);
+    glDrawElements(mode, GLsizei(list.size()), GL_UNSIGNED_INT, nullptr);
+    glBindVertexArray(0);
+    ++gl.draws;
 }
 
 // Draws vertices in `mode`; with `indices`, those positions of the vertices.
@@ -779,22 +934,17 @@ void submit(GLenum mode, const std::vector<Vertex>& vertices, const std::vector<
     if (list.empty())
         return;
 
-    glUseProgram(gl.program);
-    setUniforms();
+    Program& program = gl.fixedFunction;
+    useProgram(program);
+    setUniforms(program);
     const bool smooth =
         isEnabled(GL_LINE_SMOOTH) && (esMode == GL_LINES || esMode == GL_LINE_STRIP || esMode == GL_LINE_LOOP);
-    glUniform1i(gl.u.smoothLine, smooth);
+    setUniform(program, U_SMOOTH_LINE, GLint(smooth));
     if (smooth) {
         drawSmoothLines(esMode, vertices, list);
         return;
     }
-    glBindVertexArray(gl.vao);
-    glBindBuffer(GL_ARRAY_BUFFER, gl.vertexBuffer);
-    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertices.size() * sizeof(Vertex)), vertices.data(), GL_STREAM_DRAW);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, gl.indexBuffer);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(list.size() * sizeof(uint32_t)), list.data(), GL_STREAM_DRAW);
-    glDrawElements(esMode, GLsizei(list.size()), GL_UNSIGNED_INT, nullptr);
-    glBindVertexArray(0);
+    drawVertices(esMode, vertices, list);
 }
 
 // --- Immediate mode and arrays -------------------------------------------------------
@@ -814,58 +964,67 @@ void addVertex(float x, float y, float z, float w)
     gl.immediate.push_back(v);
 }
 
-// Component k (0-based) of element i of a client array, as a float;
-// `normalise` maps unsigned bytes to 0..1 (colours).
-float arrayValue(const ClientArray& a, size_t i, int k, bool normalise)
+// Components 0..n-1 of elements 0..count-1 of client array `a`, as floats,
+// into the field at `offset` (n floats) of each vertex; `normalise` maps
+// unsigned bytes to 0..1 (colours). The type is chosen once per array.
+template <typename T>
+void readArray(const ClientArray& a, size_t count, int n, bool normalise, size_t offset, std::vector<Vertex>& out)
 {
-    size_t size = 4;
-    switch (a.type) {
-    case GL_BYTE: case GL_UNSIGNED_BYTE: size = 1; break;
-    case GL_SHORT: case GL_UNSIGNED_SHORT: size = 2; break;
-    case GL_DOUBLE: size = 8; break;
-    default: size = 4; break;
+    const size_t stride = a.stride > 0 ? size_t(a.stride) : sizeof(T) * size_t(a.size);
+    const float scale = normalise && std::is_same<T, uint8_t>::value ? 1.0f / 255.0f : 1.0f;
+    const uint8_t* p = a.pointer;
+    for (size_t i = 0; i < count; ++i, p += stride) {
+        float* field = reinterpret_cast<float*>(reinterpret_cast<uint8_t*>(&out[i]) + offset);
+        for (int k = 0; k < n; ++k) {
+            T v;
+            std::memcpy(&v, p + sizeof(T) * size_t(k), sizeof(T));
+            field[k] = float(v) * scale;
+        }
     }
-    const size_t stride = a.stride > 0 ? size_t(a.stride) : size * size_t(a.size);
-    const uint8_t* p = a.pointer + i * stride + size * size_t(k);
+}
+
+void readArray(const ClientArray& a, size_t count, int n, bool normalise, size_t offset, std::vector<Vertex>& out)
+{
     switch (a.type) {
-    case GL_UNSIGNED_BYTE: return normalise ? float(*p) / 255.0f : float(*p);
-    case GL_BYTE:          return float(*reinterpret_cast<const int8_t*>(p));
-    case GL_SHORT: { int16_t v; std::memcpy(&v, p, 2); return float(v); }
-    case GL_UNSIGNED_SHORT: { uint16_t v; std::memcpy(&v, p, 2); return float(v); }
-    case GL_INT: { int32_t v; std::memcpy(&v, p, 4); return float(v); }
-    case GL_DOUBLE: { double v; std::memcpy(&v, p, 8); return float(v); }
-    default: { float v; std::memcpy(&v, p, 4); return v; }
+    case GL_UNSIGNED_BYTE:  readArray<uint8_t>(a, count, n, normalise, offset, out); break;
+    case GL_BYTE:           readArray<int8_t>(a, count, n, normalise, offset, out); break;
+    case GL_SHORT:          readArray<int16_t>(a, count, n, normalise, offset, out); break;
+    case GL_UNSIGNED_SHORT: readArray<uint16_t>(a, count, n, normalise, offset, out); break;
+    case GL_INT:            readArray<int32_t>(a, count, n, normalise, offset, out); break;
+    case GL_DOUBLE:         readArray<double>(a, count, n, normalise, offset, out); break;
+    default:                readArray<float>(a, count, n, normalise, offset, out); break;
     }
 }
 
 // The vertices 0..count-1 of the enabled client arrays; the arrays that are
-// not enabled give the current values.
+// not enabled give the current values, components an array lacks their
+// defaults (0, 0, 0, 1; a colour's 1).
 void gatherArrays(size_t count, std::vector<Vertex>& out)
 {
     out.resize(count);
     const ClientArray* a = gl.c.arrays;
-    for (size_t i = 0; i < count; ++i) {
-        Vertex& v = out[i];
-        const ClientArray& p = a[ARRAY_VERTEX];
-        const float defaults[4] = { 0, 0, 0, 1 };
-        for (int k = 0; k < 4; ++k)
-            v.position[k] = k < p.size ? arrayValue(p, i, k, false) : defaults[k];
-        if (a[ARRAY_NORMAL].enabled)
-            for (int k = 0; k < 3; ++k)
-                v.normal[k] = arrayValue(a[ARRAY_NORMAL], i, k, false);
-        else
-            std::memcpy(v.normal, gl.s.normal, sizeof v.normal);
-        if (a[ARRAY_COLOR].enabled)
-            for (int k = 0; k < 4; ++k)
-                v.color[k] = k < a[ARRAY_COLOR].size ? arrayValue(a[ARRAY_COLOR], i, k, true) : 1.0f;
-        else
-            copy4(v.color, gl.s.color);
-        if (a[ARRAY_TEXCOORD].enabled)
-            for (int k = 0; k < 4; ++k)
-                v.texCoord[k] = k < a[ARRAY_TEXCOORD].size ? arrayValue(a[ARRAY_TEXCOORD], i, k, false) : defaults[k];
-        else
-            copy4(v.texCoord, gl.s.texCoord);
-    }
+    Vertex fill;
+    const float defaults[4] = { 0, 0, 0, 1 };
+    copy4(fill.position, defaults);
+    std::memcpy(fill.normal, gl.s.normal, sizeof fill.normal);
+    copy4(fill.color, gl.s.color);
+    copy4(fill.texCoord, gl.s.texCoord);
+    if (a[ARRAY_COLOR].enabled)
+        std::fill(std::begin(fill.color), std::end(fill.color), 1.0f);
+    if (a[ARRAY_TEXCOORD].enabled)
+        copy4(fill.texCoord, defaults);
+    std::fill(out.begin(), out.end(), fill);
+    auto read = [&](ArrayKind kind, int most, bool normalise, size_t offset) {
+        const ClientArray& c = a[kind];
+        readArray(c, count, std::clamp(int(c.size), 0, most), normalise, offset, out);
+    };
+    read(ARRAY_VERTEX, 4, false, offsetof(Vertex, position));
+    if (a[ARRAY_NORMAL].enabled)
+        readArray(a[ARRAY_NORMAL], count, 3, false, offsetof(Vertex, normal), out);
+    if (a[ARRAY_COLOR].enabled)
+        read(ARRAY_COLOR, 4, true, offsetof(Vertex, color));
+    if (a[ARRAY_TEXCOORD].enabled)
+        read(ARRAY_TEXCOORD, 4, false, offsetof(Vertex, texCoord));
 }
 
 ClientArray* arrayFor(GLenum array)
@@ -1043,23 +1202,23 @@ void vglDrawElements(GLenum mode, GLsizei count, GLenum type, const GLvoid* indi
     }
     if (!gl.c.arrays[ARRAY_VERTEX].enabled || count == 0)
         return;
-    std::vector<uint32_t> list(static_cast<size_t>(count));
-    uint32_t highest = 0;
-    for (GLsizei i = 0; i < count; ++i) {
-        uint32_t index = 0;
-        if (type == GL_UNSIGNED_BYTE)
-            index = static_cast<const uint8_t*>(indices)[i];
-        else if (type == GL_UNSIGNED_SHORT)
-            index = static_cast<const uint16_t*>(indices)[i];
-        else if (type == GL_UNSIGNED_INT)
-            index = static_cast<const uint32_t*>(indices)[i];
-        else {
-            setError(GL_INVALID_ENUM);
-            return;
-        }
-        list[size_t(i)] = index;
-        highest = std::max(highest, index);
+    if (type != GL_UNSIGNED_BYTE && type != GL_UNSIGNED_SHORT && type != GL_UNSIGNED_INT) {
+        setError(GL_INVALID_ENUM);
+        return;
     }
+    std::vector<uint32_t>& list = gl.elementIndices;   // kept: no allocation per draw once grown
+    list.resize(static_cast<size_t>(count));
+    auto widen = [&](auto* from) {
+        for (GLsizei i = 0; i < count; ++i)
+            list[size_t(i)] = from[i];
+    };
+    if (type == GL_UNSIGNED_BYTE)
+        widen(static_cast<const uint8_t*>(indices));
+    else if (type == GL_UNSIGNED_SHORT)
+        widen(static_cast<const uint16_t*>(indices));
+    else
+        std::memcpy(list.data(), indices, size_t(count) * sizeof(uint32_t));
+    const uint32_t highest = *std::max_element(list.begin(), list.end());
     gatherArrays(size_t(highest) + 1, gl.scratch);
     submit(mode, gl.scratch, &list);
 }
@@ -1970,6 +2129,134 @@ void vglGetFloatv(GLenum pname, GLfloat* params)
     }
 }
 
+// --- The glow ----------------------------------------------------------------------------
+
+namespace {
+
+bool identity(const Mat4& m)
+{
+    for (int i = 0; i < 16; ++i)
+        if (m.m[i] != (i % 5 == 0 ? 1.0f : 0.0f))
+            return false;
+    return true;
+}
+
+// The layers summed in one draw give what drawing them one by one gives:
+// each adds (colour x sample)^2 to the frame, whatever is there already.
+bool glowInOnePass()
+{
+    const ServerState& s = gl.s;
+    return isEnabled(GL_BLEND) && s.blendSrc == GL_SRC_COLOR && s.blendDst == GL_ONE && s.envMode == GL_MODULATE &&
+           s.polygonMode[0] == GL_FILL && s.polygonMode[1] == GL_FILL && identity(gl.texture.back()) &&
+           !isEnabled(GL_TEXTURE_GEN_S) && !isEnabled(GL_TEXTURE_GEN_T);
+}
+
+// False when the context cannot build the glow's program (the layers are
+// then drawn one by one).
+bool drawGlowInOnePass(const float (*maps)[4], const float* alphas, int layers, float colour, float x0, float y0,
+                       float x1, float y1)
+{
+    // A texture whose minifying filter is its magnifying one looks the same at every level.
+    const auto bound = gl.textures.find(gl.s.boundTexture);
+    const bool oneLevel = bound != gl.textures.end() && bound->second.minFilter == bound->second.magFilter;
+    Program& p = gl.glow[oneLevel][layers];
+    if (!p.id) {
+        const char* why = nullptr;
+        const std::string defines = "#define GLOW_LAYERS " + std::to_string(layers) + "\n#define GLOW_SAMPLE(s, at) " +
+                                    (oneLevel ? "textureLod(s, at, 0.0)" : "texture(s, at)") + "\n";
+        if (!buildProgram(p, GLOW_VERTEX_SHADER, GLOW_FRAGMENT_SHADER, &why, defines))
+            return false;
+        useProgram(p);
+        setUniform(p, U_SAMPLER, GLint(0));
+    }
+    useProgram(p);
+    const Mat4 mvp = multiply(gl.projection.back(), gl.modelview.back());
+    setUniform(p, U_MVP, mvp.m);
+    setUniform(p, U_TEXTURING, GLint(isEnabled(GL_TEXTURE_2D) && textureComplete(gl.s.boundTexture)));
+    float packed[4 * VGL_GLOW_LAYERS_MAX] = {};
+    float alpha = 0.0f;
+    for (int i = 0; i < layers; ++i) {
+        copy4(packed + 4 * i, maps[i]);
+        const float a = std::clamp(alphas[i], 0.0f, 1.0f);
+        alpha += a * a;
+    }
+    setUniform(p, U_GLOW_MAPS, packed);
+    setUniform(p, U_GLOW_COLOUR, std::clamp(colour, 0.0f, 1.0f) * 255.0f);
+    setUniform(p, U_GLOW_ALPHA, alpha);
+
+    std::vector<Vertex>& corners = gl.scratch;
+    corners.assign(4, Vertex{});
+    const float at[4][4] = { { x0, y0, 0, 0 }, { x1, y0, 1, 0 }, { x1, y1, 1, 1 }, { x0, y1, 0, 1 } };
+    for (int i = 0; i < 4; ++i) {
+        const float position[4] = { at[i][0], at[i][1], 0.0f, 1.0f };
+        const float across[4] = { at[i][2], at[i][3], 0.0f, 1.0f };
+        copy4(corners[size_t(i)].position, position);
+        copy4(corners[size_t(i)].texCoord, across);
+    }
+    std::vector<uint32_t>& list = gl.scratchIndices;
+    list.clear();
+    triangulate(GL_QUADS, 4, [](size_t i) { return uint32_t(i); }, list);
+    // The sum is what the layers add; the frame's clamping gives the rest.
+    glBlendFunc(GL_ONE, GL_ONE);
+    drawVertices(GL_TRIANGLES, corners, list);
+    glBlendFunc(gl.s.blendSrc, gl.s.blendDst);
+    return true;
+}
+
+} // namespace
+
+void vglDrawGlowLayers(const float (*maps)[4], const float* alphas, int layers, float colour, float x0, float y0,
+                       float x1, float y1)
+{
+    if (layers < 1 || layers > VGL_GLOW_LAYERS_MAX) {
+        setError(GL_INVALID_VALUE);
+        return;
+    }
+    if (gl.compiling) {
+        std::vector<std::array<float, 4>> m(layers);
+        for (int i = 0; i < layers; ++i)
+            copy4(m[size_t(i)].data(), maps[i]);
+        const std::vector<float> a(alphas, alphas + layers);
+        if (record([=] {
+                vglDrawGlowLayers(reinterpret_cast<const float(*)[4]>(m.data()), a.data(), layers, colour, x0, y0, x1, y1);
+            }))
+            return;
+    }
+    if (gl.inBegin) {
+        setError(GL_INVALID_OPERATION);
+        return;
+    }
+    // Compiled and executed: what it does now goes into no list (the call is there).
+    const bool compiling = gl.compiling;
+    gl.compiling = false;
+    if (!glowInOnePass() || !drawGlowInOnePass(maps, alphas, layers, colour, x0, y0, x1, y1)) {
+        for (int i = 0; i < layers; ++i) {
+            const float* m = maps[i];
+            vglColor4f(colour, colour, colour, alphas[i]);
+            vglBegin(GL_QUADS);
+            vglTexCoord2f(m[0], m[1]);  vglVertex2f(x0, y0);
+            vglTexCoord2f(m[2], m[1]);  vglVertex2f(x1, y0);
+            vglTexCoord2f(m[2], m[3]);  vglVertex2f(x1, y1);
+            vglTexCoord2f(m[0], m[3]);  vglVertex2f(x0, y1);
+            vglEnd();
+        }
+    }
+    vglColor4f(colour, colour, colour, alphas[layers - 1]);
+    vglTexCoord2f(maps[layers - 1][0], maps[layers - 1][3]);
+    gl.compiling = compiling;
+}
+
+VglStatistics vglStatistics()
+{
+    VglStatistics s;
+    s.draws = gl.draws;
+    s.uniformUploads = gl.fixedFunction.uploads;
+    for (const auto& programs : gl.glow)
+        for (const Program& glow : programs)
+            s.uniformUploads += glow.uploads;
+    return s;
+}
+
 // --- Start and stop ------------------------------------------------------------------
 
 bool vglStart(const char** why)
@@ -1982,7 +2269,7 @@ bool vglStart(const char** why)
     copy4(gl.s.lights[0].diffuse, white);
     copy4(gl.s.lights[0].specular, white);
     gl.s.enabled[capIndex(GL_DITHER)] = true;
-    if (!buildProgram(why))
+    if (!buildProgram(gl.fixedFunction, VERTEX_SHADER, FRAGMENT_SHADER, why))
         return false;
     glGenVertexArrays(1, &gl.vao);
     glGenBuffers(1, &gl.vertexBuffer);
@@ -2016,8 +2303,8 @@ bool vglStart(const char** why)
     glGetFloatv(GL_ALIASED_LINE_WIDTH_RANGE, gl.lineWidthRange);
     glGetIntegerv(GL_VIEWPORT, gl.s.viewport);
     std::memcpy(gl.s.scissor, gl.s.viewport, sizeof gl.s.scissor);
-    glUseProgram(gl.program);
-    glUniform1i(gl.u.sampler, 0);
+    useProgram(gl.fixedFunction);
+    setUniform(gl.fixedFunction, U_SAMPLER, GLint(0));
     glActiveTexture(GL_TEXTURE0);
     applyServerState();
     applyPixelStore();
@@ -2034,7 +2321,11 @@ void vglStop()
 {
     if (!gl.started)
         return;
-    glDeleteProgram(gl.program);
+    glDeleteProgram(gl.fixedFunction.id);
+    for (const auto& programs : gl.glow)
+        for (const Program& glow : programs)
+            if (glow.id)
+                glDeleteProgram(glow.id);
     glDeleteVertexArrays(1, &gl.vao);
     glDeleteVertexArrays(1, &gl.lineVao);
     glDeleteBuffers(1, &gl.vertexBuffer);

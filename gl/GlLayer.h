@@ -358,6 +358,29 @@ bool vglStarted();
 // Deletes what vglStart made (the context itself is the caller's).
 void vglStop();
 
+// The glow's layers in one draw. Layer i is the rectangle (x0, y0)-(x1, y1)
+// in the current transforms, coloured (colour, colour, colour, alphas[i])
+// and textured with the bound texture from (s, t) = maps[i][0..1] at its
+// first corner to maps[i][2..3] at the opposite one. With blending on as
+// glBlendFunc(GL_SRC_COLOR, GL_ONE) and GL_MODULATE, each fragment adds the
+// sum over the layers of the square of the colour times the sample, as the
+// layers drawn one after another would, in one draw of one rectangle; under
+// any other state the layers are drawn one by one. The depth test, culling,
+// scissor and the rest of the state apply as to any draw. 1..VGL_GLOW_LAYERS_MAX
+// layers; afterwards the current colour and texture coordinate are the last
+// layer's, at its (x0, y1) corner.
+constexpr int VGL_GLOW_LAYERS_MAX = 16;
+void vglDrawGlowLayers(const float (*maps)[4], const float* alphas, int layers, float colour, float x0, float y0,
+                       float x1, float y1);
+
+// What the layer has sent to ES since it started: draws and uniform uploads
+// (for the frame-time profile and its tests).
+struct VglStatistics {
+    long draws = 0;
+    long uniformUploads = 0;
+};
+VglStatistics vglStatistics();
+
 #ifndef VORTALUNE_GL_LAYER_NO_MACROS
 #define glBegin               vglBegin
 #define glEnd                 vglEnd

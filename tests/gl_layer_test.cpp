@@ -90,6 +90,24 @@ TEST_F(GlLayer, EveryDrawingFeatureLooksAsOnTheDesktop)
     }
 }
 
+// Over the layer the glow's ten layers are summed in one draw: held, case by
+// case, to the same layers drawn one by one, within the glow's tolerance.
+TEST_F(GlLayer, TheGlowInOneDrawLooksAsItsTenLayers)
+{
+    TempDir layer;
+    const ProcessResult l = runShowProgram(data(), { VORTALUNE_LAYER_CASES_ES_BINARY, layer.path() });
+    ASSERT_EQ(l.exitCode, 0) << l.errorOutput;
+    const std::vector<std::string> cases = readLines(layer.path() + "/ten_layers.txt");
+    EXPECT_EQ(cases, (std::vector<std::string>{ "glow.ten_layers", "glow_wide.ten_layers", "bright_glow.ten_layers" }));
+    for (const std::string& tenLayers : cases) {
+        const std::string name = tenLayers.substr(0, tenLayers.find('.'));
+        bool drawn = false;
+        expectClose(layer.path() + "/" + tenLayers + ".png", layer.path() + "/" + name + ".png",
+                    CASE_TOLERANCES.at("glow"), name + ": one draw against ten layers", drawn);
+        EXPECT_TRUE(drawn) << name;
+    }
+}
+
 TEST_F(GlLayer, AFrameOfEverySceneLooksAsOnTheDesktop)
 {
     TempDir desktop, layer;

@@ -411,3 +411,34 @@ TEST(GlowTiles, UnboundedRepeatsOrCoordinatesFallBackToTheFullScreen)
     EXPECT_EQ(rects[0].width, 64);
     EXPECT_EQ(rects[0].height, 48);
 }
+
+// The glow summed in one draw covers the union of the layers' rectangles:
+// random overlapping sets (some reaching off screen, some empty) give
+// disjoint rectangles covering exactly the pixels some input covers.
+TEST(GlowTiles, TheUnionOfOverlappingRectanglesIsCoveredOnceAndExactly)
+{
+    std::mt19937 random(11);
+    const Screen s{ 96, 72 };
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<GlowRect> in;
+        const int count = round == 0 ? 0 : 1 + static_cast<int>(random() % 30);
+        for (int k = 0; k < count; ++k)
+            in.push_back({ static_cast<int>(random() % 120) - 12, static_cast<int>(random() % 90) - 9,
+                           static_cast<int>(random() % 50), static_cast<int>(random() % 40) });
+        std::vector<GlowRect> out;
+        glowUnionRects(in, s.w, s.h, out);
+        ASSERT_TRUE(inScreenAndDisjoint(out, s));
+        for (int y = 0; y < s.h; ++y)
+            for (int x = 0; x < s.w; ++x)
+                ASSERT_EQ(covered(out, x, y), covered(in, x, y)) << "pixel " << x << ", " << y;
+    }
+    std::vector<GlowRect> many(GLOW_MAX_UNION_RECTS + 1, GlowRect{ 1, 1, 2, 2 }), out;
+    glowUnionRects(many, s.w, s.h, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].width * out[0].height, s.w * s.h) << "past the limit: the whole screen";
+    many.pop_back();
+    glowUnionRects(many, s.w, s.h, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].width * out[0].height, 4) << "at the limit: the union itself";
+}

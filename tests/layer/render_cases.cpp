@@ -2,8 +2,9 @@
 // written as <out>/<case>.png and listed in <out>/cases.txt. Built twice:
 // layer_cases over the system's OpenGL and layer_cases_es over the GL layer
 // on OpenGL ES 3, so tests/gl_layer_test.cpp can hold the layer's pictures
-// to the desktop's case by case. Runs in a folder holding data/ (the images
-// and the character); the frames are 320x240.
+// to the desktop's case by case (and over the layer, the glow's one draw to
+// its ten layers). Runs in a folder holding data/ (the images and the
+// character); the frames are 320x240.
 //   layer_cases OUT
 #include "app/Demo.h"
 #include "app/Render.h"
@@ -150,16 +151,32 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "layer_cases: %s/cases.txt: could not be written\n", out.c_str());
         return 1;
     }
+    // Over the GL layer, each glow case once more with its ten layers drawn
+    // one by one, listed in ten_layers.txt, for the one draw to be held to.
+#if VORTALUNE_GL_LAYER
+    FILE* tenLayers = std::fopen((out + "/ten_layers.txt").c_str(), "w");
+#else
+    FILE* tenLayers = nullptr;
+#endif
     bool ok = true;
     for (const Case& c : CASES) {
-        placeThreeBalls();
-        lookAtTheBalls();
-        renderFlags = FLAG_LIGHTS;
-        frameLayer = FrameLayer{};
-        ShowState show;
-        c.setUp(show);
-        ok = drawAndWrite(show, out, c.name, list) && ok;
+        for (const bool onePass : { true, false }) {
+            placeThreeBalls();
+            lookAtTheBalls();
+            renderFlags = FLAG_LIGHTS;
+            frameLayer = FrameLayer{};
+            ShowState show;
+            c.setUp(show);
+            if (!onePass && (!tenLayers || show.glowAmount < 0.0f))
+                break;
+            glowOnePass = onePass;
+            ok = (onePass ? drawAndWrite(show, out, c.name, list)
+                          : drawAndWrite(show, out, std::string(c.name) + ".ten_layers", tenLayers)) && ok;
+            glowOnePass = true;
+        }
     }
+    if (tenLayers)
+        std::fclose(tenLayers);
     // The isosurface scenes as their scripts set them up, three seconds in.
     for (int scene = 2; scene <= 9; ++scene) {
         destroyParticles(particleSystem);
