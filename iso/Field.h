@@ -16,7 +16,6 @@
 
 constexpr int      GRID_SIZE      = 64;                             // lattice points per axis
 constexpr int      GRID_CELLS     = GRID_SIZE * GRID_SIZE * GRID_SIZE;   // 262,144
-constexpr float    STALE_GRADIENT = -2.0f;        // gradient.x of a gradient not yet computed
 constexpr float    STALE_VALUE    = -100000.0f;   // value not yet computed
 constexpr uint16_t NO_VERTEX      = 0xFFFF;       // edge slot without a vertex
 
@@ -90,15 +89,25 @@ struct SourceField {
 };
 
 // The cache of one lattice point for one polygonization pass (the mesher's
-// stamp says which pass). 40 bytes.
+// stamp says which pass): what the surface walk reads at every cube corner,
+// 16 bytes, so that four neighbours along x share a cache line. The point's
+// gradient and colour, read only where a vertex is made, live beside it in a
+// GridShade (IsoMesher::shades).
 struct GridCell {
-    Float3   gradient;        // x == STALE_GRADIENT: not yet computed
-    Float3   colour;          // the field's weighted colour here
     float    value = 0.0f;    // STALE_VALUE: not yet computed
     uint16_t edgeVertex[3] = { 0, 0, 0 };   // vertex on the edge towards +x, +y, +z
     uint16_t stamp = 0;       // pass for which the contents are valid
     bool     visited = false; // cube with this lowest corner processed this pass
     uint8_t  caseIndex = 0;   // corner configuration of that cube
+    bool     gradientKnown = false;   // the shade's gradient belongs to this pass
+};
+static_assert(sizeof(GridCell) == 16, "four cells per cache line");
+
+// The rest of a lattice point's cache, valid for the pass of its cell: the
+// gradient once gradientKnown is set, the colour once the value is computed.
+struct GridShade {
+    Float3 gradient;
+    Float3 colour;            // the field's weighted colour here
 };
 
 // --- Octree placement ------------------------------------------------------------------

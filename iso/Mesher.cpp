@@ -35,8 +35,8 @@ IsoMesher::IsoMesher(SourceField* field_) : field(field_)
     }
     resetCell(spare);
     spare.value = 0.0f;                  // the field outside the lattice
-    spare.colour = Float3();
-    spare.gradient = Float3();
+    spareShade.colour = Float3();
+    spareShade.gradient = Float3();
     cellMin = GridPoint{ 0, 0, 0 };
     cellMax = GridPoint{ GRID_SIZE, GRID_SIZE, GRID_SIZE };
     cubeMin = cellMin;
@@ -298,13 +298,15 @@ uint16_t nearEdgeVertex(const IsoMesher& mesher, const GridPoint& A, int axis)
 namespace {
 
 // The body of makeEdgeVertex, inlined into the flood.
-__attribute__((always_inline)) inline IsoVertex edgeVertexOf(const GridPoint& A, int axis, float vA, float vB,
-                                                             const Float3& gA, const Float3& gB, const Float3& cA,
-                                                             const Float3& cB, float isoLevel)
+// Written into `vertex` in place: built elsewhere and copied, the vertex's
+// scalar stores would be read back as wider loads the processor cannot
+// forward from them.
+__attribute__((always_inline)) inline void edgeVertexOf(IsoVertex& vertex, const GridPoint& A, int axis, float vA,
+                                                        float vB, const Float3& gA, const Float3& gB,
+                                                        const Float3& cA, const Float3& cB, float isoLevel)
 {
     const float t = (isoLevel - vA) / (vB - vA);   // vA != vB: they lie on either side
 
-    IsoVertex vertex;
     vertex.position = Float3(float(A.x), float(A.y), float(A.z));
     vertex.position[axis] += t;   // B - A is one unit step along `axis`
 
@@ -328,7 +330,6 @@ __attribute__((always_inline)) inline IsoVertex edgeVertexOf(const GridPoint& A,
         vertex.colour = cA;
     else
         vertex.colour = Float3(cA.x + t * (cB.x - cA.x), cA.y + t * (cB.y - cA.y), cA.z + t * (cB.z - cA.z));
-    return vertex;
 }
 
 } // namespace
@@ -336,7 +337,9 @@ __attribute__((always_inline)) inline IsoVertex edgeVertexOf(const GridPoint& A,
 IsoVertex makeEdgeVertex(const GridPoint& A, int axis, float vA, float vB, const Float3& gA, const Float3& gB,
                          const Float3& cA, const Float3& cB, float isoLevel)
 {
-    return edgeVertexOf(A, axis, vA, vB, gA, gB, cA, cB, isoLevel);
+    IsoVertex vertex;
+    edgeVertexOf(vertex, A, axis, vA, vB, gA, gB, cA, cB, isoLevel);
+    return vertex;
 }
 
 namespace {
@@ -353,8 +356,8 @@ void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, 
     const Float3 gA = gradientOf(mesher, *corner[a], A);
     const Float3 gB = gradientOf(mesher, *corner[b], B);
     slot = static_cast<uint16_t>(mesh.vertices.size());
-    mesh.vertices.push_back(
-        edgeVertexOf(A, EDGE_AXIS[e], v[a], v[b], gA, gB, corner[a]->colour, corner[b]->colour, isoLevel));
+    edgeVertexOf(mesh.vertices.emplace_back(), A, EDGE_AXIS[e], v[a], v[b], gA, gB,
+                 shadeOf(mesher, *corner[a]).colour, shadeOf(mesher, *corner[b]).colour, isoLevel);
 }
 
 // Appends the triangles of configuration `config`, with edgeVertex[e] the
@@ -398,6 +401,17 @@ inline bool innerCube(const GridPoint& q)
 {
     return static_cast<uint32_t>(q.x) < uint32_t(GRID_SIZE - 1) && static_cast<uint32_t>(q.y) < uint32_t(GRID_SIZE - 1) &&
            static_cast<uint32_t>(q.z) < uint32_t(GRID_SIZE - 1);
+}
+
+// Pushes cube (x, y, z), written in place: a GridPoint built on the stack
+// and copied in would be stored as three words and read back as wider ones,
+// which the processor cannot forward, stalling every push.
+inline void pushCube(std::vector<GridPoint>& stack, int32_t x, int32_t y, int32_t z)
+{
+    GridPoint& p = stack.emplace_back();
+    p.x = x;
+    p.y = y;
+    p.z = z;
 }
 
 // The flood: pops cubes until the stack is empty, meshes every crossed one
@@ -477,12 +491,12 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
             const FaceStep& f = FACE_STEPS[k];
             if (innerNeighbours) {
                 if (!cellAtIndex(mesher, base + FACE_INDEX[k]).visited)
-                    seeds.push_back(GridPoint{ q.x + f.dx, q.y + f.dy, q.z + f.dz });
+                    pushCube(seeds, q.x + f.dx, q.y + f.dy, q.z + f.dz);
                 continue;
             }
             const GridPoint next{ q.x + f.dx, q.y + f.dy, q.z + f.dz };
             if (!(withinCubes(mesher, next) && cubeVisited(mesher, next)))
-                seeds.push_back(next);
+                pushCube(seeds, next.x, next.y, next.z);
         }
     }
 }

@@ -1,5 +1,6 @@
 // iso/Mesher.h: the surface-following marching-cubes polygonizer. Owns the
-// per-lattice-point cache (262,144 GridCells validated by a 16-bit pass stamp)
+// per-lattice-point cache (262,144 GridCells validated by a 16-bit pass stamp,
+// with their GridShades beside them)
 // and the output meshes: positions, normals and colours in lattice units plus
 // 16-bit triangle indices. Reads the sources of a SourceField (iso/Field.h) and
 // the tables of iso/IsoTables.h. No GL.
@@ -132,6 +133,8 @@ struct IsoMesher {
     uint16_t     stamp = 0;       // pass number; wraps
     GridCell     cells[GRID_CELLS];   // x fastest: x + 64 y + 4096 z
     GridCell     spare;           // every point outside 0..63: value 0, never written
+    GridShade    shades[GRID_CELLS];   // the cells' gradients and colours, same order
+    GridShade    spareShade;      // the spare cell's: colour (0, 0, 0)
     SourceField* field = nullptr;
     std::vector<GridPoint> stack; // seeds and flood stack, capacity kept between passes
     std::vector<uint32_t> blockStart;     // BLOCK_COUNT + 1 offsets into blockSources
@@ -171,10 +174,10 @@ inline bool inLattice(int32_t x, int32_t y, int32_t z)
 
 inline void resetCell(GridCell& cell)
 {
-    cell.gradient = Float3(STALE_GRADIENT, STALE_GRADIENT, STALE_GRADIENT);
     cell.value = STALE_VALUE;
     cell.edgeVertex[0] = cell.edgeVertex[1] = cell.edgeVertex[2] = NO_VERTEX;
     cell.visited = false;
+    cell.gradientKnown = false;
 }
 
 inline int32_t cellIndex(int32_t x, int32_t y, int32_t z) { return x + GRID_SIZE * y + GRID_SIZE * GRID_SIZE * z; }
@@ -201,6 +204,15 @@ inline GridCell& cellAt(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
 }
 
 inline GridCell& cellAt(IsoMesher& mesher, const GridPoint& p) { return cellAt(mesher, p.x, p.y, p.z); }
+
+// The gradient and colour of a cell looked up this pass (the spare one's for
+// the spare cell).
+inline GridShade& shadeOf(IsoMesher& mesher, const GridCell& cell)
+{
+    if (&cell == &mesher.spare)
+        return mesher.spareShade;
+    return mesher.shades[&cell - mesher.cells];
+}
 
 // Field value at a lattice point, computed once per pass; also leaves the
 // point's colour in its cell. 0 outside the lattice.

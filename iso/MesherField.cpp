@@ -355,7 +355,7 @@ void buildBlockLists(IsoMesher& mesher)
 namespace iso_mesher {
 
 // The point's sum over its block's list, one point at a time.
-void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, GridCell& cell)
+void evaluatePoint(IsoMesher& mesher, int32_t x, int32_t y, int32_t z, GridCell& cell)
 {
     const int block = blockIndex(x >> BLOCK_SHIFT, y >> BLOCK_SHIFT, z >> BLOCK_SHIFT);
     const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
@@ -370,7 +370,7 @@ void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, Gri
         else
             addBall(balls[*entry], q, sum);
     }
-    cell.colour = weightedColour(sum.value, Float3(sum.r, sum.g, sum.b));
+    mesher.shades[cellIndex(x, y, z)].colour = weightedColour(sum.value, Float3(sum.r, sum.g, sum.b));
     cell.value = sum.value;
 }
 
@@ -531,7 +531,7 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
             GridCell& cell = cellAtIndex(mesher, first + i);
             if (!sameBits(cell.value, STALE_VALUE))
                 continue;
-            cell.colour = Float3(reds[lane], greens[lane], blues[lane]);
+            mesher.shades[first + i].colour = Float3(reds[lane], greens[lane], blues[lane]);
             cell.value = values[lane];
         }
     }

@@ -23,7 +23,7 @@ namespace iso_mesher {
 void buildBlockLists(IsoMesher& mesher);
 
 // The point's sum over its block's list, one point at a time, into `cell`.
-void evaluatePoint(const IsoMesher& mesher, int32_t x, int32_t y, int32_t z, GridCell& cell);
+void evaluatePoint(IsoMesher& mesher, int32_t x, int32_t y, int32_t z, GridCell& cell);
 
 // One row of four points (x0 a multiple of 4), or rows y0 and y0 + 1 (y0
 // even) with AVX, into their cells; the values also into valuesOut when given.
@@ -98,10 +98,12 @@ inline Float3 gradientOf(IsoMesher& mesher, GridCell& cell, const GridPoint& p)
 {
     if (&cell == &mesher.spare)
         return centralDifferences(mesher, p);   // not cached: the spare cell is shared
-    if (!sameBits(cell.gradient.x, STALE_GRADIENT))
-        return cell.gradient;
+    GridShade& shade = mesher.shades[&cell - mesher.cells];
+    if (cell.gradientKnown)
+        return shade.gradient;
     const Float3 g = centralDifferences(mesher, p);   // cells never move, `cell` stays valid
-    cell.gradient = g;
+    shade.gradient = g;
+    cell.gradientKnown = true;
     return g;
 }
 

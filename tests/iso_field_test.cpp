@@ -293,7 +293,7 @@ TEST(IsoField, CachedValuesAndGradientsMatchTheRawField)
     const GridPoint p{ 33, 31, 30 };
     const float v = fieldValue(*mesher, p);
     EXPECT_FLOAT_EQ(v, valueAt(*field, 33, 31, 30));
-    EXPECT_FLOAT_EQ(cellAt(*mesher, p).colour.x, 1.0f);
+    EXPECT_FLOAT_EQ(shadeOf(*mesher, cellAt(*mesher, p)).colour.x, 1.0f);
     const Float3 g = fieldGradient(*mesher, p);
     EXPECT_FLOAT_EQ(g.x, valueAt(*field, 34, 31, 30) - valueAt(*field, 32, 31, 30));
     EXPECT_FLOAT_EQ(g.y, valueAt(*field, 33, 32, 30) - valueAt(*field, 33, 30, 30));
@@ -362,7 +362,7 @@ void expectCacheMatchesWalk(SourceField& field, IsoMesher& mesher)
                 const float cached = fieldValue(mesher, GridPoint{ x, y, z });
                 ASSERT_TRUE(sameBits(raw, cached)) << x << " " << y << " " << z << ": " << raw << " vs " << cached;
                 const Float3 colour = weightedColour(raw, sum);
-                const Float3& cell = cellAt(mesher, GridPoint{ x, y, z }).colour;
+                const Float3& cell = shadeOf(mesher, cellAt(mesher, GridPoint{ x, y, z })).colour;
                 ASSERT_TRUE(sameBits(colour.x, cell.x) && sameBits(colour.y, cell.y) && sameBits(colour.z, cell.z))
                     << x << " " << y << " " << z;
             }
