@@ -426,6 +426,21 @@ void drawGlowLayers(const ShowState& show, int w, int h)
     static std::vector<GlowRect> rects;
     GlowWrap wrapS = GLOW_WRAP_REPEAT, wrapT = GLOW_WRAP_REPEAT;
     glowDrawStats = GlowDrawStats{};
+    const bool scissored = glowRectsApply(wrapS, wrapT) && readGlowTiles(grid);
+    // One draw per rectangle, each under its scissor, counted.
+    auto drawScissored = [&](const std::vector<GlowRect>& where, auto draw) {
+        for (const GlowRect& r : where) {
+            glScissor(r.x, r.y, r.width, r.height);
+            draw();
+            ++glowDrawStats.layerDraws;
+            glowDrawStats.layerPixels += static_cast<long>(r.width) * r.height;
+        }
+    };
+    if (scissored) {
+        glowDrawStats.scissored = true;
+        glPushAttrib(GL_SCISSOR_BIT);
+        glEnable(GL_SCISSOR_TEST);
+    }
 #if VORTALUNE_GL_LAYER
     if (glowOnePass) {
         float maps[GLOW_LAYERS][4];
@@ -437,7 +452,8 @@ void drawGlowLayers(const ShowState& show, int w, int h)
             alphas[i] = layerAlpha(i);
         }
         glowDrawStats.onePass = true;
-        if (glowRectsApply(wrapS, wrapT) && readGlowTiles(grid)) {
+        auto allLayers = [&] { vglDrawGlowLayers(maps, alphas, GLOW_LAYERS, c, 0.0f, 0.0f, fw, fh); };
+        if (scissored) {
             // Only where some layer can add light: the union of every
             // layer's rectangles, each pixel of it drawn once.
             static std::vector<GlowRect> all;
@@ -447,46 +463,23 @@ void drawGlowLayers(const ShowState& show, int w, int h)
                 all.insert(all.end(), rects.begin(), rects.end());
             }
             glowUnionRects(all, w, h, rects);
-            glowDrawStats.scissored = true;
-            glPushAttrib(GL_SCISSOR_BIT);
-            glEnable(GL_SCISSOR_TEST);
-            for (const GlowRect& r : rects) {
-                glScissor(r.x, r.y, r.width, r.height);
-                vglDrawGlowLayers(maps, alphas, GLOW_LAYERS, c, 0.0f, 0.0f, fw, fh);
-                ++glowDrawStats.layerDraws;
-                glowDrawStats.layerPixels += static_cast<long>(r.width) * r.height;
-            }
-            glPopAttrib();
-            const GlowLayerMapping& last = layers[GLOW_LAYERS - 1];
-            glColor4f(c, c, c, layerAlpha(GLOW_LAYERS - 1));
-            glTexCoord2f(last.s0, last.t1);
+            drawScissored(rects, allLayers);
         } else {
-            vglDrawGlowLayers(maps, alphas, GLOW_LAYERS, c, 0.0f, 0.0f, fw, fh);
+            allLayers();
             glowDrawStats.layerDraws = 1;
             glowDrawStats.layerPixels = static_cast<long>(w) * h;
         }
     } else
 #endif
-    if (glowRectsApply(wrapS, wrapT) && readGlowTiles(grid)) {
-        glowDrawStats.scissored = true;
-        glPushAttrib(GL_SCISSOR_BIT);
-        glEnable(GL_SCISSOR_TEST);
+    if (scissored) {
         for (int i = 0; i < GLOW_LAYERS; ++i) {
             glowLayerRects(grid, layers[i], wrapS, wrapT, w, h, rects);
-            for (const GlowRect& r : rects) {
-                glScissor(r.x, r.y, r.width, r.height);
+            drawScissored(rects, [&] {
                 glBegin(GL_QUADS);
                 quad(i);
                 glEnd();
-                ++glowDrawStats.layerDraws;
-                glowDrawStats.layerPixels += static_cast<long>(r.width) * r.height;
-            }
+            });
         }
-        glPopAttrib();
-        // The current colour and texture coordinate the plain path leaves.
-        const GlowLayerMapping& last = layers[GLOW_LAYERS - 1];
-        glColor4f(c, c, c, layerAlpha(GLOW_LAYERS - 1));
-        glTexCoord2f(last.s0, last.t1);
     } else {
         glBegin(GL_QUADS);
         for (int i = 0; i < GLOW_LAYERS; ++i)
@@ -494,6 +487,13 @@ void drawGlowLayers(const ShowState& show, int w, int h)
         glEnd();
         glowDrawStats.layerDraws = GLOW_LAYERS;
         glowDrawStats.layerPixels = static_cast<long>(GLOW_LAYERS) * w * h;
+    }
+    if (scissored) {
+        glPopAttrib();
+        // The current colour and texture coordinate the plain path leaves.
+        const GlowLayerMapping& last = layers[GLOW_LAYERS - 1];
+        glColor4f(c, c, c, layerAlpha(GLOW_LAYERS - 1));
+        glTexCoord2f(last.s0, last.t1);
     }
 
     popPixelProjection();
