@@ -88,15 +88,16 @@ struct SourceField {
     SourceField& operator=(const SourceField&) = delete;
 };
 
-// The cache of one lattice point for one polygonization pass (the mesher's
-// stamp says which pass): what the surface walk reads at every cube corner,
-// 16 bytes, so that four neighbours along x share a cache line. The point's
-// gradient and colour, read only where a vertex is made, live beside it in a
-// GridShade (IsoMesher::shades).
-struct GridCell {
-    float    value = 0.0f;    // STALE_VALUE: not yet computed
-    uint16_t edgeVertex[3] = { 0, 0, 0 };   // vertex on the edge towards +x, +y, +z
-    uint16_t stamp = 0;       // pass for which the contents are valid
+// The cache of one lattice point for one polygonization pass: what the
+// surface walk reads at every cube corner, 16 bytes, so that the four points
+// of a row group along x share a cache line. The point's gradient and colour,
+// read only where a vertex is made, live beside it in a GridShade
+// (IsoMesher::shades). The mesher resets, at the start of each pass, the
+// groups whose values the last pass computed, so every cell is clean or of
+// the current pass.
+struct alignas(16) GridCell {
+    float    value = STALE_VALUE;   // STALE_VALUE: not yet computed
+    uint16_t edgeVertex[3] = { NO_VERTEX, NO_VERTEX, NO_VERTEX };   // vertex on the edge towards +x, +y, +z
     bool     visited = false; // cube with this lowest corner processed this pass
     uint8_t  caseIndex = 0;   // corner configuration of that cube
     bool     gradientKnown = false;   // the shade's gradient belongs to this pass

@@ -27,12 +27,9 @@ using namespace iso_mesher;
 
 IsoMesher::IsoMesher(SourceField* field_) : field(field_)
 {
-    // Every cell is reset and then zero-filled, so all start with stamp 0, which
-    // the first pass's increment makes stale.
-    for (GridCell& cell : cells) {
-        resetCell(cell);
-        cell = GridCell();
-    }
+    // Every cell starts clean (GridCell's defaults).
+    dirtyGroups.assign(size_t(GRID_SIZE) * GRID_SIZE, 0u);
+    dirtyRows.reserve(dirtyGroups.size());
     resetCell(spare);
     spare.value = 0.0f;                  // the field outside the lattice
     spareShade.colour = Float3();
@@ -61,14 +58,18 @@ IsoMesher::IsoMesher(SourceField* field_) : field(field_)
 void beginPass(IsoMesher& mesher)
 {
     ++mesher.stamp;
-    if (mesher.stamp == 0) {
-        // The 16-bit stamp wrapped: cells last touched 65,536 passes ago would
-        // look current, so reset all of them now (they become current and clean).
-        for (GridCell& cell : mesher.cells) {
-            resetCell(cell);
-            cell.stamp = 0;
+    // Every group of four cells the last pass (or anything since) gave values
+    // to is made clean again; no other cell was written.
+    std::vector<uint16_t>& dirty = mesher.dirtyGroups;
+    for (const uint16_t row : mesher.dirtyRows) {
+        for (unsigned groups = dirty[row]; groups; groups &= groups - 1) {
+            GridCell* group = mesher.cells + size_t(row) * GRID_SIZE + 4 * size_t(__builtin_ctz(groups));
+            for (int i = 0; i < 4; ++i)
+                resetCell(group[i]);
         }
+        dirty[row] = 0;
     }
+    mesher.dirtyRows.clear();
     // The field's range, kept inside 0..64 so that no cube outside the lattice
     // is ever marked in the spare cell.
     auto clampRange = [](int32_t v) { return v < 0 ? 0 : (v > GRID_SIZE ? GRID_SIZE : v); };

@@ -1,11 +1,12 @@
 // iso/Mesher.h: the surface-following marching-cubes polygonizer. Owns the
-// per-lattice-point cache (262,144 GridCells validated by a 16-bit pass stamp,
-// with their GridShades beside them)
+// per-lattice-point cache (262,144 GridCells, with their GridShades beside
+// them; the groups a pass computes are reset at the start of the next)
 // and the output meshes: positions, normals and colours in lattice units plus
 // 16-bit triangle indices. Reads the sources of a SourceField (iso/Field.h) and
 // the tables of iso/IsoTables.h. No GL.
 //
-// A pass (runIsoPass): increment the stamp, take the cube range from the field,
+// A pass (runIsoPass): increment the stamp, reset the cells the last pass
+// used, take the cube range from the field,
 // empty the current mesh, seed from every enabled source, flood the surface,
 // then rescue every piece of surface that no seed reached.
 //
@@ -37,8 +38,11 @@
 //    edge without a vertex. Once the mesh is full no vertex is added and the
 //    triangles that would need a missing vertex are dropped; every index stored
 //    is below the vertex count.
-//  - The stamp wraps after 65,536 passes; on the wrap every cell is reset, so a
-//    cell last touched exactly 65,536 passes earlier is never taken as current.
+//  - Cells carry no pass number: every value a pass computes marks its group
+//    of four cells along x (dirtyGroups), and the next pass resets exactly
+//    those groups first, so a lookup needs no check of its own. The near-face
+//    marks and slots do carry the pass stamp, which wraps after 65,536 passes;
+//    they are refilled before a stale mark could be taken for a current one.
 #pragma once
 
 #include "iso/Field.h"
@@ -131,7 +135,7 @@ struct IsoMesher {
     GridPoint    cellMax;
     GridPoint    cubeMin;         // lowest cube visited: cellMin, or -1 at the lattice's near faces
     uint16_t     stamp = 0;       // pass number; wraps
-    GridCell     cells[GRID_CELLS];   // x fastest: x + 64 y + 4096 z
+    alignas(64) GridCell cells[GRID_CELLS];   // x fastest: x + 64 y + 4096 z; a group of four per cache line
     GridCell     spare;           // every point outside 0..63: value 0, never written
     GridShade    shades[GRID_CELLS];   // the cells' gradients and colours, same order
     GridShade    spareShade;      // the spare cell's: colour (0, 0, 0)
@@ -154,6 +158,8 @@ struct IsoMesher {
     std::vector<uint64_t> paddedMask;    // the same blocks' inside bits, bit x + 4 y + 16 z
     std::vector<uint64_t> pointRows;     // 66 x 66 rows of points (y, z from -1): bit x set when inside
     std::vector<uint64_t> visitedRows;   // 65 x 65 rows (y, z from -1): bit x set once cube (x, y, z) is visited
+    std::vector<uint16_t> dirtyGroups;   // 64 x 64 rows (y + 64 z): bit g set once group x = 4g..4g+3 has values
+    std::vector<uint16_t> dirtyRows;     // the rows with a bit set, each once
     size_t       rescuedFloods = 0;      // floods started by the last rescue
     size_t       rescueMixedBlocks = 0;  // blocks of the last classification whose bounds allowed a crossing
     uint16_t     classifiedStamp = 0;    // the pass and level the classes belong to
@@ -182,16 +188,17 @@ inline void resetCell(GridCell& cell)
 
 inline int32_t cellIndex(int32_t x, int32_t y, int32_t z) { return x + GRID_SIZE * y + GRID_SIZE * GRID_SIZE * z; }
 
-// The cell at a flat index, valid for the current pass (reset first if stale).
-inline GridCell& cellAtIndex(IsoMesher& mesher, int32_t index)
+// The cell at a flat index: clean, or of the current pass.
+inline GridCell& cellAtIndex(IsoMesher& mesher, int32_t index) { return mesher.cells[index]; }
+
+// Notes that point (x, y, z) of the lattice gets its value this pass: its
+// group of four is reset when the next pass begins.
+inline void markGroup(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
 {
-    GridCell& cell = mesher.cells[index];
-    const uint16_t stamp = mesher.stamp;
-    if (cell.stamp != stamp) {
-        resetCell(cell);
-        cell.stamp = stamp;
-    }
-    return cell;
+    uint16_t& groups = mesher.dirtyGroups[size_t(y + GRID_SIZE * z)];
+    if (groups == 0)
+        mesher.dirtyRows.push_back(static_cast<uint16_t>(y + GRID_SIZE * z));
+    groups = static_cast<uint16_t>(groups | (1u << (x >> 2)));
 }
 
 // The cell of a point, valid for the current pass; the spare cell for points
@@ -225,8 +232,8 @@ Float3 fieldGradient(IsoMesher& mesher, const GridPoint& p);
 
 // --- Pass ------------------------------------------------------------------------------------
 
-// Starts a pass: stamp + 1 (every cell stale; on the wrap to 0 every cell is
-// reset), the cube range from the field, the current mesh emptied (capacity
+// Starts a pass: stamp + 1, the cells the last pass gave values reset, the
+// cube range from the field, the current mesh emptied (capacity
 // kept), the block source lists rebuilt. Sources must not change until the
 // pass ends (values are cached per pass anyway).
 void beginPass(IsoMesher& mesher);

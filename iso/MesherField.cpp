@@ -372,6 +372,7 @@ void evaluatePoint(IsoMesher& mesher, int32_t x, int32_t y, int32_t z, GridCell&
     }
     mesher.shades[cellIndex(x, y, z)].colour = weightedColour(sum.value, Float3(sum.r, sum.g, sum.b));
     cell.value = sum.value;
+    markGroup(mesher, x, y, z);
 }
 
 // Rows of four points along x evaluated together, one point per vector lane:
@@ -526,6 +527,7 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
         std::memcpy(valuesOut, values, sizeof(V));
     for (int row = 0; row < ROWS; ++row) {
         const int32_t first = cellIndex(x0, y0 + row, z);
+        markGroup(mesher, x0, y0 + row, z);
         for (int i = 0; i < ROW_LANES; ++i) {
             const int lane = row * ROW_LANES + i;
             GridCell& cell = cellAtIndex(mesher, first + i);

@@ -44,6 +44,7 @@ inline bool sameBits(float a, float b)
 constexpr int ROW_LANES = 4;     // points per row
 constexpr int ROW_PAIR = 2;      // rows per evaluation with AVX
 static_assert(BLOCK_SIZE % ROW_LANES == 0 && BLOCK_SIZE % ROW_PAIR == 0, "a pair never leaves its block");
+static_assert(ROW_LANES == 4 && GRID_SIZE / 4 <= 16, "a row of lanes is one group of cells (markGroup), sixteen groups to a row");
 
 // The value of an already looked-up cell of point (x, y, z). The spare cell
 // always holds 0, which is never STALE_VALUE, so outside points return 0.

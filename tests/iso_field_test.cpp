@@ -328,23 +328,51 @@ TEST(IsoField, PointsOutsideTheLatticeReadZero)
     EXPECT_EQ(mesher->spare.edgeVertex[0], NO_VERTEX);
 }
 
-TEST(IsoField, StampWrapResetsEveryCell)
+// Cells carry no pass number: what one pass writes (values, marks, edge
+// vertices, gradients) must be clean at the next, also when the stamp the
+// near faces use wraps, whether points are evaluated in rows or one by one
+// (a source with an infinite colour turns rows off).
+TEST(IsoField, EveryCellAPassWroteIsCleanInTheNext)
 {
-    auto field = std::make_unique<SourceField>();
-    auto mesher = std::make_unique<IsoMesher>(field.get());
-    placeBall(*field, 0, makeBall(Float3(20, 20, 20), RED, 20.0f, 8.0f));
-    // A cell left with stamp 0 and stale contents, 65,536 passes before the wrap.
-    GridCell& cell = mesher->cells[20 + GRID_SIZE * 20 + GRID_SIZE * GRID_SIZE * 20];
-    cell.stamp = 0;
-    cell.value = 123.0f;
-    cell.visited = true;
-    cell.edgeVertex[1] = 7;
-    mesher->stamp = 0xFFFF;
-    beginPass(*mesher);
-    EXPECT_EQ(mesher->stamp, 0);
-    EXPECT_FALSE(cellAt(*mesher, GridPoint{ 20, 20, 20 }).visited);
-    EXPECT_EQ(cellAt(*mesher, GridPoint{ 20, 20, 20 }).edgeVertex[1], NO_VERTEX);
-    EXPECT_NEAR(fieldValue(*mesher, GridPoint{ 20, 20, 20 }), 20.0f, VALUE_EPS);
+    for (const bool onePointAtATime : { false, true }) {
+        SCOPED_TRACE(onePointAtATime ? "points one by one" : "rows of points");
+        auto field = std::make_unique<SourceField>();
+        auto mesher = std::make_unique<IsoMesher>(field.get());
+        placeBall(*field, 0, makeBall(Float3(20, 20, 20), RED, 20.0f, 8.0f));
+        if (onePointAtATime)
+            placeBall(*field, 1, makeBall(Float3(60, 60, 60), Float3(INFINITY, 0, 0), 20.0f, 1.0f));
+        const GridPoint written[] = { { 20, 20, 20 }, { 0, 20, 20 }, { 63, 21, 20 }, { 23, 0, 63 } };
+        mesher->stamp = 0xFFFD;   // this pass 0xFFFE, then 0xFFFF and the wrap to 0
+        beginPass(*mesher);
+        EXPECT_EQ(mesher->rowEvaluation, !onePointAtATime);
+        for (const GridPoint& p : written) {
+            fieldValue(*mesher, p);
+            fieldGradient(*mesher, p);
+            GridCell& cell = cellAt(*mesher, p);
+            cell.visited = true;
+            cell.edgeVertex[1] = 7;
+            cell.caseIndex = 3;
+        }
+        placeBall(*field, 0, makeBall(Float3(24, 20, 20), RED, 20.0f, 8.0f));
+        for (int pass = 0; pass < 2; ++pass) {
+            beginPass(*mesher);
+            for (const GridPoint& p : written) {
+                SCOPED_TRACE(testing::Message() << p.x << " " << p.y << " " << p.z << " pass " << mesher->stamp);
+                for (int x = p.x & ~3; x < (p.x & ~3) + 4; ++x) {   // the point's whole group
+                    const GridCell& cell = cellAt(*mesher, GridPoint{ x, p.y, p.z });
+                    EXPECT_FALSE(cell.visited);
+                    EXPECT_FALSE(cell.gradientKnown);
+                    EXPECT_EQ(cell.edgeVertex[0], NO_VERTEX);
+                    EXPECT_EQ(cell.edgeVertex[1], NO_VERTEX);
+                    EXPECT_EQ(cell.value, STALE_VALUE);
+                }
+                // The value is the moved ball's, not the one cached before.
+                EXPECT_FLOAT_EQ(fieldValue(*mesher, p), valueAt(*field, p.x, p.y, p.z));
+            }
+        }
+        EXPECT_EQ(mesher->stamp, 0);
+        EXPECT_NEAR(fieldValue(*mesher, GridPoint{ 24, 20, 20 }), 20.0f, VALUE_EPS);
+    }
 }
 
 namespace {
