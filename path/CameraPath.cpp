@@ -342,16 +342,26 @@ std::string formatPathText(const CameraPath& path)
     return text;
 }
 
-bool loadPathFile(CameraPath& path, const std::string& filename, PathReadReport& report)
+bool readPathFileText(const std::string& filename, int64_t limit, std::string& text, bool& truncated,
+                      PathReadReport& report)
 {
     report = PathReadReport();
-    std::string text, why;
-    bool truncated = false;
-    if (!readBoundedFile(filename, MAX_PATH_FILE_BYTES, text, truncated, report.stamp, why)) {
+    std::string why;
+    truncated = false;
+    if (!readBoundedFile(filename, limit, text, truncated, report.stamp, why)) {
         report.problem = why;
         return false;
     }
     report.opened = true;
+    return true;
+}
+
+bool loadPathFile(CameraPath& path, const std::string& filename, PathReadReport& report)
+{
+    std::string text;
+    bool truncated = false;
+    if (!readPathFileText(filename, MAX_PATH_FILE_BYTES, text, truncated, report))
+        return false;
     if (truncated) {
         // Only whole lines: a number cut in two must not be read as a shorter one.
         const size_t lastLine = text.rfind('\n');

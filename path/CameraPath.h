@@ -114,6 +114,13 @@ bool loadPathFile(CameraPath& path, const std::string& filename);
 // The same, saying what was read and where reading stopped.
 bool loadPathFile(CameraPath& path, const std::string& filename, PathReadReport& report);
 
+// The opening shared by the flight files' readers: `report` reset, at most
+// `limit` bytes of the file into `text` (truncated set when it holds more),
+// its stamp and `opened` noted; false with the reason in report.problem when
+// it cannot be read.
+bool readPathFileText(const std::string& filename, int64_t limit, std::string& text, bool& truncated,
+                      PathReadReport& report);
+
 // The path from a file's text (at most MAX_PATH_KEYS keys), with its report.
 void parsePathText(const std::string& text, CameraPath& path, PathReadReport& report);
 

@@ -137,15 +137,11 @@ void parseKeysText(const std::string& text, std::vector<TimedKey>& keys, PathRea
 
 bool loadKeysFile(const std::string& filename, std::vector<TimedKey>& keys, PathReadReport& report)
 {
-    report = PathReadReport();
     keys.clear();
-    std::string text, why;
+    std::string text;
     bool truncated = false;
-    if (!readBoundedFile(filename, MAX_KEYS_FILE_BYTES, text, truncated, report.stamp, why)) {
-        report.problem = why;
+    if (!readPathFileText(filename, MAX_KEYS_FILE_BYTES, text, truncated, report))
         return false;
-    }
-    report.opened = true;
     parseKeysText(text, keys, report);
     if (truncated) {
         report.problem = "larger than the limit of " + std::to_string(MAX_KEYS_FILE_BYTES) + " bytes";
