@@ -404,27 +404,40 @@ inline bool innerCube(const GridPoint& q)
            static_cast<uint32_t>(q.z) < uint32_t(GRID_SIZE - 1);
 }
 
-// Pushes cube (x, y, z), written in place: a GridPoint built on the stack
-// and copied in would be stored as three words and read back as wider ones,
-// which the processor cannot forward, stalling every push.
-inline void pushCube(std::vector<GridPoint>& stack, int32_t x, int32_t y, int32_t z)
+// A flood stack entry: cube (x, y, z), each coordinate -1..63 stored plus
+// one in a byte of its own (x lowest). One word per entry, so a push and the
+// pop that reads it back are one store and one load; a step to a neighbour is
+// one addition (FACE_PACKED), which never carries between the bytes.
+inline uint32_t packCube(int32_t x, int32_t y, int32_t z)
 {
-    GridPoint& p = stack.emplace_back();
-    p.x = x;
-    p.y = y;
-    p.z = z;
+    return uint32_t(x + 1) | uint32_t(y + 1) << 8 | uint32_t(z + 1) << 16;
 }
+
+inline GridPoint unpackCube(uint32_t entry)
+{
+    return GridPoint{ int32_t(entry & 0xFFu) - 1, int32_t(entry >> 8 & 0xFFu) - 1, int32_t(entry >> 16) - 1 };
+}
+
+// The entry step of each FACE_STEPS neighbour.
+constexpr uint32_t FACE_PACKED[6] = { 1u, uint32_t(-1), 1u << 8, uint32_t(-(1 << 8)), 1u << 16, uint32_t(-(1 << 16)) };
 
 // The flood: pops cubes until the stack is empty, meshes every crossed one
 // that was not visited, and pushes its neighbours across crossed faces.
 void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
 {
     IsoMesh& mesh = mesher.meshes[mesher.current];
-    while (!seeds.empty()) {
-        const GridPoint q = seeds.back();
-        seeds.pop_back();
-        if (!withinCubes(mesher, q))
-            continue;
+    // Only cubes in the range are ever pushed: one out of it would be popped
+    // and dropped without a trace, so leaving it out keeps the order.
+    std::vector<uint32_t>& stack = mesher.floodStack;
+    stack.clear();
+    for (const GridPoint& seed : seeds)
+        if (withinCubes(mesher, seed))
+            stack.push_back(packCube(seed.x, seed.y, seed.z));
+    seeds.clear();
+    while (!stack.empty()) {
+        const uint32_t entry = stack.back();
+        stack.pop_back();
+        const GridPoint q = unpackCube(entry);
         const bool inside = innerCube(q);
         const int32_t base = cellIndex(q.x, q.y, q.z);
         GridCell* cell = nullptr;   // the cube's own cell; none for the cubes from -1
@@ -492,12 +505,12 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
             const FaceStep& f = FACE_STEPS[k];
             if (innerNeighbours) {
                 if (!cellAtIndex(mesher, base + FACE_INDEX[k]).visited)
-                    pushCube(seeds, q.x + f.dx, q.y + f.dy, q.z + f.dz);
+                    stack.push_back(entry + FACE_PACKED[k]);
                 continue;
             }
             const GridPoint next{ q.x + f.dx, q.y + f.dy, q.z + f.dz };
-            if (!(withinCubes(mesher, next) && cubeVisited(mesher, next)))
-                pushCube(seeds, next.x, next.y, next.z);
+            if (withinCubes(mesher, next) && !cubeVisited(mesher, next))
+                stack.push_back(entry + FACE_PACKED[k]);
         }
     }
 }

@@ -140,7 +140,8 @@ struct IsoMesher {
     GridShade    shades[GRID_CELLS];   // the cells' gradients and colours, same order
     GridShade    spareShade;      // the spare cell's: colour (0, 0, 0)
     SourceField* field = nullptr;
-    std::vector<GridPoint> stack; // seeds and flood stack, capacity kept between passes
+    std::vector<GridPoint> stack; // seeds, capacity kept between passes
+    std::vector<uint32_t> floodStack;  // the flood's cubes, packed (see Mesher.cpp); capacity kept
     std::vector<uint32_t> blockStart;     // BLOCK_COUNT + 1 offsets into blockSources
     std::vector<uint32_t> blockSources;   // source indices per block; see BLOCK_SHIFT
     std::vector<BlockEntry> blockScratch; // (block, source) pairs while the lists are built
