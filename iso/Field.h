@@ -98,8 +98,7 @@ struct SourceField {
 struct alignas(16) GridCell {
     float    value = STALE_VALUE;   // STALE_VALUE: not yet computed
     uint16_t edgeVertex[3] = { NO_VERTEX, NO_VERTEX, NO_VERTEX };   // vertex on the edge towards +x, +y, +z
-    bool     visited = false; // cube with this lowest corner processed this pass
-    uint8_t  caseIndex = 0;   // corner configuration of that cube
+    uint8_t  caseIndex = 0;   // corner configuration of the cube with this lowest corner, once visited
     bool     gradientKnown = false;   // the shade's gradient belongs to this pass
 };
 static_assert(sizeof(GridCell) == 16, "four cells per cache line");

@@ -55,6 +55,16 @@ IsoMesher::IsoMesher(SourceField* field_) : field(field_)
 
 // --- Pass set-up ---------------------------------------------------------------------------
 
+namespace {
+
+// The visitedRows word of cube row (y, z), y and z in -1..63.
+inline size_t visitedRow(int32_t y, int32_t z)
+{
+    return size_t(y + 1) + size_t(GRID_SIZE + 1) * size_t(z + 1);
+}
+
+} // namespace
+
 void beginPass(IsoMesher& mesher)
 {
     ++mesher.stamp;
@@ -70,6 +80,10 @@ void beginPass(IsoMesher& mesher)
         dirty[row] = 0;
     }
     mesher.dirtyRows.clear();
+    // The same for the visited bits: only the rows listed hold any.
+    for (const uint16_t row : mesher.visitedRowList)
+        mesher.visitedRows[row] = 0;
+    mesher.visitedRowList.clear();
     // The field's range, kept inside 0..64 so that no cube outside the lattice
     // is ever marked in the spare cell.
     auto clampRange = [](int32_t v) { return v < 0 ? 0 : (v > GRID_SIZE ? GRID_SIZE : v); };
@@ -90,8 +104,6 @@ void beginPass(IsoMesher& mesher)
         for (NearSlot& slot : mesher.nearSlots)
             slot.stamp = far;
     }
-    if (mesher.completeSurface)
-        std::fill(mesher.visitedRows.begin(), mesher.visitedRows.end(), 0u);
     IsoMesh& mesh = mesher.meshes[mesher.current];
     mesh.vertices.clear();
     mesh.indices.clear();
@@ -216,28 +228,10 @@ static_assert(CROSSED_FACES.masks[1] == 0x2A, "corner 0 alone: the -x, -y and -z
 
 namespace {
 
-// The visitedRows word of cube row (y, z), y and z in -1..63.
-inline size_t visitedRow(int32_t y, int32_t z)
+// The x = -1 cube of row (y, z), y and z in -1..63: its near-face mark.
+inline size_t nearCubeIndex(const GridPoint& q)
 {
-    return size_t(y + 1) + size_t(GRID_SIZE + 1) * size_t(z + 1);
-}
-
-// Notes a visited cube in its row's bits (cubes from -1 along x have none:
-// their near-face marks are read instead).
-inline void markVisitedRow(IsoMesher& mesher, const GridPoint& q)
-{
-    if (q.x >= 0)
-        mesher.visitedRows[visitedRow(q.y, q.z)] |= uint64_t(1) << q.x;
-}
-
-// The near-face cube of lowest corner q (some coordinate -1, all in -1..63).
-inline int nearCubeIndex(const GridPoint& q)
-{
-    if (q.x < 0)
-        return (q.y + 1) + 65 * (q.z + 1);
-    if (q.y < 0)
-        return 65 * 65 + q.x + 64 * (q.z + 1);
-    return 65 * 65 + 64 * 65 + q.x + 64 * q.y;
+    return size_t(q.y + 1) + 65 * size_t(q.z + 1);
 }
 
 // The near-face slot of the edge from A (A[axis] == -1, the other two
@@ -260,32 +254,36 @@ inline NearSlot* nearSlotOf(IsoMesher& mesher, const GridPoint& A, int axis)
     return &slot;
 }
 
-// Marks the cube visited; false when it already was this pass. The cube's own
-// cell for cubes in the lattice, the near-face marks for those from -1.
+// Marks the cube visited; false when it already was this pass. Cubes from
+// x = 0 have their row's bit, those at x = -1 their near-face mark.
 inline bool visitCube(IsoMesher& mesher, const GridPoint& q)
 {
-    if (inLattice(q.x, q.y, q.z)) {
-        GridCell& cell = cellAtIndex(mesher, cellIndex(q.x, q.y, q.z));
-        if (cell.visited)
+    if (q.x >= 0) {
+        const size_t at = visitedRow(q.y, q.z);
+        uint64_t& row = mesher.visitedRows[at];
+        const uint64_t bit = uint64_t(1) << q.x;
+        if (row & bit)
             return false;
-        cell.visited = true;
+        if (row == 0)
+            mesher.visitedRowList.push_back(static_cast<uint16_t>(at));
+        row |= bit;
         return true;
     }
-    uint16_t& mark = mesher.nearVisited[size_t(nearCubeIndex(q))];
+    uint16_t& mark = mesher.nearVisited[nearCubeIndex(q)];
     if (mark == mesher.stamp)
         return false;
     mark = mesher.stamp;
     return true;
 }
 
-inline bool cubeVisited(IsoMesher& mesher, const GridPoint& q)
-{
-    if (inLattice(q.x, q.y, q.z))
-        return cellAtIndex(mesher, cellIndex(q.x, q.y, q.z)).visited;
-    return mesher.nearVisited[size_t(nearCubeIndex(q))] == mesher.stamp;
-}
-
 } // namespace
+
+bool cubeVisited(const IsoMesher& mesher, const GridPoint& q)
+{
+    if (q.x >= 0)
+        return (mesher.visitedRows[visitedRow(q.y, q.z)] >> q.x) & 1u;
+    return mesher.nearVisited[nearCubeIndex(q)] == mesher.stamp;
+}
 
 uint16_t nearEdgeVertex(const IsoMesher& mesher, const GridPoint& A, int axis)
 {
@@ -418,6 +416,9 @@ inline GridPoint unpackCube(uint32_t entry)
     return GridPoint{ int32_t(entry & 0xFFu) - 1, int32_t(entry >> 8 & 0xFFu) - 1, int32_t(entry >> 16) - 1 };
 }
 
+// The visitedRows step of each FACE_STEPS neighbour.
+constexpr ptrdiff_t FACE_ROW[6] = { 0, 0, 1, -1, GRID_SIZE + 1, -(GRID_SIZE + 1) };
+
 // The entry step of each FACE_STEPS neighbour.
 constexpr uint32_t FACE_PACKED[6] = { 1u, uint32_t(-1), 1u << 8, uint32_t(-(1 << 8)), 1u << 16, uint32_t(-(1 << 16)) };
 
@@ -440,17 +441,12 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
         const GridPoint q = unpackCube(entry);
         const bool inside = innerCube(q);
         const int32_t base = cellIndex(q.x, q.y, q.z);
-        GridCell* cell = nullptr;   // the cube's own cell; none for the cubes from -1
-        if (inside || inLattice(q.x, q.y, q.z)) {
-            cell = &cellAtIndex(mesher, base);
-            if (cell->visited)
-                continue;
-            cell->visited = true;
-        } else if (!visitCube(mesher, q)) {
+        // The visited marks are bits, so a cube pushed twice is dropped
+        // without its cell being read.
+        if (!visitCube(mesher, q))
             continue;
-        }
-        if (mesher.completeSurface)
-            markVisitedRow(mesher, q);
+        // The cube's own cell; none for the cubes from -1.
+        GridCell* cell = inside || inLattice(q.x, q.y, q.z) ? &cellAtIndex(mesher, base) : nullptr;
 
         GridCell* corner[8];
         float v[8];
@@ -500,11 +496,12 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
         if (q.z <= mesher.cubeMin.z) faces &= ~0x20u;
         // Cubes from 1 to 62 on every axis have all six neighbours in the lattice.
         const bool innerNeighbours = inside && q.x > 0 && q.y > 0 && q.z > 0;
+        const size_t row = visitedRow(q.y, q.z);
         for (; faces; faces &= faces - 1) {
             const int k = __builtin_ctz(faces);
             const FaceStep& f = FACE_STEPS[k];
             if (innerNeighbours) {
-                if (!cellAtIndex(mesher, base + FACE_INDEX[k]).visited)
+                if (!((mesher.visitedRows[row + FACE_ROW[k]] >> (q.x + f.dx)) & 1u))
                     stack.push_back(entry + FACE_PACKED[k]);
                 continue;
             }

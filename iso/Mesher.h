@@ -29,8 +29,9 @@
 //    corners at -1 and 64, gradient neighbours) have no cell: they read the
 //    shared spare cell, whose value is always 0 and whose colour is (0, 0, 0),
 //    and which is never written. The vertex of a crossed edge from -1 to 0 is
-//    kept in the near-face slots (nearSlots), and the cubes with a corner
-//    at -1 are marked visited in nearVisited; an edge whose two ends both lie
+//    kept in the near-face slots (nearSlots). Visited cubes are marked in
+//    bits, one word per row of cubes along x (visitedRows, rows from -1),
+//    those at x = -1 in nearVisited; an edge whose two ends both lie
 //    outside never crosses the surface. Gradients at outside points are
 //    computed afresh each time (central differences with 0 outside), so
 //    nothing leaks between passes.
@@ -108,10 +109,9 @@ struct IsoMesh {
     std::vector<uint16_t>  indices;   // three per triangle, each < vertices.size()
 };
 
-// Cubes with a corner at -1 (some lowest-corner coordinate -1, all in -1..63):
-// the x = -1 layer (65 x 65), then y = -1 with x >= 0 (64 x 65), then z = -1
-// with x, y >= 0 (64 x 64).
-constexpr int NEAR_FACE_CUBES = 65 * 65 + 64 * 65 + 64 * 64;
+// Cubes of the x = -1 layer (y, z in -1..63), whose visited marks are not
+// in visitedRows (its bits start at x = 0).
+constexpr int NEAR_FACE_CUBES = 65 * 65;
 // Lattice edges from a point at -1 on one axis into the lattice: 64 x 64 per axis.
 constexpr int NEAR_FACE_EDGES = 3 * GRID_SIZE * GRID_SIZE;
 
@@ -150,7 +150,7 @@ struct IsoMesher {
     std::vector<RowBall>    rowBalls;      // per-pass copies for row evaluation, by source index
     std::vector<RowSegment> rowSegments;
     bool         completeSurface = true; // false: the seeded flood only, cubes 0..63 (the old pass)
-    std::vector<uint16_t> nearVisited;   // NEAR_FACE_CUBES: the stamp of the pass that visited the cube
+    std::vector<uint16_t> nearVisited;   // NEAR_FACE_CUBES: the stamp of the pass that visited the x = -1 cube
     std::vector<NearSlot> nearSlots;     // NEAR_FACE_EDGES: vertex of the edge from -1 into the lattice
     std::vector<float>    blockLow;      // BLOCK_COUNT sums of the sources' lowest shares (see blockBounds)
     std::vector<float>    blockHigh;     //   ... of their highest shares
@@ -158,7 +158,8 @@ struct IsoMesher {
     std::vector<uint8_t>  paddedClass;   // 18^3 blocks, -1..16 per axis: the classes, outside the lattice its zeros
     std::vector<uint64_t> paddedMask;    // the same blocks' inside bits, bit x + 4 y + 16 z
     std::vector<uint64_t> pointRows;     // 66 x 66 rows of points (y, z from -1): bit x set when inside
-    std::vector<uint64_t> visitedRows;   // 65 x 65 rows (y, z from -1): bit x set once cube (x, y, z) is visited
+    std::vector<uint64_t> visitedRows;   // 65 x 65 rows (y, z from -1): bit x set once cube (x, y, z) is visited this pass
+    std::vector<uint16_t> visitedRowList; // the visitedRows with a bit set, each once; cleared when the next pass begins
     std::vector<uint16_t> dirtyGroups;   // 64 x 64 rows (y + 64 z): bit g set once group x = 4g..4g+3 has values
     std::vector<uint16_t> dirtyRows;     // the rows with a bit set, each once
     size_t       rescuedFloods = 0;      // floods started by the last rescue
@@ -183,7 +184,6 @@ inline void resetCell(GridCell& cell)
 {
     cell.value = STALE_VALUE;
     cell.edgeVertex[0] = cell.edgeVertex[1] = cell.edgeVertex[2] = NO_VERTEX;
-    cell.visited = false;
     cell.gradientKnown = false;
 }
 
@@ -247,6 +247,10 @@ std::vector<GridPoint>& seedSurface(IsoMesher& mesher, const SourceField& field,
 // Floods the surface from the seeds (last in, first out), appending vertices and
 // triangles to meshes[current]. Empties the stack.
 void polygonize(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel);
+
+// Whether the flood visited the cube with lowest corner q (each coordinate
+// -1..63) in this pass.
+bool cubeVisited(const IsoMesher& mesher, const GridPoint& q);
 
 // Appends the triangles of the visited cube with lowest corner q (its caseIndex
 // and edge vertices must be set), dropping any triangle with a missing vertex.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -328,10 +329,22 @@ TEST(IsoField, PointsOutsideTheLatticeReadZero)
     EXPECT_EQ(mesher->spare.edgeVertex[0], NO_VERTEX);
 }
 
-// Cells carry no pass number: what one pass writes (values, marks, edge
-// vertices, gradients) must be clean at the next, also when the stamp the
-// near faces use wraps, whether points are evaluated in rows or one by one
-// (a source with an infinite colour turns rows off).
+// The cubes the flood visited this pass, from -1 to 63 on every axis.
+std::vector<GridPoint> visitedCubes(const IsoMesher& mesher)
+{
+    std::vector<GridPoint> cubes;
+    for (int z = -1; z < GRID_SIZE; ++z)
+        for (int y = -1; y < GRID_SIZE; ++y)
+            for (int x = -1; x < GRID_SIZE; ++x)
+                if (cubeVisited(mesher, GridPoint{ x, y, z }))
+                    cubes.push_back(GridPoint{ x, y, z });
+    return cubes;
+}
+
+// Cells carry no pass number: what one pass writes (values, visited marks,
+// edge vertices, gradients) must be clean at the next, also when the stamp
+// the near faces use wraps, whether points are evaluated in rows or one by
+// one (a source with an infinite colour turns rows off).
 TEST(IsoField, EveryCellAPassWroteIsCleanInTheNext)
 {
     for (const bool onePointAtATime : { false, true }) {
@@ -339,28 +352,32 @@ TEST(IsoField, EveryCellAPassWroteIsCleanInTheNext)
         auto field = std::make_unique<SourceField>();
         auto mesher = std::make_unique<IsoMesher>(field.get());
         placeBall(*field, 0, makeBall(Float3(20, 20, 20), RED, 20.0f, 8.0f));
+        placeBall(*field, 2, makeBall(Float3(1, 46, 46), RED, 20.0f, 5.0f));   // cut by the x = 0 face
         if (onePointAtATime)
             placeBall(*field, 1, makeBall(Float3(60, 60, 60), Float3(INFINITY, 0, 0), 20.0f, 1.0f));
         const GridPoint written[] = { { 20, 20, 20 }, { 0, 20, 20 }, { 63, 21, 20 }, { 23, 0, 63 } };
         mesher->stamp = 0xFFFD;   // this pass 0xFFFE, then 0xFFFF and the wrap to 0
         beginPass(*mesher);
         EXPECT_EQ(mesher->rowEvaluation, !onePointAtATime);
+        polygonize(*mesher, seedSurface(*mesher, *field, 10.0f), 10.0f);
+        const std::vector<GridPoint> visited = visitedCubes(*mesher);
+        EXPECT_GT(visited.size(), 300u);
+        EXPECT_TRUE(std::any_of(visited.begin(), visited.end(), [](const GridPoint& q) { return q.x == -1; }));
         for (const GridPoint& p : written) {
             fieldValue(*mesher, p);
             fieldGradient(*mesher, p);
             GridCell& cell = cellAt(*mesher, p);
-            cell.visited = true;
             cell.edgeVertex[1] = 7;
             cell.caseIndex = 3;
         }
         placeBall(*field, 0, makeBall(Float3(24, 20, 20), RED, 20.0f, 8.0f));
         for (int pass = 0; pass < 2; ++pass) {
             beginPass(*mesher);
+            EXPECT_TRUE(visitedCubes(*mesher).empty());
             for (const GridPoint& p : written) {
                 SCOPED_TRACE(testing::Message() << p.x << " " << p.y << " " << p.z << " pass " << mesher->stamp);
                 for (int x = p.x & ~3; x < (p.x & ~3) + 4; ++x) {   // the point's whole group
                     const GridCell& cell = cellAt(*mesher, GridPoint{ x, p.y, p.z });
-                    EXPECT_FALSE(cell.visited);
                     EXPECT_FALSE(cell.gradientKnown);
                     EXPECT_EQ(cell.edgeVertex[0], NO_VERTEX);
                     EXPECT_EQ(cell.edgeVertex[1], NO_VERTEX);

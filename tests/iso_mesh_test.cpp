@@ -306,11 +306,11 @@ TEST(IsoMesh, EmptyAndFullCubesStopTheFlood)
     polygonize(m, seeds, LEVEL);
     EXPECT_TRUE(m.meshes[0].indices.empty());
     EXPECT_TRUE(m.meshes[0].vertices.empty());
-    EXPECT_TRUE(cellAt(m, GridPoint{ 32, 32, 32 }).visited);
-    EXPECT_TRUE(cellAt(m, GridPoint{ 5, 5, 5 }).visited);
+    EXPECT_TRUE(cubeVisited(m, GridPoint{ 32, 32, 32 }));
+    EXPECT_TRUE(cubeVisited(m, GridPoint{ 5, 5, 5 }));
     for (const GridPoint n : { GridPoint{ 33, 32, 32 }, GridPoint{ 31, 32, 32 }, GridPoint{ 32, 31, 32 },
                                GridPoint{ 4, 5, 5 }, GridPoint{ 5, 5, 6 } })
-        EXPECT_FALSE(cellAt(m, n).visited);
+        EXPECT_FALSE(cubeVisited(m, n));
     EXPECT_TRUE(seeds.empty());
 }
 
@@ -342,7 +342,11 @@ TEST(IsoMesh, SeedsStartNextToEachSourceAndOutOfRangeCubesAreDropped)
     // Points outside the cube range are dropped without touching anything.
     std::vector<GridPoint> outside{ GridPoint{ 64, 3, 3 }, GridPoint{ -1, 3, 3 } };
     polygonize(*edge.mesher, outside, LEVEL);
-    EXPECT_FALSE(edge.mesher->spare.visited);
+    const GridCell& spare = edge.mesher->spare;
+    EXPECT_EQ(spare.value, 0.0f);
+    EXPECT_EQ(spare.caseIndex, 0);
+    EXPECT_EQ(spare.edgeVertex[0], NO_VERTEX);
+    EXPECT_TRUE(edge.mesher->meshes[0].vertices.empty());
 }
 
 TEST(IsoMesh, SourcesFarOutsideTheLatticeSeedNothing)
@@ -386,7 +390,7 @@ TEST(IsoMesh, EmitCubeFollowsTheRotatedClassList)
             for (int x = 0; x < GRID_SIZE; ++x) {
                 const GridPoint q{ x, y, z };
                 const GridCell& cell = cellAt(m, q);
-                if (!cell.visited || cell.caseIndex == 0 || cell.caseIndex == 255)
+                if (!cubeVisited(m, q) || cell.caseIndex == 0 || cell.caseIndex == 255)
                     continue;
                 ++cubes;
                 const CaseEntry entry = CASE_TABLE.entries[cell.caseIndex];
