@@ -84,8 +84,8 @@ void beginPass(IsoMesher& mesher)
     for (const uint16_t row : mesher.visitedRowList)
         mesher.visitedRows[row] = 0;
     mesher.visitedRowList.clear();
-    // The field's range, kept inside 0..64 so that no cube outside the lattice
-    // is ever marked in the spare cell.
+    // The field's range, kept inside 0..64 so that every cube visited has its
+    // visited mark (a bit of visitedRows, or a near-face mark at x = -1).
     auto clampRange = [](int32_t v) { return v < 0 ? 0 : (v > GRID_SIZE ? GRID_SIZE : v); };
     const int32_t lo = clampRange(mesher.field->gridMin);
     const int32_t hi = clampRange(mesher.field->gridMax);
@@ -197,9 +197,6 @@ constexpr FaceStep FACE_STEPS[] = {
     { 0x0F,  0,  0, -1 },   // -z: corners 0-3
 };
 static_assert(std::size(FACE_STEPS) == 6);
-
-// Flat-index step of each FACE_STEPS neighbour.
-constexpr int32_t FACE_INDEX[6] = { STEP_X, -STEP_X, STEP_Y, -STEP_Y, STEP_Z, -STEP_Z };
 
 // For each configuration, bit k set when face FACE_STEPS[k] is crossed.
 struct CrossedFaceTable {
