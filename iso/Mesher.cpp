@@ -342,18 +342,19 @@ namespace {
 
 // Appends the vertex of cube edge e (corner a inside xor corner b inside) and
 // stores its index in `slot`.
-void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e, const float v[8],
-                   GridCell* const corner[8], float isoLevel, uint16_t& slot)
+__attribute__((always_inline)) inline void addEdgeVertex(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, int e,
+                                                        GridCell& cellA, GridCell& cellB, float vA, float vB,
+                                                        float isoLevel, uint16_t& slot)
 {
     const int a = EDGES[e].a;
     const int b = EDGES[e].b;
     const GridPoint A{ q.x + CORNER_OFFSETS[a].x, q.y + CORNER_OFFSETS[a].y, q.z + CORNER_OFFSETS[a].z };
     const GridPoint B{ q.x + CORNER_OFFSETS[b].x, q.y + CORNER_OFFSETS[b].y, q.z + CORNER_OFFSETS[b].z };
-    const Float3 gA = gradientOf(mesher, *corner[a], A);
-    const Float3 gB = gradientOf(mesher, *corner[b], B);
+    const Float3 gA = gradientOf(mesher, cellA, A);
+    const Float3 gB = gradientOf(mesher, cellB, B);
     slot = static_cast<uint16_t>(mesh.vertices.size());
-    edgeVertexOf(mesh.vertices.emplace_back(), A, EDGE_AXIS[e], v[a], v[b], gA, gB,
-                 shadeOf(mesher, *corner[a]).colour, shadeOf(mesher, *corner[b]).colour, isoLevel);
+    edgeVertexOf(mesh.vertices.emplace_back(), A, EDGE_AXIS[e], vA, vB, gA, gB, shadeOf(mesher, cellA).colour,
+                 shadeOf(mesher, cellB).colour, isoLevel);
 }
 
 // Appends the triangles of configuration `config`, with edgeVertex[e] the
@@ -374,21 +375,60 @@ inline void emitTriangles(IsoMesh& mesh, uint8_t config, const uint16_t edgeVert
     }
 }
 
-// The corner cells and values of cube q, and its configuration. Cubes below
-// layer 63 on every axis and at or above 0 (nearly all of them) have all their
-// corners in the lattice: flat-index steps instead of range checks.
+// Corner i's cell of cube q. Cubes below layer 63 on every axis and at or
+// above 0 (`inside`, nearly all of them) have all their corners in the
+// lattice: flat-index steps instead of range checks.
+inline GridCell& cornerCell(IsoMesher& mesher, const GridPoint& q, bool inside, int32_t base, int i)
+{
+    return inside ? cellAtIndex(mesher, base + CORNER_INDEX[i])
+                  : cellAt(mesher, q.x + CORNER_OFFSETS[i].x, q.y + CORNER_OFFSETS[i].y, q.z + CORNER_OFFSETS[i].z);
+}
+
+inline float cornerValue(IsoMesher& mesher, const GridPoint& q, GridCell& cell, int i)
+{
+    return valueOf(mesher, cell, q.x + CORNER_OFFSETS[i].x, q.y + CORNER_OFFSETS[i].y, q.z + CORNER_OFFSETS[i].z);
+}
+
+// The corner cells and values of cube q, and its configuration.
 inline unsigned cubeCorners(IsoMesher& mesher, const GridPoint& q, bool inside, int32_t base, GridCell* corner[8],
                             float v[8], float isoLevel)
 {
     unsigned config = 0;
 #pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
-        const int32_t x = q.x + CORNER_OFFSETS[i].x;
-        const int32_t y = q.y + CORNER_OFFSETS[i].y;
-        const int32_t z = q.z + CORNER_OFFSETS[i].z;
-        corner[i] = inside ? &cellAtIndex(mesher, base + CORNER_INDEX[i]) : &cellAt(mesher, x, y, z);
-        v[i] = valueOf(mesher, *corner[i], x, y, z);
+        corner[i] = &cornerCell(mesher, q, inside, base, i);
+        v[i] = cornerValue(mesher, q, *corner[i], i);
         config |= (v[i] >= isoLevel ? 1u : 0u) << i;
+    }
+    return config;
+}
+
+// True when pointRows holds this pass's inside bits at this level: the
+// blocks were classified for it.
+inline bool pointRowsCurrent(const IsoMesher& mesher, float isoLevel)
+{
+    return mesher.completeSurface && mesher.classifiedStamp == mesher.stamp && sameBits(mesher.classifiedLevel, isoLevel);
+}
+
+constexpr size_t POINT_ROWS = GRID_SIZE + 2;   // point rows per axis, -1..64
+
+// The configuration of cube q from the inside bits of its corners' four
+// point rows, which hold exactly "value >= level": the bits its corner
+// values give, without reading a value. fillBit: the outside's bit.
+inline unsigned rowsConfig(const IsoMesher& mesher, const GridPoint& q, unsigned fillBit)
+{
+    const uint64_t* r = mesher.pointRows.data() + size_t(q.y + 1) + POINT_ROWS * size_t(q.z + 1);
+    const uint64_t rows[4] = { r[0], r[1], r[POINT_ROWS], r[POINT_ROWS + 1] };
+    unsigned config = 0;
+    for (int k = 0; k < 4; ++k) {
+        unsigned two;
+        if (static_cast<uint32_t>(q.x) < uint32_t(GRID_SIZE - 1))
+            two = unsigned(rows[k] >> q.x) & 3u;
+        else if (q.x < 0)
+            two = fillBit | unsigned(rows[k] & 1u) << 1;   // the outside at -1, then point 0
+        else
+            two = unsigned(rows[k] >> 63) | fillBit << 1;   // point 63, then the outside at 64
+        config |= two << (2 * k);
     }
     return config;
 }
@@ -421,9 +461,11 @@ constexpr uint32_t FACE_PACKED[6] = { 1u, uint32_t(-1), 1u << 8, uint32_t(-(1 <<
 
 // The flood: pops cubes until the stack is empty, meshes every crossed one
 // that was not visited, and pushes its neighbours across crossed faces.
-void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
+template <bool ROWS>
+void floodWith(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
 {
     IsoMesh& mesh = mesher.meshes[mesher.current];
+    const unsigned fillBit = 0.0f >= isoLevel ? 1u : 0u;
     // Only cubes in the range are ever pushed: one out of it would be popped
     // and dropped without a trace, so leaving it out keeps the order.
     std::vector<uint32_t>& stack = mesher.floodStack;
@@ -445,9 +487,12 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
         // The cube's own cell; none for the cubes from -1.
         GridCell* cell = inside || inLattice(q.x, q.y, q.z) ? &cellAtIndex(mesher, base) : nullptr;
 
+        // With the point rows, the configuration comes from bits and only a
+        // new vertex's two corners are read; without, from all eight values.
         GridCell* corner[8];
         float v[8];
-        const unsigned config = cubeCorners(mesher, q, inside, base, corner, v, isoLevel);
+        const unsigned config =
+            ROWS ? rowsConfig(mesher, q, fillBit) : cubeCorners(mesher, q, inside, base, corner, v, isoLevel);
         if (config == 0 || config == 255)
             continue;
         if (cell)
@@ -460,9 +505,11 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
         for (unsigned crossed = CROSSED_EDGES.masks[config]; crossed; crossed &= crossed - 1) {
             const int e = __builtin_ctz(crossed);
             const int a = EDGES[e].a;
+            const int b = EDGES[e].b;
+            GridCell& cellA = ROWS ? cornerCell(mesher, q, inside, base, a) : *corner[a];
             uint16_t* slot;
-            if (corner[a] != &mesher.spare) {
-                slot = &corner[a]->edgeVertex[EDGE_AXIS[e]];
+            if (&cellA != &mesher.spare) {
+                slot = &cellA.edgeVertex[EDGE_AXIS[e]];
             } else {
                 // Corner a outside the lattice: a crossed edge from it runs
                 // from -1 into the lattice, and its vertex has a near-face slot.
@@ -475,8 +522,15 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
                 slot = &near->vertex;
             }
             // Once the mesh is full, the triangles needing a new vertex are dropped.
-            if (*slot == NO_VERTEX && mesh.vertices.size() < MAX_MESH_VERTICES)
-                addEdgeVertex(mesher, mesh, q, e, v, corner, isoLevel, *slot);
+            if (*slot == NO_VERTEX && mesh.vertices.size() < MAX_MESH_VERTICES) {
+                if (ROWS) {
+                    GridCell& cellB = cornerCell(mesher, q, inside, base, b);
+                    addEdgeVertex(mesher, mesh, q, e, cellA, cellB, cornerValue(mesher, q, cellA, a),
+                                  cornerValue(mesher, q, cellB, b), isoLevel, *slot);
+                } else {
+                    addEdgeVertex(mesher, mesh, q, e, cellA, *corner[b], v[a], v[b], isoLevel, *slot);
+                }
+            }
             edgeVertex[e] = *slot;
         }
 
@@ -508,6 +562,17 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
         }
     }
 }
+
+// The flood of a pass with its blocks classified at this level reads the
+// configurations from the point rows; any other from the corner values.
+void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
+{
+    if (pointRowsCurrent(mesher, isoLevel))
+        floodWith<true>(mesher, seeds, isoLevel);
+    else
+        floodWith<false>(mesher, seeds, isoLevel);
+}
+
 
 } // namespace
 
@@ -597,6 +662,36 @@ void evaluateBlock(IsoMesher& mesher, int block, float* out)
         }
 }
 
+// The inside bits of every row of points along x (bit x for x in 0..63),
+// for rows y, z from -1 to 64, from the blocks' classes and masks: rows
+// outside the lattice, and rows whose sixteen blocks all lie outside the
+// surface's reach, are the outside fill. The flood takes its cubes'
+// configurations from them, the rescue its crossed cubes.
+void buildPointRows(IsoMesher& mesher, uint8_t outsideClass, uint64_t fill)
+{
+    constexpr size_t PR = POINT_ROWS;
+    std::vector<uint64_t>& rows = mesher.pointRows;
+    std::fill(rows.begin(), rows.end(), fill);
+    for (int bz = 0; bz < BLOCKS_PER_AXIS; ++bz)
+        for (int by = 0; by < BLOCKS_PER_AXIS; ++by) {
+            const uint8_t* classes = mesher.paddedClass.data() + paddedBlock(0, by, bz);
+            bool plain = true;
+            for (int bx = 0; bx < BLOCKS_PER_AXIS && plain; ++bx)
+                plain = classes[bx] == outsideClass;
+            if (plain)
+                continue;
+            const uint64_t* masks = mesher.paddedMask.data() + paddedBlock(0, by, bz);
+            for (int lz = 0; lz < BLOCK_SIZE; ++lz)
+                for (int ly = 0; ly < BLOCK_SIZE; ++ly) {
+                    const int shift = BLOCK_SIZE * ly + BLOCK_SIZE * BLOCK_SIZE * lz;
+                    uint64_t row = 0;
+                    for (int bx = 0; bx < BLOCKS_PER_AXIS; ++bx)
+                        row |= ((masks[bx] >> shift) & 0xFu) << (BLOCK_SIZE * bx);
+                    rows[size_t(by * BLOCK_SIZE + ly + 1) + PR * size_t(bz * BLOCK_SIZE + lz + 1)] = row;
+                }
+        }
+}
+
 } // namespace
 
 void classifyBlocks(IsoMesher& mesher, float isoLevel)
@@ -646,6 +741,7 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
             mask |= uint64_t(_mm_movemask_ps(_mm_cmpge_ps(_mm_loadu_ps(values + i), level))) << i;
         mesher.paddedMask[padded] = mask;
     }
+    buildPointRows(mesher, outsideClass, outsideMask);
 }
 
 void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
@@ -656,39 +752,14 @@ void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
     if (mesher.classifiedStamp != mesher.stamp || !sameBits(mesher.classifiedLevel, isoLevel))
         classifyBlocks(mesher, isoLevel);
     const uint8_t outsideClass = 0.0f >= isoLevel ? BLOCK_INSIDE : BLOCK_OUTSIDE;
-    const uint64_t outsideMask = outsideClass == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
+    const uint64_t fill = outsideClass == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
+    constexpr size_t PR = POINT_ROWS;
+    const std::vector<uint64_t>& rows = mesher.pointRows;
 
-    // 2. The inside bits of every row of points along x (bit x for x in
-    //    0..63), for rows y, z from -1 to 64; rows outside the lattice, and
-    //    rows whose sixteen blocks all lie outside the surface's reach, are
-    //    the outside fill.
-    const uint64_t fill = outsideMask;
-    constexpr size_t PR = GRID_SIZE + 2;   // point rows per axis, -1..64
-    std::vector<uint64_t>& rows = mesher.pointRows;
-    std::fill(rows.begin(), rows.end(), fill);
-    for (int bz = 0; bz < BLOCKS_PER_AXIS; ++bz)
-        for (int by = 0; by < BLOCKS_PER_AXIS; ++by) {
-            const uint8_t* classes = mesher.paddedClass.data() + paddedBlock(0, by, bz);
-            bool plain = true;
-            for (int bx = 0; bx < BLOCKS_PER_AXIS && plain; ++bx)
-                plain = classes[bx] == outsideClass;
-            if (plain)
-                continue;
-            const uint64_t* masks = mesher.paddedMask.data() + paddedBlock(0, by, bz);
-            for (int lz = 0; lz < BLOCK_SIZE; ++lz)
-                for (int ly = 0; ly < BLOCK_SIZE; ++ly) {
-                    const int shift = BLOCK_SIZE * ly + BLOCK_SIZE * BLOCK_SIZE * lz;
-                    uint64_t row = 0;
-                    for (int bx = 0; bx < BLOCKS_PER_AXIS; ++bx)
-                        row |= ((masks[bx] >> shift) & 0xFu) << (BLOCK_SIZE * bx);
-                    rows[size_t(by * BLOCK_SIZE + ly + 1) + PR * size_t(bz * BLOCK_SIZE + lz + 1)] = row;
-                }
-        }
-
-    // 3. Every row of cubes (y, z from -1 to 63) at once: cube x is crossed
-    //    when the bits of points x and x + 1 in its four point rows differ.
-    //    Cubes x = -1 and 63 take their outside corners from the fill. A
-    //    crossed cube that no flood visited starts one.
+    // Every row of cubes (y, z from -1 to 63) at once: cube x is crossed
+    // when the bits of points x and x + 1 in its four point rows differ.
+    // Cubes x = -1 and 63 take their outside corners from the fill. A
+    // crossed cube that no flood visited starts one.
     std::vector<GridPoint>& stack = mesher.stack;
     const int32_t lowest = mesher.cubeMin.x;
     const int32_t highest = mesher.cellMax.x - 1;

@@ -262,8 +262,10 @@ uint16_t edgeVertexIndex(IsoMesher& mesher, const GridPoint& P, const GridPoint&
 
 // Before the seeds: every block's class from its bounds (all points outside,
 // all inside, or mixed), and the points of the mixed blocks evaluated into
-// their cells, with each block's inside bits kept for the rescue. Does
-// nothing when completeSurface is off.
+// their cells, with each block's inside bits gathered into pointRows. A
+// flood of a pass classified at its level takes its cubes' configurations
+// from those bits and reads values only where it makes a vertex; the rescue
+// finds its crossed cubes in them. Does nothing when completeSurface is off.
 void classifyBlocks(IsoMesher& mesher, float isoLevel);
 
 // After the seeded flood: from the blocks' classes and inside bits, every

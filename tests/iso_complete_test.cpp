@@ -358,6 +358,62 @@ TEST(IsoComplete, NearFaceVerticesNeverUseTheSpareCell)
     EXPECT_EQ(nearEdgeVertex(*iso.mesher, GridPoint{ -1, 0, 0 }, 0), NO_VERTEX);
 }
 
+// --- Configurations from the point rows ---------------------------------------------
+
+// One pass's seeded flood: with its blocks classified first, the flood reads
+// the cubes' configurations from the point rows; without, from the values.
+IsoMesh seededFlood(Iso& iso, float level, bool classified)
+{
+    beginPass(*iso.mesher);
+    if (classified)
+        classifyBlocks(*iso.mesher, level);
+    polygonize(*iso.mesher, seedSurface(*iso.mesher, *iso.field, level), level);
+    return iso.mesher->meshes[iso.mesher->current];
+}
+
+bool sameMesh(const IsoMesh& a, const IsoMesh& b)
+{
+    return a.indices == b.indices && a.vertices.size() == b.vertices.size() &&
+           std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(IsoVertex)) == 0;
+}
+
+TEST(IsoComplete, ConfigurationsFromThePointRowsGiveTheSameMeshVertexForVertex)
+{
+    // Pieces at every face, cut pieces, pieces from outside the lattice:
+    // the same vertices in the same order, the same triangles.
+    for (Kind kind : { Kind::FaceTouching, Kind::NegativeCuts, Kind::OutsideCentres, Kind::HalfWeakSegments }) {
+        std::mt19937 rng(11 + unsigned(kind));
+        size_t triangles = 0;
+        for (int set = 0; set < 3; ++set) {
+            Iso iso;
+            fill(*iso.field, kind, rng);
+            const IsoMesh fromValues = seededFlood(iso, LEVEL, false);
+            const IsoMesh fromRows = seededFlood(iso, LEVEL, true);
+            EXPECT_TRUE(sameMesh(fromRows, fromValues)) << kindName(kind) << " set " << set;
+            triangles += fromRows.indices.size() / 3;
+        }
+        EXPECT_GT(triangles, 1000u) << kindName(kind) << ": the seeds reach surface";
+    }
+}
+
+TEST(IsoComplete, ALevelAtOrBelowZeroTakesTheOutsideAsInside)
+{
+    // The zeros outside the lattice are then inside the surface: a negative
+    // ball on a face opens a hole there, capped at -1 or 64.
+    for (const float level : { 0.0f, -5.0f })
+        for (int axis = 0; axis < 3; ++axis)
+            for (int side = 0; side < 2; ++side) {
+                Iso iso;
+                Float3 c(30.6f, 33.2f, 31.7f);
+                c[axis] = side ? 63.6f : 0.3f;
+                placeBall(*iso.field, 0, makeBall(c, RED, -20.0f, 9.0f));
+                const std::string what = "level " + std::to_string(level) + " axis " + std::to_string(axis) +
+                                         (side ? " far" : " near");
+                ASSERT_FALSE(iso.pass(level).indices.empty()) << what;
+                expectSameAsFullGrid(iso, level, what);
+            }
+}
+
 // --- The block bounds ------------------------------------------------------------------
 
 TEST(IsoComplete, BlockBoundsHoldEveryPointsValue)
