@@ -373,8 +373,10 @@ IsoMesh seededFlood(Iso& iso, float level, bool classified)
 
 bool sameMesh(const IsoMesh& a, const IsoMesh& b)
 {
+    // (memcmp must not see the null data of an empty mesh.)
     return a.indices == b.indices && a.vertices.size() == b.vertices.size() &&
-           std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(IsoVertex)) == 0;
+           (a.vertices.empty() ||
+            std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(IsoVertex)) == 0);
 }
 
 TEST(IsoComplete, ConfigurationsFromThePointRowsGiveTheSameMeshVertexForVertex)
