@@ -412,6 +412,13 @@ inline bool pointRowsCurrent(const IsoMesher& mesher, float isoLevel)
 
 constexpr size_t POINT_ROWS = GRID_SIZE + 2;   // point rows per axis, -1..64
 
+// The inside bits of a row of the field's zeros outside the lattice: all set
+// when the level is at or below 0, none above it.
+inline uint64_t outsideFill(float isoLevel)
+{
+    return 0.0f >= isoLevel ? ~uint64_t(0) : 0u;
+}
+
 // The configuration of cube q from the inside bits of its corners' four
 // point rows, which hold exactly "value >= level": the bits its corner
 // values give, without reading a value. fillBit: the outside's bit.
@@ -465,7 +472,7 @@ template <bool ROWS>
 void floodWith(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
 {
     IsoMesh& mesh = mesher.meshes[mesher.current];
-    const unsigned fillBit = 0.0f >= isoLevel ? 1u : 0u;
+    const unsigned fillBit = unsigned(outsideFill(isoLevel) & 1u);
     // Only cubes in the range are ever pushed: one out of it would be popped
     // and dropped without a trace, so leaving it out keeps the order.
     std::vector<uint32_t>& stack = mesher.floodStack;
@@ -572,7 +579,6 @@ void flood(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
     else
         floodWith<false>(mesher, seeds, isoLevel);
 }
-
 
 } // namespace
 
@@ -709,7 +715,7 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
     // padded array (-1 to 16 per axis) whose border is the zeros outside the
     // lattice.
     const uint8_t outsideClass = 0.0f >= isoLevel ? BLOCK_INSIDE : BLOCK_OUTSIDE;
-    const uint64_t outsideMask = outsideClass == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
+    const uint64_t outsideMask = outsideFill(isoLevel);
     if (mesher.paddedClass[0] != outsideClass) {
         // The border, the zeros outside the lattice, only changes with the
         // level's side of 0 (the inside is rewritten below every pass).
@@ -749,10 +755,9 @@ void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
     mesher.rescuedFloods = 0;
     if (!mesher.completeSurface)
         return;
-    if (mesher.classifiedStamp != mesher.stamp || !sameBits(mesher.classifiedLevel, isoLevel))
+    if (!pointRowsCurrent(mesher, isoLevel))
         classifyBlocks(mesher, isoLevel);
-    const uint8_t outsideClass = 0.0f >= isoLevel ? BLOCK_INSIDE : BLOCK_OUTSIDE;
-    const uint64_t fill = outsideClass == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
+    const uint64_t fill = outsideFill(isoLevel);
     constexpr size_t PR = POINT_ROWS;
     const std::vector<uint64_t>& rows = mesher.pointRows;
 
