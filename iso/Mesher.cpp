@@ -50,6 +50,7 @@ IsoMesher::IsoMesher(SourceField* field_) : field(field_)
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     wideRows = __builtin_cpu_supports("avx");
+    widestRows = __builtin_cpu_supports("avx512f");
 #endif
 }
 
@@ -647,6 +648,10 @@ void evaluateBlock(IsoMesher& mesher, int block, float* out)
     const int32_t x0 = (block % BLOCKS_PER_AXIS) * BLOCK_SIZE;
     const int32_t y0 = (block / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS) * BLOCK_SIZE;
     const int32_t z0 = (block / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS)) * BLOCK_SIZE;
+    if (mesher.rowEvaluation && mesher.widestRows) {
+        evaluateBlockLayers(mesher, x0, y0, z0, out);
+        return;
+    }
     for (int z = 0; z < BLOCK_SIZE; ++z)
         for (int y = 0; y < BLOCK_SIZE;) {
             float* row = out + BLOCK_SIZE * (y + BLOCK_SIZE * z);

@@ -147,6 +147,7 @@ struct IsoMesher {
     std::vector<BlockEntry> blockScratch; // (block, source) pairs while the lists are built
     bool         rowEvaluation = false;  // evaluate two rows of four points at once (see Mesher.cpp)
     bool         wideRows = false;       // the processor has AVX: row pairs in 256-bit registers
+    bool         widestRows = false;     // it has AVX-512: a classified block's points in 512-bit registers
     std::vector<RowBall>    rowBalls;      // per-pass copies for row evaluation, by source index
     std::vector<RowSegment> rowSegments;
     bool         completeSurface = true; // false: the seeded flood only, cubes 0..63 (the old pass)

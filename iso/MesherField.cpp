@@ -552,6 +552,115 @@ VORTALUNE_AVX void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, in
     evaluateLanes<Lanes8>(mesher, x0, y0, z, valuesOut);
 }
 
+// The block's four layers (z0 .. z0 + 3) of sixteen points each (lane
+// x - x0 + 4 (y - y0)), summed in one walk over the block's list. Every lane
+// takes exactly the operations of sumLanes in the same order, so the results
+// are the same bits; a ball's dx^2 + dy^2 is the same in every layer, so it
+// is made once. (The file is compiled without contracting a * b + c into one
+// rounding, which AVX-512's fused multiply-add would otherwise do.) The
+// kernels and colours are written out here rather than shared with
+// sumLanes and evaluateLanes: templates compiled for the baseline
+// instruction set have their 512-bit comparisons split into scalar ones
+// before they are inlined, which made this walk slower than the row pairs.
+typedef float Lanes16 __attribute__((vector_size(64)));
+constexpr int LAYERS = BLOCK_SIZE;
+constexpr int LAYER_POINTS = BLOCK_SIZE * BLOCK_SIZE;
+static_assert(BLOCK_SIZE == ROW_LANES, "a layer's register holds four rows of lanes");
+
+VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z0, float* out)
+{
+    const int block = blockIndex(x0 >> BLOCK_SHIFT, y0 >> BLOCK_SHIFT, z0 >> BLOCK_SHIFT);
+    const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
+    const uint32_t* end = mesher.blockSources.data() + mesher.blockStart[block + 1];
+    const RowBall* balls = mesher.rowBalls.data();
+    const RowSegment* segments = mesher.rowSegments.data();
+    Lanes16 qx, qy, zero, one;
+    for (int i = 0; i < LAYER_POINTS; ++i) {
+        qx[i] = float(x0 + i % BLOCK_SIZE);
+        qy[i] = float(y0 + i / BLOCK_SIZE);
+        zero[i] = 0.0f;
+        one[i] = 1.0f;
+    }
+    Lanes16 value[LAYERS], r[LAYERS], g[LAYERS], b[LAYERS];
+    for (int k = 0; k < LAYERS; ++k)
+        value[k] = r[k] = g[k] = b[k] = zero;
+    for (; entry != end; ++entry) {
+        if (!(*entry & BLOCK_SEGMENT_BIT)) {
+            const RowBall& ball = balls[*entry];
+            const Lanes16 dx = qx - ball.centreX[0];
+            const Lanes16 dy = qy - ball.centreY[0];
+            const Lanes16 dxy = dx * dx + dy * dy;
+            const float invRadiusSq = ball.invRadiusSq[0], strength = ball.strength[0];
+            const float red = ball.red[0], green = ball.green[0], blue = ball.blue[0];
+#pragma GCC unroll 4
+            for (int k = 0; k < LAYERS; ++k) {
+                const float dz = float(z0 + k) - ball.centreZ[0];
+                const Lanes16 wRaw = 1.0f - (dxy + dz * dz) * invRadiusSq;
+                const Lanes16 w = wRaw > zero ? wRaw : zero;
+                const Lanes16 f = strength * w * w;
+                value[k] += f;
+                r[k] += f * red;
+                g[k] += f * green;
+                b[k] += f * blue;
+            }
+        } else {
+            const RowSegment& s = segments[*entry & ~BLOCK_SEGMENT_BIT];
+            const Lanes16 vx = qx - s.startX[0];
+            const Lanes16 vy = qy - s.startY[0];
+            const Lanes16 fx = qx - s.endX[0];
+            const Lanes16 fy = qy - s.endY[0];
+            const float dirX = s.directionX[0], dirY = s.directionY[0], dirZ = s.directionZ[0];
+#pragma GCC unroll 4
+            for (int k = 0; k < LAYERS; ++k) {
+                const float qz = float(z0 + k);
+                const float vz = qz - s.startZ[0];
+                const Lanes16 t = (dirX * vx + dirY * vy + dirZ * vz) * s.invLengthSq[0];
+                const Lanes16 d0 = vx * vx + vy * vy + vz * vz;
+                const Lanes16 ex = dirX * t - vx;
+                const Lanes16 ey = dirY * t - vy;
+                const Lanes16 ez = dirZ * t - vz;
+                const Lanes16 d1 = ex * ex + ey * ey + ez * ez;
+                const float fz = qz - s.endZ[0];
+                const Lanes16 d2 = fx * fx + fy * fy + fz * fz;
+                const Lanes16 distSq = t <= zero ? d0 : (t < one ? d1 : d2);
+                const Lanes16 wRaw = 1.0f - distSq * s.invRadiusSq[0];
+                const Lanes16 w = wRaw > zero ? wRaw : zero;
+                const Lanes16 tc = t > zero ? (t < one ? t : one) : zero;
+                const Lanes16 f = (s.startStrength[0] + tc * s.strengthStep[0]) * w * w;
+                value[k] += f;
+                r[k] += f * (s.startRed[0] + tc * s.redStep[0]);
+                g[k] += f * (s.startGreen[0] + tc * s.greenStep[0]);
+                b[k] += f * (s.startBlue[0] + tc * s.blueStep[0]);
+            }
+        }
+    }
+    for (int k = 0; k < LAYERS; ++k) {
+        // weightedColour, as in evaluateLanes.
+        const Lanes16 safeValue = value[k] == zero ? one : value[k];
+        const Lanes16 qr = r[k] / safeValue, qg = g[k] / safeValue, qb = b[k] / safeValue;
+        const auto keep = (qr - qr == zero) & (qg - qg == zero) & (qb - qb == zero) & (value[k] != zero);
+        const Lanes16 cr = keep ? qr : zero, cg = keep ? qg : zero, cb = keep ? qb : zero;
+        float* values = out + LAYER_POINTS * k;
+        float reds[LAYER_POINTS], greens[LAYER_POINTS], blues[LAYER_POINTS];
+        std::memcpy(values, &value[k], sizeof(Lanes16));
+        std::memcpy(reds, &cr, sizeof(Lanes16));
+        std::memcpy(greens, &cg, sizeof(Lanes16));
+        std::memcpy(blues, &cb, sizeof(Lanes16));
+        for (int row = 0; row < BLOCK_SIZE; ++row) {
+            const int32_t first = cellIndex(x0, y0 + row, z0 + k);
+            markGroup(mesher, x0, y0 + row, z0 + k);
+            for (int i = 0; i < BLOCK_SIZE; ++i) {
+                const int lane = row * BLOCK_SIZE + i;
+                GridCell& cell = cellAtIndex(mesher, first + i);
+                if (!sameBits(cell.value, STALE_VALUE))
+                    continue;
+                mesher.shades[first + i].colour = Float3(reds[lane], greens[lane], blues[lane]);
+                cell.value = values[lane];
+            }
+        }
+    }
+}
+
 } // namespace iso_mesher
 
 using namespace iso_mesher;

@@ -413,18 +413,53 @@ void expectCacheMatchesWalk(SourceField& field, IsoMesher& mesher)
             }
 }
 
-// Both row widths: one row in 128-bit registers, and where the processor has
-// AVX, pairs of rows in 256-bit ones.
+// The points classifyBlocks evaluates, a mixed block at a time (with
+// AVX-512, a layer of sixteen points to a register, all four in one walk).
+void expectClassifiedBlocksMatchWalk(SourceField& field, IsoMesher& mesher, float level)
+{
+    beginPass(mesher);
+    classifyBlocks(mesher, level);
+    size_t evaluated = 0;
+    for (int z = 0; z < GRID_SIZE; ++z)
+        for (int y = 0; y < GRID_SIZE; ++y)
+            for (int x = 0; x < GRID_SIZE; ++x) {
+                const GridCell& cell = cellAt(mesher, GridPoint{ x, y, z });
+                if (sameBits(cell.value, STALE_VALUE))
+                    continue;
+                ++evaluated;
+                Float3 sum;
+                const float raw = sampleField(field, Float3(float(x), float(y), float(z)), sum);
+                ASSERT_TRUE(sameBits(raw, cell.value)) << x << " " << y << " " << z << ": " << raw << " vs " << cell.value;
+                const Float3 colour = weightedColour(raw, sum);
+                const Float3& shade = shadeOf(mesher, cellAt(mesher, GridPoint{ x, y, z })).colour;
+                ASSERT_TRUE(sameBits(colour.x, shade.x) && sameBits(colour.y, shade.y) && sameBits(colour.z, shade.z))
+                    << x << " " << y << " " << z;
+            }
+    EXPECT_EQ(evaluated, size_t(BLOCK_POINTS) * mesher.rescueMixedBlocks);
+    EXPECT_GT(mesher.rescueMixedBlocks, 100u);
+}
+
+// Every row width: one row in 128-bit registers, and where the processor
+// has AVX, pairs of rows in 256-bit ones; the classified blocks also with
+// AVX-512 where it has that.
 void expectCacheMatchesWalkAtEveryWidth(SourceField& field, IsoMesher& mesher)
 {
-    const bool avx = mesher.wideRows;
+    const bool avx = mesher.wideRows, avx512 = mesher.widestRows;
     for (bool wide : { false, true }) {
         if (wide && !avx)
             continue;
         mesher.wideRows = wide;
         expectCacheMatchesWalk(field, mesher);
+        for (bool widest : { false, true }) {
+            if (widest && !(avx512 && wide))
+                continue;
+            SCOPED_TRACE(widest ? "blocks in 512-bit registers" : wide ? "blocks in row pairs" : "blocks in rows");
+            mesher.widestRows = widest;
+            expectClassifiedBlocksMatchWalk(field, mesher, 5.0f);
+        }
     }
     mesher.wideRows = avx;
+    mesher.widestRows = avx512;
 }
 
 } // namespace
