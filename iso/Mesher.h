@@ -148,6 +148,7 @@ struct IsoMesher {
     bool         rowEvaluation = false;  // evaluate two rows of four points at once (see Mesher.cpp)
     bool         wideRows = false;       // the processor has AVX: row pairs in 256-bit registers
     bool         widestRows = false;     // it has AVX-512: a classified block's points in 512-bit registers
+    bool         bmiFlood = false;       // it has AVX2, BMI1, BMI2 and LZCNT: the flood compiled for them
     std::vector<RowBall>    rowBalls;      // per-pass copies for row evaluation, by source index
     std::vector<RowSegment> rowSegments;
     bool         completeSurface = true; // false: the seeded flood only, cubes 0..63 (the old pass)

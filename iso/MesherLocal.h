@@ -8,15 +8,18 @@
 #include <cstdint>
 #include <cstring>
 
-// Row pairs are compiled for AVX on x86 (and chosen at run time when the
-// processor has it); elsewhere (the browser's WebAssembly) they are plain code
-// that is never chosen.
+// Row pairs are compiled for AVX on x86, whole blocks for AVX-512 and a copy
+// of the flood for AVX2 with the bit manipulation sets (each chosen at run
+// time when the processor has it); elsewhere (the browser's WebAssembly) they
+// are plain code that is never chosen.
 #if defined(__x86_64__) || defined(__i386__)
 #define VORTALUNE_AVX __attribute__((target("avx")))
 #define VORTALUNE_AVX512 __attribute__((target("avx512f")))
+#define VORTALUNE_BMI __attribute__((target("avx2,bmi,bmi2,lzcnt")))
 #else
 #define VORTALUNE_AVX
 #define VORTALUNE_AVX512
+#define VORTALUNE_BMI
 #endif
 
 namespace iso_mesher {
