@@ -495,6 +495,27 @@ __attribute__((always_inline)) inline void sumLanes(const IsoMesher& mesher, int
     }
 }
 
+// Values and colours of `rows` rows of four points from (x0, y0, z), row
+// after row (lane row * 4 + x - x0), into the rows' stale cells; cells that
+// were current already hold the same bits.
+__attribute__((always_inline)) inline void storeRows(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z, int rows,
+                                                     const float* values, const float* reds, const float* greens,
+                                                     const float* blues)
+{
+    for (int row = 0; row < rows; ++row) {
+        const int32_t first = cellIndex(x0, y0 + row, z);
+        markGroup(mesher, x0, y0 + row, z);
+        for (int i = 0; i < ROW_LANES; ++i) {
+            const int lane = row * ROW_LANES + i;
+            GridCell& cell = cellAtIndex(mesher, first + i);
+            if (!sameBits(cell.value, STALE_VALUE))
+                continue;
+            mesher.shades[first + i].colour = Float3(reds[lane], greens[lane], blues[lane]);
+            cell.value = values[lane];
+        }
+    }
+}
+
 // The body, compiled once for each width: V is Lanes4 (one row) or Lanes8 (the
 // pair of rows y0, y0 + 1). Values and colours go into the rows' stale cells;
 // with valuesOut, the values also go there, row after row (cells that were
@@ -525,18 +546,7 @@ __attribute__((always_inline)) inline void evaluateLanes(IsoMesher& mesher, int3
     std::memcpy(blues, &cb, sizeof(V));
     if (valuesOut)
         std::memcpy(valuesOut, values, sizeof(V));
-    for (int row = 0; row < ROWS; ++row) {
-        const int32_t first = cellIndex(x0, y0 + row, z);
-        markGroup(mesher, x0, y0 + row, z);
-        for (int i = 0; i < ROW_LANES; ++i) {
-            const int lane = row * ROW_LANES + i;
-            GridCell& cell = cellAtIndex(mesher, first + i);
-            if (!sameBits(cell.value, STALE_VALUE))
-                continue;
-            mesher.shades[first + i].colour = Float3(reds[lane], greens[lane], blues[lane]);
-            cell.value = values[lane];
-        }
-    }
+    storeRows(mesher, x0, y0, z, ROWS, values, reds, greens, blues);
 }
 
 // One row of four points (x0 a multiple of 4).
@@ -646,18 +656,7 @@ VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t
         std::memcpy(reds, &cr, sizeof(Lanes16));
         std::memcpy(greens, &cg, sizeof(Lanes16));
         std::memcpy(blues, &cb, sizeof(Lanes16));
-        for (int row = 0; row < BLOCK_SIZE; ++row) {
-            const int32_t first = cellIndex(x0, y0 + row, z0 + k);
-            markGroup(mesher, x0, y0 + row, z0 + k);
-            for (int i = 0; i < BLOCK_SIZE; ++i) {
-                const int lane = row * BLOCK_SIZE + i;
-                GridCell& cell = cellAtIndex(mesher, first + i);
-                if (!sameBits(cell.value, STALE_VALUE))
-                    continue;
-                mesher.shades[first + i].colour = Float3(reds[lane], greens[lane], blues[lane]);
-                cell.value = values[lane];
-            }
-        }
+        storeRows(mesher, x0, y0, z0 + k, BLOCK_SIZE, values, reds, greens, blues);
     }
 }
 
