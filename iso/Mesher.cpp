@@ -68,21 +68,37 @@ inline size_t visitedRow(int32_t y, int32_t z)
 
 } // namespace
 
-void beginPass(IsoMesher& mesher)
+namespace {
+
+// Makes clean again every group of four cells the last pass (or anything
+// since) gave values to, except, with `keep`, those of the blocks it marks:
+// their cells are about to be written whole. No other cell was written.
+template <typename Keep>
+void resetDirtyGroups(IsoMesher& mesher, Keep keep)
 {
-    ++mesher.stamp;
-    // Every group of four cells the last pass (or anything since) gave values
-    // to is made clean again; no other cell was written.
     std::vector<uint16_t>& dirty = mesher.dirtyGroups;
     for (const uint16_t row : mesher.dirtyRows) {
         for (unsigned groups = dirty[row]; groups; groups &= groups - 1) {
-            GridCell* group = mesher.cells + size_t(row) * GRID_SIZE + 4 * size_t(__builtin_ctz(groups));
+            const int g = __builtin_ctz(groups);
+            if (keep(g, row))
+                continue;
+            GridCell* group = mesher.cells + size_t(row) * GRID_SIZE + 4 * size_t(g);
             for (int i = 0; i < 4; ++i)
                 resetCell(group[i]);
         }
         dirty[row] = 0;
     }
     mesher.dirtyRows.clear();
+}
+
+// beginPass, leaving the cells as the last pass left them when `resetCells`
+// is false (classifyBlocks then resets them, see wholeBlockCells).
+void startPass(IsoMesher& mesher, bool resetCells)
+{
+    ++mesher.stamp;
+    mesher.resetPending = !resetCells;
+    if (resetCells)
+        resetDirtyGroups(mesher, [](int, uint16_t) { return false; });
     // The same for the visited bits: only the rows listed hold any.
     for (const uint16_t row : mesher.visitedRowList)
         mesher.visitedRows[row] = 0;
@@ -111,6 +127,13 @@ void beginPass(IsoMesher& mesher)
     mesh.vertices.clear();
     mesh.indices.clear();
     buildBlockLists(mesher);
+}
+
+} // namespace
+
+void beginPass(IsoMesher& mesher)
+{
+    startPass(mesher, true);
 }
 
 // --- Seeds -------------------------------------------------------------------------------------
@@ -662,13 +685,15 @@ inline size_t paddedBlock(int bx, int by, int bz)
 
 // Every point of block b into its cell (values and colours, as the flood's
 // own lookups would make them), and the values into out[64], x fastest.
-void evaluateBlock(IsoMesher& mesher, int block, float* out)
+// `whole`: the block's cells are written whole, whatever they held (only
+// with the 512-bit evaluation).
+void evaluateBlock(IsoMesher& mesher, int block, float* out, bool whole)
 {
     const int32_t x0 = (block % BLOCKS_PER_AXIS) * BLOCK_SIZE;
     const int32_t y0 = (block / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS) * BLOCK_SIZE;
     const int32_t z0 = (block / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS)) * BLOCK_SIZE;
     if (mesher.rowEvaluation && mesher.widestRows) {
-        evaluateBlockLayers(mesher, x0, y0, z0, out);
+        evaluateBlockLayers(mesher, x0, y0, z0, out, whole);
         return;
     }
     for (int z = 0; z < BLOCK_SIZE; ++z)
@@ -726,6 +751,15 @@ void buildPointRows(IsoMesher& mesher, uint8_t outsideClass, uint64_t fill)
 
 void classifyBlocks(IsoMesher& mesher, float isoLevel)
 {
+    // A pass begun by runIsoPass left the last pass's cells as they were:
+    // with the 512-bit evaluation, those of this pass's mixed blocks are
+    // written whole below and the rest are reset here; otherwise all are
+    // reset first.
+    const bool pending = mesher.resetPending;
+    mesher.resetPending = false;
+    const bool whole = pending && mesher.completeSurface && mesher.rowEvaluation && mesher.widestRows;
+    if (pending && !whole)
+        resetDirtyGroups(mesher, [](int, uint16_t) { return false; });
     mesher.rescueMixedBlocks = 0;
     mesher.classifiedStamp = mesher.stamp;
     mesher.classifiedLevel = isoLevel;
@@ -746,7 +780,8 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
         std::fill(mesher.paddedClass.begin(), mesher.paddedClass.end(), outsideClass);
         std::fill(mesher.paddedMask.begin(), mesher.paddedMask.end(), outsideMask);
     }
-    float values[BLOCK_POINTS];
+    std::vector<uint16_t>& mixed = mesher.mixedBlocks;
+    mixed.clear();
     for (int b = 0; b < BLOCK_COUNT; ++b) {
         const int bx = b % BLOCKS_PER_AXIS, by = b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS,
                   bz = b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS);
@@ -758,18 +793,29 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
             c = hi < isoLevel ? BLOCK_OUTSIDE : (lo >= isoLevel ? BLOCK_INSIDE : BLOCK_MIXED);
         }
         mesher.paddedClass[padded] = c;
-        if (c != BLOCK_MIXED) {
+        if (c == BLOCK_MIXED)
+            mixed.push_back(static_cast<uint16_t>(b));
+        else
             mesher.paddedMask[padded] = c == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
-            continue;
-        }
-        ++mesher.rescueMixedBlocks;
-        evaluateBlock(mesher, b, values);
+    }
+    if (whole) {
+        // Group g of row y + 64 z is the row's part of block (g, y / 4, z / 4).
+        resetDirtyGroups(mesher, [&](int g, uint16_t row) {
+            const int y = row % GRID_SIZE, z = row / GRID_SIZE;
+            return mesher.paddedClass[paddedBlock(g, y >> BLOCK_SHIFT, z >> BLOCK_SHIFT)] == BLOCK_MIXED;
+        });
+    }
+    mesher.rescueMixedBlocks = mixed.size();
+    float values[BLOCK_POINTS];
+    const __m128 level = _mm_set1_ps(isoLevel);
+    for (const uint16_t b : mixed) {
+        evaluateBlock(mesher, b, values, whole);
         // Four comparisons at a time (false for NaN, like ">=" itself).
         uint64_t mask = 0;
-        const __m128 level = _mm_set1_ps(isoLevel);
         for (int i = 0; i < BLOCK_POINTS; i += 4)
             mask |= uint64_t(_mm_movemask_ps(_mm_cmpge_ps(_mm_loadu_ps(values + i), level))) << i;
-        mesher.paddedMask[padded] = mask;
+        mesher.paddedMask[paddedBlock(b % BLOCKS_PER_AXIS, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS,
+                                      b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS))] = mask;
     }
     buildPointRows(mesher, outsideClass, outsideMask);
 }
@@ -831,7 +877,8 @@ void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
 
 const IsoMesh& runIsoPass(IsoMesher& mesher, float isoLevel)
 {
-    beginPass(mesher);
+    // The cells are reset inside classifyBlocks, which writes most of them anyway.
+    startPass(mesher, false);
     classifyBlocks(mesher, isoLevel);
     std::vector<GridPoint>& seeds = seedSurface(mesher, *mesher.field, isoLevel);
     polygonize(mesher, seeds, isoLevel);

@@ -157,6 +157,8 @@ struct IsoMesher {
     std::vector<float>    blockLow;      // BLOCK_COUNT sums of the sources' lowest shares (see blockBounds)
     std::vector<float>    blockHigh;     //   ... of their highest shares
     std::vector<float>    blockMagnitude;//   ... of their largest magnitudes
+    std::vector<uint16_t> mixedBlocks;   // the blocks of the last classification whose bounds allowed a crossing
+    bool         resetPending = false;   // the pass began with the last pass's cells; classifyBlocks resets them
     std::vector<uint8_t>  paddedClass;   // 18^3 blocks, -1..16 per axis: the classes, outside the lattice its zeros
     std::vector<uint64_t> paddedMask;    // the same blocks' inside bits, bit x + 4 y + 16 z
     std::vector<uint64_t> pointRows;     // 66 x 66 rows of points (y, z from -1): bit x set when inside

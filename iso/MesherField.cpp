@@ -11,6 +11,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <cstddef>
+#include <immintrin.h>
 
 // --- Block source lists ----------------------------------------------------------------------
 
@@ -573,11 +575,15 @@ VORTALUNE_AVX void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, in
 // instruction set have their 512-bit comparisons split into scalar ones
 // before they are inlined, which made this walk slower than the row pairs.
 typedef float Lanes16 __attribute__((vector_size(64)));
+static_assert(sizeof(GridCell) == 16 && alignof(IsoMesher) >= 64 && offsetof(GridCell, edgeVertex) == 4 &&
+                  offsetof(GridCell, caseIndex) == 10 && offsetof(GridCell, gradientKnown) == 11 && NO_VERTEX == 0xFFFF,
+              "a group of four cells is one 64-byte line: value, three edge slots, case, gradient mark, padding");
 constexpr int LAYERS = BLOCK_SIZE;
 constexpr int LAYER_POINTS = BLOCK_SIZE * BLOCK_SIZE;
 static_assert(BLOCK_SIZE == ROW_LANES, "a layer's register holds four rows of lanes");
 
-VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z0, float* out)
+VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z0, float* out,
+                                          bool whole)
 {
     const int block = blockIndex(x0 >> BLOCK_SHIFT, y0 >> BLOCK_SHIFT, z0 >> BLOCK_SHIFT);
     const uint32_t* entry = mesher.blockSources.data() + mesher.blockStart[block];
@@ -591,6 +597,9 @@ VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t
         zero[i] = 0.0f;
         one[i] = 1.0f;
     }
+    // A group of four reset cells (see resetCell), as sixteen words.
+    const __m512 cleanGroup = _mm512_castsi512_ps(_mm512_setr_epi32(0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0,
+                                                                   0, -1, 0xFFFF, 0));
     Lanes16 value[LAYERS], r[LAYERS], g[LAYERS], b[LAYERS];
     for (int k = 0; k < LAYERS; ++k)
         value[k] = r[k] = g[k] = b[k] = zero;
@@ -656,7 +665,23 @@ VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t
         std::memcpy(reds, &cr, sizeof(Lanes16));
         std::memcpy(greens, &cg, sizeof(Lanes16));
         std::memcpy(blues, &cb, sizeof(Lanes16));
-        storeRows(mesher, x0, y0, z0 + k, BLOCK_SIZE, values, reds, greens, blues);
+        if (!whole) {
+            storeRows(mesher, x0, y0, z0 + k, BLOCK_SIZE, values, reds, greens, blues);
+            continue;
+        }
+        // Each row's four cells are one cache line, written in one store: the
+        // values in their slots, the rest as a reset cell holds it.
+        for (int row = 0; row < BLOCK_SIZE; ++row) {
+            const int32_t first = cellIndex(x0, y0 + row, z0 + k);
+            markGroup(mesher, x0, y0 + row, z0 + k);
+            const __m512i slots = _mm512_setr_epi32(4 * row, 0, 0, 0, 4 * row + 1, 0, 0, 0, 4 * row + 2, 0, 0, 0,
+                                                    4 * row + 3, 0, 0, 0);
+            _mm512_store_ps(&mesher.cells[first], _mm512_mask_permutexvar_ps(cleanGroup, 0x1111, slots, value[k]));
+            for (int i = 0; i < ROW_LANES; ++i) {
+                const int lane = row * ROW_LANES + i;
+                mesher.shades[first + i].colour = Float3(reds[lane], greens[lane], blues[lane]);
+            }
+        }
     }
 }
 

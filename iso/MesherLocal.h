@@ -39,8 +39,10 @@ VORTALUNE_AVX void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, in
 // All 64 points of the block whose lowest point is (x0, y0, z0) into their
 // stale cells, and their values into out[64] (x fastest), with AVX-512: one
 // layer of sixteen points per register, the four layers in one walk over the
-// block's list.
-VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z0, float* out);
+// block's list. With `whole`, every cell of the block is written whole
+// (value, colour, and reset otherwise) whatever it held.
+VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z0, float* out,
+                                          bool whole);
 
 // Bitwise equality: one integer comparison instead of a float one with its
 // unordered case (the markers are ordinary finite numbers).

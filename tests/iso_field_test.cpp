@@ -396,6 +396,70 @@ namespace {
 
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// Every cell and shade a pass leaves is what a fresh mesher's pass over the
+// same field leaves (all but the case, kept only for visited cubes).
+void expectSameCells(const IsoMesher& used, const IsoMesher& fresh)
+{
+    for (int i = 0; i < GRID_CELLS; ++i) {
+        const GridCell& a = used.cells[i];
+        const GridCell& b = fresh.cells[i];
+        ASSERT_TRUE(sameBits(a.value, b.value)) << "cell " << i << ": " << a.value << " vs " << b.value;
+        ASSERT_TRUE(std::equal(a.edgeVertex, a.edgeVertex + 3, b.edgeVertex)) << "cell " << i;
+        ASSERT_EQ(a.gradientKnown, b.gradientKnown) << "cell " << i;
+        if (sameBits(a.value, STALE_VALUE))
+            continue;
+        const Float3& ca = used.shades[i].colour;
+        const Float3& cb = fresh.shades[i].colour;
+        ASSERT_TRUE(sameBits(ca.x, cb.x) && sameBits(ca.y, cb.y) && sameBits(ca.z, cb.z)) << "cell " << i;
+    }
+}
+
+} // namespace
+
+// A full pass resets the last pass's cells only once it knows its blocks:
+// those of its mixed blocks are written whole (with AVX-512), the rest reset.
+// Whatever the last pass and anything after it wrote, in blocks that are
+// mixed now or not, is gone: the pass leaves the cells and the mesh a fresh
+// mesher's pass leaves, with the blocks in 512-bit registers or not.
+TEST(IsoField, APassResettingInItsClassificationLeavesWhatAFreshPassLeaves)
+{
+    auto field = std::make_unique<SourceField>();
+    placeBall(*field, 0, makeBall(Float3(20, 20, 20), RED, 20.0f, 12.0f));
+    placeBall(*field, 1, makeBall(Float3(40, 30, 44), Float3(0, 1, 0), 20.0f, 6.0f));
+    placeBall(*field, 2, makeBall(Float3(1, 46, 46), RED, 20.0f, 5.0f));   // cut by the x = 0 face
+    for (const bool widest : { false, true }) {
+        auto used = std::make_unique<IsoMesher>(field.get());
+        if (widest && !used->widestRows)
+            continue;
+        SCOPED_TRACE(widest ? "blocks in 512-bit registers" : "blocks in rows");
+        used->widestRows = widest;
+        placeBall(*field, 0, makeBall(Float3(20, 20, 20), RED, 20.0f, 12.0f));
+        runIsoPass(*used, 10.0f);
+        // Values, gradients and marks after the pass: deep inside the first
+        // ball (a block wholly inside), in the surface's blocks, far from it.
+        const GridPoint written[] = { { 20, 20, 20 }, { 16, 20, 20 }, { 26, 20, 20 }, { 0, 46, 46 }, { 60, 3, 9 } };
+        for (const GridPoint& p : written) {
+            fieldValue(*used, p);
+            fieldGradient(*used, p);
+            cellAt(*used, p).edgeVertex[1] = 7;
+        }
+        placeBall(*field, 0, makeBall(Float3(23, 21, 20), RED, 20.0f, 12.0f));
+        for (int pass = 0; pass < 2; ++pass) {
+            SCOPED_TRACE(pass);
+            const IsoMesh& mesh = runIsoPass(*used, 10.0f);
+            auto fresh = std::make_unique<IsoMesher>(field.get());
+            fresh->widestRows = widest;
+            const IsoMesh& expected = runIsoPass(*fresh, 10.0f);
+            ASSERT_EQ(mesh.vertices.size(), expected.vertices.size());
+            EXPECT_EQ(std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)), 0);
+            EXPECT_EQ(mesh.indices, expected.indices);
+            expectSameCells(*used, *fresh);
+        }
+    }
+}
+
+namespace {
+
 void expectCacheMatchesWalk(SourceField& field, IsoMesher& mesher)
 {
     beginPass(mesher);
