@@ -578,6 +578,7 @@ typedef float Lanes16 __attribute__((vector_size(64)));
 static_assert(sizeof(GridCell) == 16 && alignof(IsoMesher) >= 64 && offsetof(GridCell, edgeVertex) == 4 &&
                   offsetof(GridCell, caseIndex) == 10 && offsetof(GridCell, gradientKnown) == 11 && NO_VERTEX == 0xFFFF,
               "a group of four cells is one 64-byte line: value, three edge slots, case, gradient mark, padding");
+static_assert(sizeof(GridShade) == 24 && offsetof(GridShade, colour) == 12, "a shade is six floats, the colour last");
 constexpr int LAYERS = BLOCK_SIZE;
 constexpr int LAYER_POINTS = BLOCK_SIZE * BLOCK_SIZE;
 static_assert(BLOCK_SIZE == ROW_LANES, "a layer's register holds four rows of lanes");
@@ -597,6 +598,13 @@ VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t
         zero[i] = 0.0f;
         one[i] = 1.0f;
     }
+    // Where the colours of a row's four points go among the floats of their
+    // four shades: red i and green i (index 16 + lane for green) and blue i
+    // into floats 6 i + 3, 6 i + 4, 6 i + 5, the first sixteen and the rest.
+    const __m512i lowRG = _mm512_setr_epi32(0, 0, 0, 0, 16, 0, 0, 0, 0, 1, 17, 0, 0, 0, 0, 2);
+    const __m512i lowB = _mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0);
+    const __m512i highRG = _mm512_setr_epi32(18, 0, 0, 0, 0, 3, 19, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m512i highB = _mm512_setr_epi32(0, 2, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0);
     // A group of four reset cells (see resetCell), as sixteen words.
     const __m512 cleanGroup = _mm512_castsi512_ps(_mm512_setr_epi32(0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0,
                                                                    0, -1, 0xFFFF, 0));
@@ -677,10 +685,16 @@ VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t
             const __m512i slots = _mm512_setr_epi32(4 * row, 0, 0, 0, 4 * row + 1, 0, 0, 0, 4 * row + 2, 0, 0, 0,
                                                     4 * row + 3, 0, 0, 0);
             _mm512_store_ps(&mesher.cells[first], _mm512_mask_permutexvar_ps(cleanGroup, 0x1111, slots, value[k]));
-            for (int i = 0; i < ROW_LANES; ++i) {
-                const int lane = row * ROW_LANES + i;
-                mesher.shades[first + i].colour = Float3(reds[lane], greens[lane], blues[lane]);
-            }
+            // The four shades' colours (floats 6 i + 3 .. 6 i + 5 of the
+            // row's 24) in two masked stores; the gradients stay untouched.
+            const __m512i at = _mm512_set1_epi32(4 * row);
+            float* shades = &mesher.shades[first].gradient.x;
+            const __m512 low = _mm512_mask_permutexvar_ps(_mm512_permutex2var_ps(cr, _mm512_add_epi32(lowRG, at), cg),
+                                                          0x0820, _mm512_add_epi32(lowB, at), cb);
+            const __m512 high = _mm512_mask_permutexvar_ps(_mm512_permutex2var_ps(cr, _mm512_add_epi32(highRG, at), cg),
+                                                           0x0082, _mm512_add_epi32(highB, at), cb);
+            _mm512_mask_storeu_ps(shades, 0x8E38, low);
+            _mm512_mask_storeu_ps(shades + 16, 0x00E3, high);
         }
     }
 }

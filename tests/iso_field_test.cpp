@@ -396,6 +396,82 @@ namespace {
 
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+
+void expectCacheMatchesWalk(SourceField& field, IsoMesher& mesher)
+{
+    beginPass(mesher);
+    for (int z = 0; z < GRID_SIZE; z += 2)
+        for (int y = 0; y < GRID_SIZE; ++y)
+            for (int x = 0; x < GRID_SIZE; ++x) {
+                Float3 sum;
+                const float raw = sampleField(field, Float3(float(x), float(y), float(z)), sum);
+                const float cached = fieldValue(mesher, GridPoint{ x, y, z });
+                ASSERT_TRUE(sameBits(raw, cached)) << x << " " << y << " " << z << ": " << raw << " vs " << cached;
+                const Float3 colour = weightedColour(raw, sum);
+                const Float3& cell = shadeOf(mesher, cellAt(mesher, GridPoint{ x, y, z })).colour;
+                ASSERT_TRUE(sameBits(colour.x, cell.x) && sameBits(colour.y, cell.y) && sameBits(colour.z, cell.z))
+                    << x << " " << y << " " << z;
+            }
+}
+
+// Every point with a value in its cell holds the octree walk's value and
+// colour, bit for bit; returns how many there are.
+size_t expectEvaluatedCellsMatchWalk(SourceField& field, IsoMesher& mesher)
+{
+    size_t evaluated = 0;
+    for (int z = 0; z < GRID_SIZE; ++z)
+        for (int y = 0; y < GRID_SIZE; ++y)
+            for (int x = 0; x < GRID_SIZE; ++x) {
+                const GridCell& cell = cellAt(mesher, GridPoint{ x, y, z });
+                if (sameBits(cell.value, STALE_VALUE))
+                    continue;
+                ++evaluated;
+                Float3 sum;
+                const float raw = sampleField(field, Float3(float(x), float(y), float(z)), sum);
+                EXPECT_TRUE(sameBits(raw, cell.value)) << x << " " << y << " " << z << ": " << raw << " vs " << cell.value;
+                const Float3 colour = weightedColour(raw, sum);
+                const Float3& shade = shadeOf(mesher, cellAt(mesher, GridPoint{ x, y, z })).colour;
+                EXPECT_TRUE(sameBits(colour.x, shade.x) && sameBits(colour.y, shade.y) && sameBits(colour.z, shade.z))
+                    << x << " " << y << " " << z;
+                if (testing::Test::HasFailure())
+                    return evaluated;
+            }
+    return evaluated;
+}
+
+// The points classifyBlocks evaluates, a mixed block at a time (with
+// AVX-512, a layer of sixteen points to a register, all four in one walk).
+void expectClassifiedBlocksMatchWalk(SourceField& field, IsoMesher& mesher, float level)
+{
+    beginPass(mesher);
+    classifyBlocks(mesher, level);
+    EXPECT_EQ(expectEvaluatedCellsMatchWalk(field, mesher), size_t(BLOCK_POINTS) * mesher.rescueMixedBlocks);
+    EXPECT_GT(mesher.rescueMixedBlocks, 100u);
+}
+
+// Every row width: one row in 128-bit registers, and where the processor
+// has AVX, pairs of rows in 256-bit ones; the classified blocks also with
+// AVX-512 where it has that.
+void expectCacheMatchesWalkAtEveryWidth(SourceField& field, IsoMesher& mesher)
+{
+    const bool avx = mesher.wideRows, avx512 = mesher.widestRows;
+    for (bool wide : { false, true }) {
+        if (wide && !avx)
+            continue;
+        mesher.wideRows = wide;
+        expectCacheMatchesWalk(field, mesher);
+        for (bool widest : { false, true }) {
+            if (widest && !(avx512 && wide))
+                continue;
+            SCOPED_TRACE(widest ? "blocks in 512-bit registers" : wide ? "blocks in row pairs" : "blocks in rows");
+            mesher.widestRows = widest;
+            expectClassifiedBlocksMatchWalk(field, mesher, 5.0f);
+        }
+    }
+    mesher.wideRows = avx;
+    mesher.widestRows = avx512;
+}
+
 // Every cell and shade a pass leaves is what a fresh mesher's pass over the
 // same field leaves (all but the case, kept only for visited cubes).
 void expectSameCells(const IsoMesher& used, const IsoMesher& fresh)
@@ -427,6 +503,9 @@ TEST(IsoField, APassResettingInItsClassificationLeavesWhatAFreshPassLeaves)
     placeBall(*field, 0, makeBall(Float3(20, 20, 20), RED, 20.0f, 12.0f));
     placeBall(*field, 1, makeBall(Float3(40, 30, 44), Float3(0, 1, 0), 20.0f, 6.0f));
     placeBall(*field, 2, makeBall(Float3(1, 46, 46), RED, 20.0f, 5.0f));   // cut by the x = 0 face
+    // A colour that changes from point to point along each row.
+    placeSegment(*field, 0, makeSegment(Float3(8, 10, 30), Float3(1.0f, 0.5f, 0.0f), 20.0f, Float3(56, 50, 30),
+                                        Float3(0.0f, 0.5f, 1.0f), 20.0f, 7.0f));
     for (const bool widest : { false, true }) {
         auto used = std::make_unique<IsoMesher>(field.get());
         if (widest && !used->widestRows)
@@ -454,79 +533,10 @@ TEST(IsoField, APassResettingInItsClassificationLeavesWhatAFreshPassLeaves)
             EXPECT_EQ(std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)), 0);
             EXPECT_EQ(mesh.indices, expected.indices);
             expectSameCells(*used, *fresh);
+            EXPECT_GT(expectEvaluatedCellsMatchWalk(*field, *used), size_t(BLOCK_POINTS) * used->rescueMixedBlocks);
         }
     }
 }
-
-namespace {
-
-void expectCacheMatchesWalk(SourceField& field, IsoMesher& mesher)
-{
-    beginPass(mesher);
-    for (int z = 0; z < GRID_SIZE; z += 2)
-        for (int y = 0; y < GRID_SIZE; ++y)
-            for (int x = 0; x < GRID_SIZE; ++x) {
-                Float3 sum;
-                const float raw = sampleField(field, Float3(float(x), float(y), float(z)), sum);
-                const float cached = fieldValue(mesher, GridPoint{ x, y, z });
-                ASSERT_TRUE(sameBits(raw, cached)) << x << " " << y << " " << z << ": " << raw << " vs " << cached;
-                const Float3 colour = weightedColour(raw, sum);
-                const Float3& cell = shadeOf(mesher, cellAt(mesher, GridPoint{ x, y, z })).colour;
-                ASSERT_TRUE(sameBits(colour.x, cell.x) && sameBits(colour.y, cell.y) && sameBits(colour.z, cell.z))
-                    << x << " " << y << " " << z;
-            }
-}
-
-// The points classifyBlocks evaluates, a mixed block at a time (with
-// AVX-512, a layer of sixteen points to a register, all four in one walk).
-void expectClassifiedBlocksMatchWalk(SourceField& field, IsoMesher& mesher, float level)
-{
-    beginPass(mesher);
-    classifyBlocks(mesher, level);
-    size_t evaluated = 0;
-    for (int z = 0; z < GRID_SIZE; ++z)
-        for (int y = 0; y < GRID_SIZE; ++y)
-            for (int x = 0; x < GRID_SIZE; ++x) {
-                const GridCell& cell = cellAt(mesher, GridPoint{ x, y, z });
-                if (sameBits(cell.value, STALE_VALUE))
-                    continue;
-                ++evaluated;
-                Float3 sum;
-                const float raw = sampleField(field, Float3(float(x), float(y), float(z)), sum);
-                ASSERT_TRUE(sameBits(raw, cell.value)) << x << " " << y << " " << z << ": " << raw << " vs " << cell.value;
-                const Float3 colour = weightedColour(raw, sum);
-                const Float3& shade = shadeOf(mesher, cellAt(mesher, GridPoint{ x, y, z })).colour;
-                ASSERT_TRUE(sameBits(colour.x, shade.x) && sameBits(colour.y, shade.y) && sameBits(colour.z, shade.z))
-                    << x << " " << y << " " << z;
-            }
-    EXPECT_EQ(evaluated, size_t(BLOCK_POINTS) * mesher.rescueMixedBlocks);
-    EXPECT_GT(mesher.rescueMixedBlocks, 100u);
-}
-
-// Every row width: one row in 128-bit registers, and where the processor
-// has AVX, pairs of rows in 256-bit ones; the classified blocks also with
-// AVX-512 where it has that.
-void expectCacheMatchesWalkAtEveryWidth(SourceField& field, IsoMesher& mesher)
-{
-    const bool avx = mesher.wideRows, avx512 = mesher.widestRows;
-    for (bool wide : { false, true }) {
-        if (wide && !avx)
-            continue;
-        mesher.wideRows = wide;
-        expectCacheMatchesWalk(field, mesher);
-        for (bool widest : { false, true }) {
-            if (widest && !(avx512 && wide))
-                continue;
-            SCOPED_TRACE(widest ? "blocks in 512-bit registers" : wide ? "blocks in row pairs" : "blocks in rows");
-            mesher.widestRows = widest;
-            expectClassifiedBlocksMatchWalk(field, mesher, 5.0f);
-        }
-    }
-    mesher.wideRows = avx;
-    mesher.widestRows = avx512;
-}
-
-} // namespace
 
 TEST(IsoField, CachedValuesAreBitIdenticalToTheOctreeWalk)
 {
