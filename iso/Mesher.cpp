@@ -776,25 +776,31 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
     const uint64_t outsideMask = outsideFill(isoLevel);
     if (mesher.paddedClass[0] != outsideClass) {
         // The border, the zeros outside the lattice, only changes with the
-        // level's side of 0 (the inside is rewritten below every pass).
+        // level's side of 0.
         std::fill(mesher.paddedClass.begin(), mesher.paddedClass.end(), outsideClass);
         std::fill(mesher.paddedMask.begin(), mesher.paddedMask.end(), outsideMask);
+    } else {
+        // Every block no source reaches is 0 everywhere, the outside's class:
+        // only the blocks the last classification gave a class need it again.
+        for (const uint16_t b : mesher.classedBlocks) {
+            const size_t padded = paddedBlock(b % BLOCKS_PER_AXIS, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS,
+                                              b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS));
+            mesher.paddedClass[padded] = outsideClass;
+            mesher.paddedMask[padded] = outsideMask;
+        }
     }
+    mesher.classedBlocks = mesher.reachedBlocks;
     std::vector<uint16_t>& mixed = mesher.mixedBlocks;
     mixed.clear();
-    for (int b = 0; b < BLOCK_COUNT; ++b) {
-        const int bx = b % BLOCKS_PER_AXIS, by = b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS,
-                  bz = b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS);
-        const size_t padded = paddedBlock(bx, by, bz);
-        uint8_t c = outsideClass;   // no source reaches: 0 everywhere
-        if (mesher.blockStart[size_t(b)] != mesher.blockStart[size_t(b) + 1]) {
-            float lo, hi;
-            blockBounds(mesher, b, lo, hi);
-            c = hi < isoLevel ? BLOCK_OUTSIDE : (lo >= isoLevel ? BLOCK_INSIDE : BLOCK_MIXED);
-        }
+    for (const uint16_t b : mesher.reachedBlocks) {
+        const size_t padded = paddedBlock(b % BLOCKS_PER_AXIS, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS,
+                                          b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS));
+        float lo, hi;
+        blockBounds(mesher, b, lo, hi);
+        const uint8_t c = hi < isoLevel ? BLOCK_OUTSIDE : (lo >= isoLevel ? BLOCK_INSIDE : BLOCK_MIXED);
         mesher.paddedClass[padded] = c;
         if (c == BLOCK_MIXED)
-            mixed.push_back(static_cast<uint16_t>(b));
+            mixed.push_back(b);
         else
             mesher.paddedMask[padded] = c == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
     }

@@ -145,6 +145,7 @@ struct IsoMesher {
     std::vector<uint32_t> blockStart;     // BLOCK_COUNT + 1 offsets into blockSources
     std::vector<uint32_t> blockSources;   // source indices per block; see BLOCK_SHIFT
     std::vector<BlockEntry> blockScratch; // (block, source) pairs while the lists are built
+    std::vector<uint16_t> reachedBlocks;  // the blocks with a source in their list, ascending
     bool         rowEvaluation = false;  // evaluate two rows of four points at once (see Mesher.cpp)
     bool         wideRows = false;       // the processor has AVX: row pairs in 256-bit registers
     bool         widestRows = false;     // it has AVX-512: a classified block's points in 512-bit registers
@@ -158,6 +159,7 @@ struct IsoMesher {
     std::vector<float>    blockHigh;     //   ... of their highest shares
     std::vector<float>    blockMagnitude;//   ... of their largest magnitudes
     std::vector<uint16_t> mixedBlocks;   // the blocks of the last classification whose bounds allowed a crossing
+    std::vector<uint16_t> classedBlocks; // the blocks it gave a class from their bounds (the rest are the outside's)
     bool         resetPending = false;   // the pass began with the last pass's cells; classifyBlocks resets them
     std::vector<uint8_t>  paddedClass;   // 18^3 blocks, -1..16 per axis: the classes, outside the lattice its zeros
     std::vector<uint64_t> paddedMask;    // the same blocks' inside bits, bit x + 4 y + 16 z

@@ -338,8 +338,13 @@ void buildBlockLists(IsoMesher& mesher)
         for (int n = 0; n < count; ++n)
             forNodeSources<false>(field, *nodes[n], addEntry);
     }
-    for (int b = 0; b < BLOCK_COUNT; ++b)
+    std::vector<uint16_t>& reached = mesher.reachedBlocks;
+    reached.clear();
+    for (int b = 0; b < BLOCK_COUNT; ++b) {
+        if (start[b + 1] != 0)
+            reached.push_back(static_cast<uint16_t>(b));
         start[b + 1] += start[b];
+    }
     entries.resize(start[BLOCK_COUNT]);
     // Distribute in the order found, using start[b] as the write cursor;
     // afterwards start[b] has moved to the old start[b + 1], so shift back.

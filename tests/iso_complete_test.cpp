@@ -463,6 +463,36 @@ TEST(IsoComplete, BlockBoundsHoldEveryPointsValue)
     EXPECT_GT(tightBlocks, checkedBlocks / 2);
 }
 
+// A pass's block classes, point rows and mesh do not depend on what the
+// passes before it classified: blocks reached then and not now, all blocks
+// empty, levels on either side of 0 (where the outside's class flips).
+TEST(IsoComplete, APassClassifiesAsAFreshMesherWhateverCameBefore)
+{
+    std::mt19937 rng(7);
+    Iso iso;
+    const std::pair<Kind, float> steps[] = { { Kind::TinyBalls, LEVEL },     { Kind::FaceTouching, LEVEL },
+                                             { Kind::NegativeCuts, -5.0f },  { Kind::NegativeCuts, 0.0f },
+                                             { Kind::OutsideCentres, LEVEL }, { Kind::WeakPairs, LEVEL } };
+    for (int round = 0; round < 2; ++round)
+        for (const auto& [kind, level] : steps) {
+            SCOPED_TRACE(testing::Message() << kindName(kind) << " at " << level << ", round " << round);
+            disableAllSources(*iso.field);
+            if (round == 0)
+                fill(*iso.field, kind, rng);   // the second round: nothing at all
+            const IsoMesh& mesh = iso.pass(level);
+            auto fresh = std::make_unique<IsoMesher>(iso.field.get());
+            const IsoMesh& expected = runIsoPass(*fresh, level);
+            EXPECT_EQ(iso.mesher->rescueMixedBlocks, fresh->rescueMixedBlocks);
+            EXPECT_TRUE(iso.mesher->paddedClass == fresh->paddedClass);
+            EXPECT_TRUE(iso.mesher->paddedMask == fresh->paddedMask);
+            EXPECT_TRUE(iso.mesher->pointRows == fresh->pointRows);
+            ASSERT_EQ(mesh.vertices.size(), expected.vertices.size());
+            EXPECT_EQ(std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)), 0);
+            EXPECT_EQ(mesh.indices, expected.indices);
+            EXPECT_EQ(mesh.vertices.empty(), round == 1);
+        }
+}
+
 TEST(IsoComplete, RescuedPiecesStopAtTheVertexCap)
 {
     // Many tiny balls whose centres do not seed: nearly the whole surface is
