@@ -487,7 +487,8 @@ TEST(IsoComplete, APassClassifiesAsAFreshMesherWhateverCameBefore)
             EXPECT_TRUE(iso.mesher->paddedMask == fresh->paddedMask);
             EXPECT_TRUE(iso.mesher->pointRows == fresh->pointRows);
             ASSERT_EQ(mesh.vertices.size(), expected.vertices.size());
-            EXPECT_EQ(std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)), 0);
+            EXPECT_TRUE(mesh.vertices.empty() ||
+                        std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)) == 0);
             EXPECT_EQ(mesh.indices, expected.indices);
             EXPECT_EQ(mesh.vertices.empty(), round == 1);
         }

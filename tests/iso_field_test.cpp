@@ -530,7 +530,8 @@ TEST(IsoField, APassResettingInItsClassificationLeavesWhatAFreshPassLeaves)
             fresh->widestRows = widest;
             const IsoMesh& expected = runIsoPass(*fresh, 10.0f);
             ASSERT_EQ(mesh.vertices.size(), expected.vertices.size());
-            EXPECT_EQ(std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)), 0);
+            EXPECT_TRUE(mesh.vertices.empty() ||
+                        std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)) == 0);
             EXPECT_EQ(mesh.indices, expected.indices);
             expectSameCells(*used, *fresh);
             EXPECT_GT(expectEvaluatedCellsMatchWalk(*field, *used), size_t(BLOCK_POINTS) * used->rescueMixedBlocks);
