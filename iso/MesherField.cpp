@@ -12,7 +12,9 @@
 #include <cmath>
 #include <cstring>
 #include <cstddef>
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#endif
 
 // --- Block source lists ----------------------------------------------------------------------
 
@@ -588,6 +590,61 @@ constexpr int LAYERS = BLOCK_SIZE;
 constexpr int LAYER_POINTS = BLOCK_SIZE * BLOCK_SIZE;
 static_assert(BLOCK_SIZE == ROW_LANES, "a layer's register holds four rows of lanes");
 
+// A layer of a block written whole: every cell its value and the rest as a
+// reset cell holds it, every shade its colour (the gradients stay untouched).
+#if defined(__x86_64__) || defined(__i386__)
+// Each row's four cells are one cache line, written in one store, and their
+// shades' colours (floats 6 i + 3 .. 6 i + 5 of the row's 24) go in two
+// masked stores.
+VORTALUNE_AVX512 __attribute__((always_inline)) inline void storeLayerWhole(IsoMesher& mesher, int32_t x0, int32_t y0,
+                                                                            int32_t z, Lanes16 value, Lanes16 cr,
+                                                                            Lanes16 cg, Lanes16 cb)
+{
+    // Where the colours of a row's four points go among the floats of their
+    // four shades: red i and green i (index 16 + lane for green) and blue i
+    // into floats 6 i + 3, 6 i + 4, 6 i + 5, the first sixteen and the rest.
+    const __m512i lowRG = _mm512_setr_epi32(0, 0, 0, 0, 16, 0, 0, 0, 0, 1, 17, 0, 0, 0, 0, 2);
+    const __m512i lowB = _mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0);
+    const __m512i highRG = _mm512_setr_epi32(18, 0, 0, 0, 0, 3, 19, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m512i highB = _mm512_setr_epi32(0, 2, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0);
+    // A group of four reset cells (see resetCell), as sixteen words.
+    const __m512 cleanGroup = _mm512_castsi512_ps(_mm512_setr_epi32(0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0,
+                                                                   0, -1, 0xFFFF, 0));
+    for (int row = 0; row < BLOCK_SIZE; ++row) {
+        const int32_t first = cellIndex(x0, y0 + row, z);
+        markGroup(mesher, x0, y0 + row, z);
+        const __m512i slots = _mm512_setr_epi32(4 * row, 0, 0, 0, 4 * row + 1, 0, 0, 0, 4 * row + 2, 0, 0, 0,
+                                                4 * row + 3, 0, 0, 0);
+        _mm512_store_ps(&mesher.cells[first], _mm512_mask_permutexvar_ps(cleanGroup, 0x1111, slots, value));
+        const __m512i at = _mm512_set1_epi32(4 * row);
+        float* shades = &mesher.shades[first].gradient.x;
+        const __m512 low = _mm512_mask_permutexvar_ps(_mm512_permutex2var_ps(cr, _mm512_add_epi32(lowRG, at), cg),
+                                                      0x0820, _mm512_add_epi32(lowB, at), cb);
+        const __m512 high = _mm512_mask_permutexvar_ps(_mm512_permutex2var_ps(cr, _mm512_add_epi32(highRG, at), cg),
+                                                       0x0082, _mm512_add_epi32(highB, at), cb);
+        _mm512_mask_storeu_ps(shades, 0x8E38, low);
+        _mm512_mask_storeu_ps(shades + 16, 0x00E3, high);
+    }
+}
+#else
+// Elsewhere (never chosen: the layers need AVX-512), cell by cell.
+inline void storeLayerWhole(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z, Lanes16 value, Lanes16 cr,
+                            Lanes16 cg, Lanes16 cb)
+{
+    for (int row = 0; row < BLOCK_SIZE; ++row) {
+        markGroup(mesher, x0, y0 + row, z);
+        for (int i = 0; i < ROW_LANES; ++i) {
+            const int lane = row * ROW_LANES + i;
+            const int32_t at = cellIndex(x0 + i, y0 + row, z);
+            GridCell cell;
+            cell.value = value[lane];
+            mesher.cells[at] = cell;
+            mesher.shades[at].colour = Float3(cr[lane], cg[lane], cb[lane]);
+        }
+    }
+}
+#endif
+
 VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z0, float* out,
                                           bool whole)
 {
@@ -603,16 +660,6 @@ VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t
         zero[i] = 0.0f;
         one[i] = 1.0f;
     }
-    // Where the colours of a row's four points go among the floats of their
-    // four shades: red i and green i (index 16 + lane for green) and blue i
-    // into floats 6 i + 3, 6 i + 4, 6 i + 5, the first sixteen and the rest.
-    const __m512i lowRG = _mm512_setr_epi32(0, 0, 0, 0, 16, 0, 0, 0, 0, 1, 17, 0, 0, 0, 0, 2);
-    const __m512i lowB = _mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0);
-    const __m512i highRG = _mm512_setr_epi32(18, 0, 0, 0, 0, 3, 19, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m512i highB = _mm512_setr_epi32(0, 2, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0);
-    // A group of four reset cells (see resetCell), as sixteen words.
-    const __m512 cleanGroup = _mm512_castsi512_ps(_mm512_setr_epi32(0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0,
-                                                                   0, -1, 0xFFFF, 0));
     Lanes16 value[LAYERS], r[LAYERS], g[LAYERS], b[LAYERS];
     for (int k = 0; k < LAYERS; ++k)
         value[k] = r[k] = g[k] = b[k] = zero;
@@ -682,25 +729,7 @@ VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t
             storeRows(mesher, x0, y0, z0 + k, BLOCK_SIZE, values, reds, greens, blues);
             continue;
         }
-        // Each row's four cells are one cache line, written in one store: the
-        // values in their slots, the rest as a reset cell holds it.
-        for (int row = 0; row < BLOCK_SIZE; ++row) {
-            const int32_t first = cellIndex(x0, y0 + row, z0 + k);
-            markGroup(mesher, x0, y0 + row, z0 + k);
-            const __m512i slots = _mm512_setr_epi32(4 * row, 0, 0, 0, 4 * row + 1, 0, 0, 0, 4 * row + 2, 0, 0, 0,
-                                                    4 * row + 3, 0, 0, 0);
-            _mm512_store_ps(&mesher.cells[first], _mm512_mask_permutexvar_ps(cleanGroup, 0x1111, slots, value[k]));
-            // The four shades' colours (floats 6 i + 3 .. 6 i + 5 of the
-            // row's 24) in two masked stores; the gradients stay untouched.
-            const __m512i at = _mm512_set1_epi32(4 * row);
-            float* shades = &mesher.shades[first].gradient.x;
-            const __m512 low = _mm512_mask_permutexvar_ps(_mm512_permutex2var_ps(cr, _mm512_add_epi32(lowRG, at), cg),
-                                                          0x0820, _mm512_add_epi32(lowB, at), cb);
-            const __m512 high = _mm512_mask_permutexvar_ps(_mm512_permutex2var_ps(cr, _mm512_add_epi32(highRG, at), cg),
-                                                           0x0082, _mm512_add_epi32(highB, at), cb);
-            _mm512_mask_storeu_ps(shades, 0x8E38, low);
-            _mm512_mask_storeu_ps(shades + 16, 0x00E3, high);
-        }
+        storeLayerWhole(mesher, x0, y0, z0 + k, value[k], cr, cg, cb);
     }
 }
 
