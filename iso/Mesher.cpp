@@ -92,7 +92,7 @@ void resetDirtyGroups(IsoMesher& mesher, Keep keep)
 }
 
 // beginPass, leaving the cells as the last pass left them when `resetCells`
-// is false (classifyBlocks then resets them, see wholeBlockCells).
+// is false: classifyBlocks then resets them, and writes most of them anyway.
 void startPass(IsoMesher& mesher, bool resetCells)
 {
     ++mesher.stamp;
@@ -683,6 +683,12 @@ inline size_t paddedBlock(int bx, int by, int bz)
     return size_t(bx + 1) + size_t(P) * (size_t(by + 1) + size_t(P) * size_t(bz + 1));
 }
 
+// The padded-array index of block number b.
+inline size_t paddedBlock(int b)
+{
+    return paddedBlock(b % BLOCKS_PER_AXIS, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS, b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS));
+}
+
 // Every point of block b into its cell (values and colours, as the flood's
 // own lookups would make them), and the values into out[64], x fastest.
 // `whole`: the block's cells are written whole, whatever they held (only
@@ -783,8 +789,7 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
         // Every block no source reaches is 0 everywhere, the outside's class:
         // only the blocks the last classification gave a class need it again.
         for (const uint16_t b : mesher.classedBlocks) {
-            const size_t padded = paddedBlock(b % BLOCKS_PER_AXIS, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS,
-                                              b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS));
+            const size_t padded = paddedBlock(b);
             mesher.paddedClass[padded] = outsideClass;
             mesher.paddedMask[padded] = outsideMask;
         }
@@ -793,8 +798,7 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
     std::vector<uint16_t>& mixed = mesher.mixedBlocks;
     mixed.clear();
     for (const uint16_t b : mesher.reachedBlocks) {
-        const size_t padded = paddedBlock(b % BLOCKS_PER_AXIS, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS,
-                                          b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS));
+        const size_t padded = paddedBlock(b);
         float lo, hi;
         blockBounds(mesher, b, lo, hi);
         const uint8_t c = hi < isoLevel ? BLOCK_OUTSIDE : (lo >= isoLevel ? BLOCK_INSIDE : BLOCK_MIXED);
@@ -820,8 +824,7 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
         uint64_t mask = 0;
         for (int i = 0; i < BLOCK_POINTS; i += 4)
             mask |= uint64_t(_mm_movemask_ps(_mm_cmpge_ps(_mm_loadu_ps(values + i), level))) << i;
-        mesher.paddedMask[paddedBlock(b % BLOCKS_PER_AXIS, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS,
-                                      b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS))] = mask;
+        mesher.paddedMask[paddedBlock(b)] = mask;
     }
     buildPointRows(mesher, outsideClass, outsideMask);
 }
@@ -883,8 +886,7 @@ void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
 
 const IsoMesh& runIsoPass(IsoMesher& mesher, float isoLevel)
 {
-    // The cells are reset inside classifyBlocks, which writes most of them anyway.
-    startPass(mesher, false);
+    startPass(mesher, false);   // the cells are reset inside classifyBlocks
     classifyBlocks(mesher, isoLevel);
     std::vector<GridPoint>& seeds = seedSurface(mesher, *mesher.field, isoLevel);
     polygonize(mesher, seeds, isoLevel);

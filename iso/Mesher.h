@@ -5,10 +5,11 @@
 // 16-bit triangle indices. Reads the sources of a SourceField (iso/Field.h) and
 // the tables of iso/IsoTables.h. No GL.
 //
-// A pass (runIsoPass): increment the stamp, reset the cells the last pass
-// used, take the cube range from the field,
-// empty the current mesh, seed from every enabled source, flood the surface,
-// then rescue every piece of surface that no seed reached.
+// A pass (runIsoPass): increment the stamp, take the cube range from the
+// field, empty the current mesh, classify the blocks (resetting the cells
+// the last pass used, writing those of the blocks the surface may cross
+// whole), seed from every enabled source, flood the surface, then rescue
+// every piece of surface that no seed reached.
 //
 // Every piece is meshed. Seeds only start from each source's reference point,
 // so pieces no seed touches (a small ball whose truncated centre lies outside
