@@ -91,6 +91,12 @@ void resetDirtyGroups(IsoMesher& mesher, Keep keep)
     mesher.dirtyRows.clear();
 }
 
+// All of them.
+void resetDirtyGroups(IsoMesher& mesher)
+{
+    resetDirtyGroups(mesher, [](int, uint16_t) { return false; });
+}
+
 // beginPass, leaving the cells as the last pass left them when `resetCells`
 // is false: classifyBlocks then resets them, and writes most of them anyway.
 void startPass(IsoMesher& mesher, bool resetCells)
@@ -98,7 +104,7 @@ void startPass(IsoMesher& mesher, bool resetCells)
     ++mesher.stamp;
     mesher.resetPending = !resetCells;
     if (resetCells)
-        resetDirtyGroups(mesher, [](int, uint16_t) { return false; });
+        resetDirtyGroups(mesher);
     // The same for the visited bits: only the rows listed hold any.
     for (const uint16_t row : mesher.visitedRowList)
         mesher.visitedRows[row] = 0;
@@ -765,7 +771,7 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
     mesher.resetPending = false;
     const bool whole = pending && mesher.completeSurface && mesher.rowEvaluation && mesher.widestRows;
     if (pending && !whole)
-        resetDirtyGroups(mesher, [](int, uint16_t) { return false; });
+        resetDirtyGroups(mesher);
     mesher.rescueMixedBlocks = 0;
     mesher.classifiedStamp = mesher.stamp;
     mesher.classifiedLevel = isoLevel;

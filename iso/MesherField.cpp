@@ -720,16 +720,16 @@ VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t
         const auto keep = (qr - qr == zero) & (qg - qg == zero) & (qb - qb == zero) & (value[k] != zero);
         const Lanes16 cr = keep ? qr : zero, cg = keep ? qg : zero, cb = keep ? qb : zero;
         float* values = out + LAYER_POINTS * k;
-        float reds[LAYER_POINTS], greens[LAYER_POINTS], blues[LAYER_POINTS];
         std::memcpy(values, &value[k], sizeof(Lanes16));
+        if (whole) {
+            storeLayerWhole(mesher, x0, y0, z0 + k, value[k], cr, cg, cb);
+            continue;
+        }
+        float reds[LAYER_POINTS], greens[LAYER_POINTS], blues[LAYER_POINTS];
         std::memcpy(reds, &cr, sizeof(Lanes16));
         std::memcpy(greens, &cg, sizeof(Lanes16));
         std::memcpy(blues, &cb, sizeof(Lanes16));
-        if (!whole) {
-            storeRows(mesher, x0, y0, z0 + k, BLOCK_SIZE, values, reds, greens, blues);
-            continue;
-        }
-        storeLayerWhole(mesher, x0, y0, z0 + k, value[k], cr, cg, cb);
+        storeRows(mesher, x0, y0, z0 + k, BLOCK_SIZE, values, reds, greens, blues);
     }
 }
 
