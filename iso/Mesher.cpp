@@ -860,6 +860,26 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
     buildPointRows(mesher, outsideClass, outsideMask);
 }
 
+CubeRows rowsToRescue(const IsoMesher& mesher)
+{
+    // The points of blocks no source reaches are the fill, and a row of
+    // cubes whose four point rows are all the fill crosses nothing: only the
+    // rows beside a reached block's points can hold a crossing.
+    const std::vector<uint16_t>& reached = mesher.reachedBlocks;
+    if (reached.empty())
+        return CubeRows{ 0, -1, 0, -1 };
+    constexpr int PLANE = BLOCKS_PER_AXIS * BLOCKS_PER_AXIS;
+    int byLow = BLOCKS_PER_AXIS, byHigh = 0;
+    for (const uint16_t b : reached) {
+        byLow = std::min(byLow, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS);
+        byHigh = std::max(byHigh, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS);
+    }
+    const int bzLow = reached.front() / PLANE, bzHigh = reached.back() / PLANE;   // ascending
+    // Cube row y holds points y and y + 1.
+    return CubeRows{ byLow * BLOCK_SIZE - 1, byHigh * BLOCK_SIZE + BLOCK_SIZE - 1, bzLow * BLOCK_SIZE - 1,
+                     bzHigh * BLOCK_SIZE + BLOCK_SIZE - 1 };
+}
+
 void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
 {
     mesher.rescuedFloods = 0;
@@ -871,7 +891,7 @@ void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
     constexpr size_t PR = POINT_ROWS;
     const std::vector<uint64_t>& rows = mesher.pointRows;
 
-    // Every row of cubes (y, z from -1 to 63) at once: cube x is crossed
+    // Every row of cubes that can hold a crossing, each at once: cube x is crossed
     // when the bits of points x and x + 1 in its four point rows differ.
     // Cubes x = -1 and 63 take their outside corners from the fill. A
     // crossed cube that no flood visited starts one.
@@ -879,8 +899,11 @@ void rescueMissedSurface(IsoMesher& mesher, float isoLevel)
     const int32_t lowest = mesher.cubeMin.x;
     const int32_t highest = mesher.cellMax.x - 1;
     const unsigned outsideBit = unsigned(fill & 1u);
-    for (int32_t z = lowest; z <= highest; ++z)
-        for (int32_t y = lowest; y <= highest; ++y) {
+    const CubeRows reach = rowsToRescue(mesher);
+    const int32_t yLow = std::max(lowest, reach.yLow), yHigh = std::min(highest, reach.yHigh);
+    const int32_t zLow = std::max(lowest, reach.zLow), zHigh = std::min(highest, reach.zHigh);
+    for (int32_t z = zLow; z <= zHigh; ++z)
+        for (int32_t y = yLow; y <= yHigh; ++y) {
             const size_t at = size_t(y + 1) + PR * size_t(z + 1);
             const uint64_t a = rows[at], b = rows[at + 1], c = rows[at + PR], d = rows[at + PR + 1];
             const uint64_t all = a & b & c & d, any = a | b | c | d;

@@ -144,7 +144,6 @@ struct IsoMesher {
     std::vector<GridPoint> stack; // seeds, capacity kept between passes
     std::vector<uint32_t> floodStack;  // the flood's cubes, packed (see Mesher.cpp); capacity kept
     std::vector<uint32_t> floodWalk;   // the crossed cubes in the order the flood meshes them, packed; capacity kept
-    std::vector<uint32_t> floodEdges;  // the cube edges whose vertices the flood makes, in vertex order; capacity kept
     std::vector<uint32_t> blockStart;     // BLOCK_COUNT + 1 offsets into blockSources
     std::vector<uint32_t> blockSources;   // source indices per block; see BLOCK_SHIFT
     std::vector<BlockEntry> blockScratch; // (block, source) pairs while the lists are built
@@ -282,6 +281,15 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel);
 // not visited. Classifies first if classifyBlocks did not run in this pass at
 // this level. Does nothing when completeSurface is off.
 void rescueMissedSurface(IsoMesher& mesher, float isoLevel);
+
+// The rows of cubes (y and z, each -1..63) that can hold a crossing in the
+// current pass: every other row has the outside fill in all four of its
+// point rows, since no source reaches their points. Empty (low > high) when
+// no source reaches the lattice. The rescue looks at these rows only.
+struct CubeRows {
+    int32_t yLow, yHigh, zLow, zHigh;
+};
+CubeRows rowsToRescue(const IsoMesher& mesher);
 
 // The lower bound (lo) and upper bound (hi) of the field over the lattice
 // points of block `block` in the current pass, summed from the kernel's range
