@@ -421,14 +421,16 @@ inline float cornerValue(IsoMesher& mesher, const GridPoint& q, GridCell& cell, 
     return valueOf(mesher, cell, q.x + CORNER_OFFSETS[i].x, q.y + CORNER_OFFSETS[i].y, q.z + CORNER_OFFSETS[i].z);
 }
 
-// The configuration of cube q from its eight corner values.
-inline unsigned cornersConfig(IsoMesher& mesher, const GridPoint& q, bool inside, int32_t base, float isoLevel)
+// The corner cells and values of cube q, and its configuration.
+inline unsigned cubeCorners(IsoMesher& mesher, const GridPoint& q, bool inside, int32_t base, GridCell* corner[8],
+                            float v[8], float isoLevel)
 {
     unsigned config = 0;
 #pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
-        const float v = cornerValue(mesher, q, cornerCell(mesher, q, inside, base, i), i);
-        config |= (v >= isoLevel ? 1u : 0u) << i;
+        corner[i] = &cornerCell(mesher, q, inside, base, i);
+        v[i] = cornerValue(mesher, q, *corner[i], i);
+        config |= (v[i] >= isoLevel ? 1u : 0u) << i;
     }
     return config;
 }
@@ -496,134 +498,107 @@ constexpr ptrdiff_t FACE_ROW[6] = { 0, 0, 1, -1, GRID_SIZE + 1, -(GRID_SIZE + 1)
 // The entry step of each FACE_STEPS neighbour.
 constexpr uint32_t FACE_PACKED[6] = { 1u, uint32_t(-1), 1u << 8, uint32_t(-(1 << 8)), 1u << 16, uint32_t(-(1 << 16)) };
 
-// Meshes cube q of configuration `config` (`inside` and `base` as in the
-// flood): its crossed edges' vertices in ascending edge order (a neighbouring
-// cube's from this pass, or a new one), then its triangles. Only a new
-// vertex's two corners are read.
-__attribute__((always_inline)) inline void meshCube(IsoMesher& mesher, IsoMesh& mesh, const GridPoint& q, bool inside,
-                                                    int32_t base, unsigned config, float isoLevel)
-{
-    if (inside || inLattice(q.x, q.y, q.z))
-        cellAtIndex(mesher, base).caseIndex = static_cast<uint8_t>(config);
-
-    // The crossed edges in ascending order: (vB < level) != (vA < level)
-    // is exactly "the edge's two configuration bits differ".
-    uint16_t edgeVertex[12];
-    for (unsigned crossed = CROSSED_EDGES.masks[config]; crossed; crossed &= crossed - 1) {
-        const int e = __builtin_ctz(crossed);
-        const int a = EDGES[e].a;
-        const int b = EDGES[e].b;
-        GridCell& cellA = cornerCell(mesher, q, inside, base, a);
-        uint16_t* slot;
-        if (&cellA != &mesher.spare) {
-            slot = &cellA.edgeVertex[EDGE_AXIS[e]];
-        } else {
-            // Corner a outside the lattice: a crossed edge from it runs
-            // from -1 into the lattice, and its vertex has a near-face slot.
-            const GridPoint A{ q.x + CORNER_OFFSETS[a].x, q.y + CORNER_OFFSETS[a].y, q.z + CORNER_OFFSETS[a].z };
-            NearSlot* near = nearSlotOf(mesher, A, EDGE_AXIS[e]);
-            if (!near) {
-                edgeVertex[e] = NO_VERTEX;   // both ends outside: never crossed
-                continue;
-            }
-            slot = &near->vertex;
-        }
-        // Once the mesh is full, the triangles needing a new vertex are dropped.
-        if (*slot == NO_VERTEX && mesh.vertices.size() < MAX_MESH_VERTICES) {
-            GridCell& cellB = cornerCell(mesher, q, inside, base, b);
-            addEdgeVertex(mesher, mesh, q, e, cellA, cellB, cornerValue(mesher, q, cellA, a),
-                          cornerValue(mesher, q, cellB, b), isoLevel, *slot);
-        }
-        edgeVertex[e] = *slot;
-    }
-
-    emitTriangles(mesh, static_cast<uint8_t>(config), edgeVertex);
-}
-
-// The faces of cube q the surface crosses (bits neither all clear nor all
-// set), minus those at the edge of the range: bit k for FACE_STEPS[k].
-inline unsigned facesToFlood(const IsoMesher& mesher, const GridPoint& q, unsigned config)
-{
-    unsigned faces = CROSSED_FACES.masks[config];
-    if (q.x >= mesher.cellMax.x) faces &= ~0x01u;
-    if (q.x <= mesher.cubeMin.x) faces &= ~0x02u;
-    if (q.y >= mesher.cellMax.y) faces &= ~0x04u;
-    if (q.y <= mesher.cubeMin.y) faces &= ~0x08u;
-    if (q.z >= mesher.cellMax.z) faces &= ~0x10u;
-    if (q.z <= mesher.cubeMin.z) faces &= ~0x20u;
-    return faces;
-}
-
 // The flood: pops cubes until the stack is empty, meshes every crossed one
-// that was not visited, and pushes its neighbours across crossed faces, in
-// the order +x, -x, +y, -y, +z, -z.
-//
-// Which cubes the flood visits, and in which order, depends only on their
-// configurations, never on their vertices: the walk runs first, into a list
-// of the crossed cubes in the order they are meshed (each the stack entry
-// with its configuration in the top byte), and the cubes are meshed from the
-// list afterwards. With the point rows, the walk reads bits alone; without,
-// the configuration comes from the eight corner values.
-//
-// The stack is floodStack's storage, its size the room, with at least the
-// six pushes of one cube kept free above the top.
+// that was not visited, and pushes its neighbours across crossed faces.
 template <bool ROWS>
 __attribute__((always_inline)) inline void floodBody(IsoMesher& mesher, std::vector<GridPoint>& seeds, float isoLevel)
 {
     IsoMesh& mesh = mesher.meshes[mesher.current];
     const unsigned fillBit = unsigned(outsideFill(isoLevel) & 1u);
-    std::vector<uint32_t>& stack = mesher.floodStack;
-    std::vector<uint32_t>& walk = mesher.floodWalk;
-    constexpr size_t ROOM = 6;
-    if (stack.size() < seeds.size() + ROOM)
-        stack.resize(seeds.size() + ROOM);
-    uint32_t* st = stack.data();
-    size_t top = 0;
     // Only cubes in the range are ever pushed: one out of it would be popped
     // and dropped without a trace, so leaving it out keeps the order.
+    std::vector<uint32_t>& stack = mesher.floodStack;
+    stack.clear();
     for (const GridPoint& seed : seeds)
         if (withinCubes(mesher, seed))
-            st[top++] = packCube(seed.x, seed.y, seed.z);
+            stack.push_back(packCube(seed.x, seed.y, seed.z));
     seeds.clear();
-    walk.clear();
-    while (top > 0) {
-        const uint32_t entry = st[--top];
+    while (!stack.empty()) {
+        const uint32_t entry = stack.back();
+        stack.pop_back();
         const GridPoint q = unpackCube(entry);
+        const bool inside = innerCube(q);
+        const int32_t base = cellIndex(q.x, q.y, q.z);
         // The visited marks are bits, so a cube pushed twice is dropped
         // without its cell being read.
         if (!visitCube(mesher, q))
             continue;
-        const bool inside = innerCube(q);
-        const unsigned config = ROWS ? rowsConfig(mesher, q, fillBit)
-                                     : cornersConfig(mesher, q, inside, cellIndex(q.x, q.y, q.z), isoLevel);
+        // The cube's own cell; none for the cubes from -1.
+        GridCell* cell = inside || inLattice(q.x, q.y, q.z) ? &cellAtIndex(mesher, base) : nullptr;
+
+        // With the point rows, the configuration comes from bits and only a
+        // new vertex's two corners are read; without, from all eight values.
+        GridCell* corner[8];
+        float v[8];
+        const unsigned config =
+            ROWS ? rowsConfig(mesher, q, fillBit) : cubeCorners(mesher, q, inside, base, corner, v, isoLevel);
         if (config == 0 || config == 255)
             continue;
-        walk.push_back(entry | config << 24);
-        if (stack.size() < top + ROOM) {
-            stack.resize(2 * stack.size());
-            st = stack.data();
-        }
-        unsigned faces = facesToFlood(mesher, q, config);
-        if (inside && q.x > 0 && q.y > 0 && q.z > 0) {
-            // Cubes from 1 to 62 on every axis have all six neighbours in the lattice.
-            const size_t row = visitedRow(q.y, q.z);
-            for (; faces; faces &= faces - 1) {
-                const int k = __builtin_ctz(faces);
-                if (!((mesher.visitedRows[row + FACE_ROW[k]] >> (q.x + FACE_STEPS[k].dx)) & 1u))
-                    st[top++] = entry + FACE_PACKED[k];
+        if (cell)
+            cell->caseIndex = static_cast<uint8_t>(config);
+
+        // The crossed edges in ascending order: (vB < level) != (vA < level)
+        // is exactly "the edge's two configuration bits differ". Each gets
+        // its vertex (a neighbouring cube's from this pass, or a new one).
+        uint16_t edgeVertex[12];
+        for (unsigned crossed = CROSSED_EDGES.masks[config]; crossed; crossed &= crossed - 1) {
+            const int e = __builtin_ctz(crossed);
+            const int a = EDGES[e].a;
+            const int b = EDGES[e].b;
+            GridCell& cellA = ROWS ? cornerCell(mesher, q, inside, base, a) : *corner[a];
+            uint16_t* slot;
+            if (&cellA != &mesher.spare) {
+                slot = &cellA.edgeVertex[EDGE_AXIS[e]];
+            } else {
+                // Corner a outside the lattice: a crossed edge from it runs
+                // from -1 into the lattice, and its vertex has a near-face slot.
+                const GridPoint A{ q.x + CORNER_OFFSETS[a].x, q.y + CORNER_OFFSETS[a].y, q.z + CORNER_OFFSETS[a].z };
+                NearSlot* near = nearSlotOf(mesher, A, EDGE_AXIS[e]);
+                if (!near) {
+                    edgeVertex[e] = NO_VERTEX;   // both ends outside: never crossed
+                    continue;
+                }
+                slot = &near->vertex;
             }
-            continue;
+            // Once the mesh is full, the triangles needing a new vertex are dropped.
+            if (*slot == NO_VERTEX && mesh.vertices.size() < MAX_MESH_VERTICES) {
+                if (ROWS) {
+                    GridCell& cellB = cornerCell(mesher, q, inside, base, b);
+                    addEdgeVertex(mesher, mesh, q, e, cellA, cellB, cornerValue(mesher, q, cellA, a),
+                                  cornerValue(mesher, q, cellB, b), isoLevel, *slot);
+                } else {
+                    addEdgeVertex(mesher, mesh, q, e, cellA, *corner[b], v[a], v[b], isoLevel, *slot);
+                }
+            }
+            edgeVertex[e] = *slot;
         }
+
+        emitTriangles(mesh, static_cast<uint8_t>(config), edgeVertex);
+
+        // Faces the surface crosses (bits neither all clear nor all set),
+        // minus those at the edge of the range, in the order +x, -x, +y, -y, +z, -z.
+        unsigned faces = CROSSED_FACES.masks[config];
+        if (q.x >= mesher.cellMax.x) faces &= ~0x01u;
+        if (q.x <= mesher.cubeMin.x) faces &= ~0x02u;
+        if (q.y >= mesher.cellMax.y) faces &= ~0x04u;
+        if (q.y <= mesher.cubeMin.y) faces &= ~0x08u;
+        if (q.z >= mesher.cellMax.z) faces &= ~0x10u;
+        if (q.z <= mesher.cubeMin.z) faces &= ~0x20u;
+        // Cubes from 1 to 62 on every axis have all six neighbours in the lattice.
+        const bool innerNeighbours = inside && q.x > 0 && q.y > 0 && q.z > 0;
+        const size_t row = visitedRow(q.y, q.z);
         for (; faces; faces &= faces - 1) {
             const int k = __builtin_ctz(faces);
-            const GridPoint next{ q.x + FACE_STEPS[k].dx, q.y + FACE_STEPS[k].dy, q.z + FACE_STEPS[k].dz };
+            const FaceStep& f = FACE_STEPS[k];
+            if (innerNeighbours) {
+                if (!((mesher.visitedRows[row + FACE_ROW[k]] >> (q.x + f.dx)) & 1u))
+                    stack.push_back(entry + FACE_PACKED[k]);
+                continue;
+            }
+            const GridPoint next{ q.x + f.dx, q.y + f.dy, q.z + f.dz };
             if (withinCubes(mesher, next) && !cubeVisited(mesher, next))
-                st[top++] = entry + FACE_PACKED[k];
+                stack.push_back(entry + FACE_PACKED[k]);
         }
-    }
-    for (const uint32_t item : walk) {
-        const GridPoint q = unpackCube(item & 0xFFFFFFu);
-        meshCube(mesher, mesh, q, innerCube(q), cellIndex(q.x, q.y, q.z), item >> 24, isoLevel);
     }
 }
 
