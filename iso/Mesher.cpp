@@ -682,6 +682,12 @@ void blockBounds(const IsoMesher& mesher, int block, float& lo, float& hi)
 
 namespace {
 
+// Block number b's coordinates in blocks, each 0..15 (b = x + 16 (y + 16 z)).
+inline GridPoint blockAt(int b)
+{
+    return GridPoint{ b % BLOCKS_PER_AXIS, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS, b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS) };
+}
+
 // The padded-array index of block (bx, by, bz), each -1..16.
 inline size_t paddedBlock(int bx, int by, int bz)
 {
@@ -692,7 +698,8 @@ inline size_t paddedBlock(int bx, int by, int bz)
 // The padded-array index of block number b.
 inline size_t paddedBlock(int b)
 {
-    return paddedBlock(b % BLOCKS_PER_AXIS, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS, b / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS));
+    const GridPoint at = blockAt(b);
+    return paddedBlock(at.x, at.y, at.z);
 }
 
 // Every point of block b into its cell (values and colours, as the flood's
@@ -701,9 +708,8 @@ inline size_t paddedBlock(int b)
 // with the 512-bit evaluation).
 void evaluateBlock(IsoMesher& mesher, int block, float* out, bool whole)
 {
-    const int32_t x0 = (block % BLOCKS_PER_AXIS) * BLOCK_SIZE;
-    const int32_t y0 = (block / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS) * BLOCK_SIZE;
-    const int32_t z0 = (block / (BLOCKS_PER_AXIS * BLOCKS_PER_AXIS)) * BLOCK_SIZE;
+    const GridPoint at = blockAt(block);
+    const int32_t x0 = at.x * BLOCK_SIZE, y0 = at.y * BLOCK_SIZE, z0 = at.z * BLOCK_SIZE;
     if (mesher.rowEvaluation && mesher.widestRows) {
         evaluateBlockLayers(mesher, x0, y0, z0, out, whole);
         return;
@@ -843,13 +849,12 @@ CubeRows rowsToRescue(const IsoMesher& mesher)
     const std::vector<uint16_t>& reached = mesher.reachedBlocks;
     if (reached.empty())
         return CubeRows{ 0, -1, 0, -1 };
-    constexpr int PLANE = BLOCKS_PER_AXIS * BLOCKS_PER_AXIS;
     int byLow = BLOCKS_PER_AXIS, byHigh = 0;
     for (const uint16_t b : reached) {
-        byLow = std::min(byLow, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS);
-        byHigh = std::max(byHigh, b / BLOCKS_PER_AXIS % BLOCKS_PER_AXIS);
+        byLow = std::min(byLow, blockAt(b).y);
+        byHigh = std::max(byHigh, blockAt(b).y);
     }
-    const int bzLow = reached.front() / PLANE, bzHigh = reached.back() / PLANE;   // ascending
+    const int bzLow = blockAt(reached.front()).z, bzHigh = blockAt(reached.back()).z;   // ascending
     // Cube row y holds points y and y + 1.
     return CubeRows{ byLow * BLOCK_SIZE - 1, byHigh * BLOCK_SIZE + BLOCK_SIZE - 1, bzLow * BLOCK_SIZE - 1,
                      bzHigh * BLOCK_SIZE + BLOCK_SIZE - 1 };
