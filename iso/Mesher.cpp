@@ -16,7 +16,7 @@
 #include "iso/IsoTables.h"
 #include "iso/MesherLocal.h"
 
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
 #include <cmath>
 #include <cstring>
@@ -45,6 +45,7 @@ IsoMesher::IsoMesher(SourceField* field_) : field(field_)
     blockMagnitude.assign(BLOCK_COUNT, 0.0f);
     paddedClass.assign(size_t(BLOCKS_PER_AXIS + 2) * (BLOCKS_PER_AXIS + 2) * (BLOCKS_PER_AXIS + 2), BLOCK_OUTSIDE);
     paddedMask.assign(paddedClass.size(), 0u);
+    paddedSlot.assign(paddedClass.size(), 0u);
     pointRows.assign(size_t(GRID_SIZE + 2) * (GRID_SIZE + 2), 0u);
     visitedRows.assign(size_t(GRID_SIZE + 1) * (GRID_SIZE + 1), 0u);
 #if defined(__x86_64__) || defined(__i386__)
@@ -71,17 +72,16 @@ inline size_t visitedRow(int32_t y, int32_t z)
 namespace {
 
 // Makes clean again every group of four cells the last pass (or anything
-// since) gave values to, except, with `keep`, those of the blocks it marks:
-// their cells are about to be written whole. No other cell was written.
+// since) gave values to, except, with `keep`, those it marks in each row
+// (keep(row) has bit g set for group g): their cells are about to be
+// written whole. No other cell was written.
 template <typename Keep>
 void resetDirtyGroups(IsoMesher& mesher, Keep keep)
 {
     std::vector<uint16_t>& dirty = mesher.dirtyGroups;
     for (const uint16_t row : mesher.dirtyRows) {
-        for (unsigned groups = dirty[row]; groups; groups &= groups - 1) {
+        for (unsigned groups = dirty[row] & ~keep(row); groups; groups &= groups - 1) {
             const int g = __builtin_ctz(groups);
-            if (keep(g, row))
-                continue;
             GridCell* group = mesher.cells + size_t(row) * GRID_SIZE + 4 * size_t(g);
             for (int i = 0; i < 4; ++i)
                 resetCell(group[i]);
@@ -94,7 +94,7 @@ void resetDirtyGroups(IsoMesher& mesher, Keep keep)
 // All of them.
 void resetDirtyGroups(IsoMesher& mesher)
 {
-    resetDirtyGroups(mesher, [](int, uint16_t) { return false; });
+    resetDirtyGroups(mesher, [](uint16_t) { return 0u; });
 }
 
 // beginPass, leaving the cells as the last pass left them when `resetCells`
@@ -747,22 +747,84 @@ void buildPointRows(IsoMesher& mesher, uint8_t outsideClass, uint64_t fill)
     std::fill(rows.begin(), rows.end(), fill);
     for (int bz = 0; bz < BLOCKS_PER_AXIS; ++bz)
         for (int by = 0; by < BLOCKS_PER_AXIS; ++by) {
+            // The blocks of this row of blocks that are not the outside's:
+            // only their four bits of each point row differ from the fill.
             const uint8_t* classes = mesher.paddedClass.data() + paddedBlock(0, by, bz);
-            bool plain = true;
-            for (int bx = 0; bx < BLOCKS_PER_AXIS && plain; ++bx)
-                plain = classes[bx] == outsideClass;
-            if (plain)
+            unsigned own = 0;
+            for (int bx = 0; bx < BLOCKS_PER_AXIS; ++bx)
+                own |= unsigned(classes[bx] != outsideClass) << bx;
+            if (!own)
                 continue;
             const uint64_t* masks = mesher.paddedMask.data() + paddedBlock(0, by, bz);
-            for (int lz = 0; lz < BLOCK_SIZE; ++lz)
-                for (int ly = 0; ly < BLOCK_SIZE; ++ly) {
-                    const int shift = BLOCK_SIZE * ly + BLOCK_SIZE * BLOCK_SIZE * lz;
-                    uint64_t row = 0;
-                    for (int bx = 0; bx < BLOCKS_PER_AXIS; ++bx)
-                        row |= ((masks[bx] >> shift) & 0xFu) << (BLOCK_SIZE * bx);
-                    rows[size_t(by * BLOCK_SIZE + ly + 1) + PR * size_t(bz * BLOCK_SIZE + lz + 1)] = row;
-                }
+            uint64_t* first = rows.data() + size_t(by * BLOCK_SIZE + 1) + PR * size_t(bz * BLOCK_SIZE + 1);
+            for (; own; own &= own - 1) {
+                const int bx = __builtin_ctz(own);
+                const uint64_t mask = masks[bx];
+                const int at = BLOCK_SIZE * bx;
+                // Nibble ly + 4 lz of the block's mask is its part of point row (ly, lz).
+                for (int lz = 0; lz < BLOCK_SIZE; ++lz)
+                    for (int ly = 0; ly < BLOCK_SIZE; ++ly) {
+                        uint64_t& row = first[size_t(ly) + PR * size_t(lz)];
+                        const uint64_t part = (mask >> (BLOCK_SIZE * (ly + BLOCK_SIZE * lz))) & 0xFu;
+                        row = (row & ~(uint64_t(0xF) << at)) | part << at;
+                    }
+            }
         }
+}
+
+// The points of a block (bit x + 4 y + 16 z) on each of its faces: -x, +x, -y, +y, -z, +z.
+constexpr uint64_t FACE_POINTS[6] = { 0x1111111111111111u, 0x8888888888888888u, 0x000F000F000F000Fu,
+                                      0xF000F000F000F000u, 0x000000000000FFFFu, 0xFFFF000000000000u };
+
+// The padded-array step to each face neighbour, in the same order.
+constexpr ptrdiff_t PADDED_STEP[6] = { -1, 1, -(BLOCKS_PER_AXIS + 2), BLOCKS_PER_AXIS + 2,
+                                       -(BLOCKS_PER_AXIS + 2) * (BLOCKS_PER_AXIS + 2),
+                                       (BLOCKS_PER_AXIS + 2) * (BLOCKS_PER_AXIS + 2) };
+
+// The points of a block with mask m (its inside bits) that end a crossed
+// edge: whose inside bit differs from a neighbour's, near[f] the face
+// neighbours' masks.
+uint64_t crossedEnds(uint64_t m, const uint64_t near[6])
+{
+    const uint64_t* f = FACE_POINTS;
+    const uint64_t minusX = ((m << 1) & ~f[0]) | ((near[0] & f[1]) >> 3);
+    const uint64_t plusX = ((m >> 1) & ~f[1]) | ((near[1] & f[0]) << 3);
+    const uint64_t minusY = ((m << 4) & ~f[2]) | ((near[2] & f[3]) >> 12);
+    const uint64_t plusY = ((m >> 4) & ~f[3]) | ((near[3] & f[2]) << 12);
+    const uint64_t minusZ = (m << 16) | (near[4] >> 48);
+    const uint64_t plusZ = (m >> 16) | (near[5] << 48);
+    return (m ^ minusX) | (m ^ plusX) | (m ^ minusY) | (m ^ plusY) | (m ^ minusZ) | (m ^ plusZ);
+}
+
+// The gradients the flood will ask for at the points of the mixed blocks
+// whose six neighbours all lie in mixed blocks, from the values the
+// classification kept: a layer of sixteen points at a time instead of six
+// lookups per point. The other points keep theirs to the flood.
+void storeMixedGradients(IsoMesher& mesher)
+{
+    const std::vector<uint16_t>& mixed = mesher.mixedBlocks;
+    for (size_t k = 0; k < mixed.size(); ++k) {
+        const size_t padded = paddedBlock(mixed[k]);
+        const float* near[6];
+        uint64_t masks[6];
+        uint64_t points = ~uint64_t(0);
+        for (int f = 0; f < 6; ++f) {
+            const size_t n = size_t(ptrdiff_t(padded) + PADDED_STEP[f]);
+            masks[f] = mesher.paddedMask[n];
+            if (mesher.paddedClass[n] == BLOCK_MIXED) {
+                near[f] = mesher.mixedValues.data() + size_t(mesher.paddedSlot[n]) * BLOCK_POINTS;
+            } else {
+                near[f] = nullptr;
+                points &= ~FACE_POINTS[f];
+            }
+        }
+        points &= crossedEnds(mesher.paddedMask[padded], masks);
+        if (!points)
+            continue;
+        const GridPoint at = blockAt(mixed[k]);
+        storeBlockGradients(mesher, at.x * BLOCK_SIZE, at.y * BLOCK_SIZE, at.z * BLOCK_SIZE,
+                            mesher.mixedValues.data() + k * BLOCK_POINTS, near, points);
+    }
 }
 
 } // namespace
@@ -821,23 +883,34 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
             mesher.paddedMask[padded] = c == BLOCK_INSIDE ? ~uint64_t(0) : 0u;
     }
     if (whole) {
-        // Group g of row y + 64 z is the row's part of block (g, y / 4, z / 4).
-        resetDirtyGroups(mesher, [&](int g, uint16_t row) {
+        // Group g of row y + 64 z is the row's part of block (g, y / 4, z / 4):
+        // the row's sixteen blocks' classes at once.
+        resetDirtyGroups(mesher, [&](uint16_t row) {
             const int y = row % GRID_SIZE, z = row / GRID_SIZE;
-            return mesher.paddedClass[paddedBlock(g, y >> BLOCK_SHIFT, z >> BLOCK_SHIFT)] == BLOCK_MIXED;
+            const __m128i classes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                mesher.paddedClass.data() + paddedBlock(0, y >> BLOCK_SHIFT, z >> BLOCK_SHIFT)));
+            return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(classes, _mm_set1_epi8(char(BLOCK_MIXED)))));
         });
     }
     mesher.rescueMixedBlocks = mixed.size();
-    float values[BLOCK_POINTS];
+    // With whole writes, every mixed block's values are kept for the gradients below.
+    float scratch[BLOCK_POINTS];
+    if (whole)
+        mesher.mixedValues.resize(mixed.size() * BLOCK_POINTS);
     const __m128 level = _mm_set1_ps(isoLevel);
-    for (const uint16_t b : mixed) {
+    for (size_t k = 0; k < mixed.size(); ++k) {
+        const uint16_t b = mixed[k];
+        float* values = whole ? mesher.mixedValues.data() + k * BLOCK_POINTS : scratch;
         evaluateBlock(mesher, b, values, whole);
         // Four comparisons at a time (false for NaN, like ">=" itself).
         uint64_t mask = 0;
         for (int i = 0; i < BLOCK_POINTS; i += 4)
             mask |= uint64_t(_mm_movemask_ps(_mm_cmpge_ps(_mm_loadu_ps(values + i), level))) << i;
         mesher.paddedMask[paddedBlock(b)] = mask;
+        mesher.paddedSlot[paddedBlock(b)] = static_cast<uint16_t>(k);
     }
+    if (whole)
+        storeMixedGradients(mesher);
     buildPointRows(mesher, outsideClass, outsideMask);
 }
 

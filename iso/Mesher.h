@@ -161,6 +161,8 @@ struct IsoMesher {
     std::vector<float>    blockMagnitude;//   ... of their largest magnitudes
     std::vector<uint16_t> mixedBlocks;   // the blocks of the last classification whose bounds allowed a crossing
     std::vector<uint16_t> classedBlocks; // the blocks it gave a class from their bounds (the rest are the outside's)
+    std::vector<float>    mixedValues;   // the values of the mixed blocks, 64 each, in mixedBlocks' order (whole writes only)
+    std::vector<uint16_t> paddedSlot;    // per padded block: its place in mixedBlocks, read only for a mixed block
     bool         resetPending = false;   // the pass began with the last pass's cells; classifyBlocks resets them
     std::vector<uint8_t>  paddedClass;   // 18^3 blocks, -1..16 per axis: the classes, outside the lattice its zeros
     std::vector<uint64_t> paddedMask;    // the same blocks' inside bits, bit x + 4 y + 16 z

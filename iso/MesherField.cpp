@@ -733,6 +733,61 @@ VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// Layer z of a block's values, zeros for a block with none.
+VORTALUNE_AVX512 __attribute__((always_inline)) inline __m512 layer(const float* values, int z)
+{
+    return values ? _mm512_loadu_ps(values + LAYER_POINTS * z) : _mm512_setzero_ps();
+}
+#endif
+
+// The gradients of a mixed block's points whose six neighbours all have
+// their values in `values` (the block's) or near[f] (the face neighbours',
+// -x, +x, -y, +y, -z, +z), one layer of sixteen at a time; `points` picks
+// the points (bit x + 4 y + 16 z) that take theirs. Each component is the
+// neighbours' difference centralDifferences takes, so the bits are the same.
+VORTALUNE_AVX512 void storeBlockGradients(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z0, const float* values,
+                                          const float* const near[6], uint64_t points)
+{
+    alignas(64) float gx[BLOCK_POINTS], gy[BLOCK_POINTS], gz[BLOCK_POINTS];
+#if defined(__x86_64__) || defined(__i386__)
+    // Lane x + 4 y of a layer; an index from 16 up takes the neighbour's lane.
+    const __m512i plusX = _mm512_setr_epi32(1, 2, 3, 16, 5, 6, 7, 20, 9, 10, 11, 24, 13, 14, 15, 28);
+    const __m512i minusX = _mm512_setr_epi32(19, 0, 1, 2, 23, 4, 5, 6, 27, 8, 9, 10, 31, 12, 13, 14);
+    const __m512i plusY = _mm512_setr_epi32(4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19);
+    const __m512i minusY = _mm512_setr_epi32(28, 29, 30, 31, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11);
+    for (int z = 0; z < LAYERS; ++z) {
+        const __m512 own = _mm512_loadu_ps(values + LAYER_POINTS * z);
+        const __m512 up = z + 1 < LAYERS ? layer(values, z + 1) : layer(near[5], 0);
+        const __m512 down = z > 0 ? layer(values, z - 1) : layer(near[4], LAYERS - 1);
+        _mm512_store_ps(gx + LAYER_POINTS * z, _mm512_sub_ps(_mm512_permutex2var_ps(own, plusX, layer(near[1], z)),
+                                                             _mm512_permutex2var_ps(own, minusX, layer(near[0], z))));
+        _mm512_store_ps(gy + LAYER_POINTS * z, _mm512_sub_ps(_mm512_permutex2var_ps(own, plusY, layer(near[3], z)),
+                                                             _mm512_permutex2var_ps(own, minusY, layer(near[2], z))));
+        _mm512_store_ps(gz + LAYER_POINTS * z, _mm512_sub_ps(up, down));
+    }
+#else
+    // Elsewhere (never chosen: the whole blocks need AVX-512), point by point.
+    const auto at = [&](int x, int y, int z) {
+        const int f = x < 0 ? 0 : x >= BLOCK_SIZE ? 1 : y < 0 ? 2 : y >= BLOCK_SIZE ? 3 : z < 0 ? 4 : z >= BLOCK_SIZE ? 5 : -1;
+        const float* v = f < 0 ? values : near[f];
+        return v ? v[(x & 3) + BLOCK_SIZE * (y & 3) + LAYER_POINTS * (z & 3)] : 0.0f;
+    };
+    for (int i = 0; i < BLOCK_POINTS; ++i) {
+        const int x = i & 3, y = i >> 2 & 3, z = i >> 4;
+        gx[i] = at(x + 1, y, z) - at(x - 1, y, z);
+        gy[i] = at(x, y + 1, z) - at(x, y - 1, z);
+        gz[i] = at(x, y, z + 1) - at(x, y, z - 1);
+    }
+#endif
+    for (; points; points &= points - 1) {
+        const int i = __builtin_ctzll(points);
+        const int32_t at = cellIndex(x0 + (i & 3), y0 + (i >> 2 & 3), z0 + (i >> 4));
+        mesher.shades[at].gradient = Float3(gx[i], gy[i], gz[i]);
+        mesher.cells[at].gradientKnown = true;
+    }
+}
+
 } // namespace iso_mesher
 
 using namespace iso_mesher;

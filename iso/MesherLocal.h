@@ -44,6 +44,14 @@ VORTALUNE_AVX void evaluateRowPair(IsoMesher& mesher, int32_t x0, int32_t y0, in
 VORTALUNE_AVX512 void evaluateBlockLayers(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z0, float* out,
                                           bool whole);
 
+// The gradients of the points `points` (bit x + 4 y + 16 z) of the mixed
+// block whose lowest point is (x0, y0, z0) and whose values are values[64],
+// from its values and its face neighbours' (near[6]: -x, +x, -y, +y, -z,
+// +z, each a block's values[64] or null where no neighbour point is read),
+// into their shades, each marked known.
+VORTALUNE_AVX512 void storeBlockGradients(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z0, const float* values,
+                                          const float* const near[6], uint64_t points);
+
 // Bitwise equality: one integer comparison instead of a float one with its
 // unordered case (the markers are ordinary finite numbers).
 inline bool sameBits(float a, float b)
