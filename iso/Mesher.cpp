@@ -821,6 +821,7 @@ void storeMixedGradients(IsoMesher& mesher)
         points &= crossedEnds(mesher.paddedMask[padded], masks);
         if (!points)
             continue;
+        mesher.classifiedGradients += size_t(__builtin_popcountll(points));
         const GridPoint at = blockAt(mixed[k]);
         storeBlockGradients(mesher, at.x * BLOCK_SIZE, at.y * BLOCK_SIZE, at.z * BLOCK_SIZE,
                             mesher.mixedValues.data() + k * BLOCK_POINTS, near, points);
@@ -841,6 +842,7 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
     if (pending && !whole)
         resetDirtyGroups(mesher);
     mesher.rescueMixedBlocks = 0;
+    mesher.classifiedGradients = 0;
     mesher.classifiedStamp = mesher.stamp;
     mesher.classifiedLevel = isoLevel;
     if (!mesher.completeSurface)

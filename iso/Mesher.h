@@ -173,6 +173,7 @@ struct IsoMesher {
     std::vector<uint16_t> dirtyRows;     // the rows with a bit set, each once
     size_t       rescuedFloods = 0;      // floods started by the last rescue
     size_t       rescueMixedBlocks = 0;  // blocks of the last classification whose bounds allowed a crossing
+    size_t       classifiedGradients = 0; // gradients the last classification made (see classifyBlocks)
     uint16_t     classifiedStamp = 0;    // the pass and level the classes belong to
     float        classifiedLevel = 0.0f;
 

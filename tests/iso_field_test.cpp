@@ -539,6 +539,52 @@ TEST(IsoField, APassResettingInItsClassificationLeavesWhatAFreshPassLeaves)
     }
 }
 
+// With AVX-512 the classification makes the gradients of its mixed blocks'
+// crossed points from the values it evaluated, and the flood finds them
+// made. Each is the lookups' own (bit for bit), and a pass leaves gradients
+// at exactly the points, and the mesh, a pass without them leaves: with a
+// ball cut by the x = 0 face, a negative cut, a segment, at levels either
+// side of the blocks' bounds.
+TEST(IsoField, GradientsTheClassificationMakesAreTheLookupsOwn)
+{
+    auto field = std::make_unique<SourceField>();
+    placeBall(*field, 0, makeBall(Float3(20, 22, 21), RED, 20.0f, 12.0f));
+    placeBall(*field, 1, makeBall(Float3(1, 46, 46), BLUE, 20.0f, 7.0f));
+    placeBall(*field, 2, makeBall(Float3(27, 22, 21), RED, -30.0f, 4.0f));
+    placeSegment(*field, 0, makeSegment(Float3(8, 10, 30), Float3(1.0f, 0.5f, 0.0f), 20.0f, Float3(56, 50, 40),
+                                        Float3(0.0f, 0.5f, 1.0f), 20.0f, 7.0f));
+    for (const float level : { 10.0f, 2.0f }) {
+        SCOPED_TRACE(level);
+        auto made = std::make_unique<IsoMesher>(field.get());
+        if (!made->widestRows)
+            GTEST_SKIP() << "the classification makes gradients only with AVX-512";
+        auto looked = std::make_unique<IsoMesher>(field.get());
+        looked->widestRows = false;
+        const IsoMesh& mesh = runIsoPass(*made, level);
+        const IsoMesh& expected = runIsoPass(*looked, level);
+        EXPECT_GT(made->classifiedGradients, 1000u);
+        EXPECT_EQ(looked->classifiedGradients, 0u);
+        ASSERT_EQ(mesh.vertices.size(), expected.vertices.size());
+        EXPECT_EQ(std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)), 0);
+        EXPECT_EQ(mesh.indices, expected.indices);
+        auto lookups = std::make_unique<IsoMesher>(field.get());
+        beginPass(*lookups);
+        size_t known = 0;
+        for (int i = 0; i < GRID_CELLS; ++i) {
+            ASSERT_EQ(made->cells[i].gradientKnown, looked->cells[i].gradientKnown) << "cell " << i;
+            if (!made->cells[i].gradientKnown)
+                continue;
+            ++known;
+            const GridPoint p{ i % GRID_SIZE, i / GRID_SIZE % GRID_SIZE, i / (GRID_SIZE * GRID_SIZE) };
+            const Float3& g = made->shades[i].gradient;
+            const Float3 want = fieldGradient(*lookups, p);
+            ASSERT_TRUE(sameBits(g.x, want.x) && sameBits(g.y, want.y) && sameBits(g.z, want.z))
+                << p.x << " " << p.y << " " << p.z;
+        }
+        EXPECT_GT(known, made->classifiedGradients);
+    }
+}
+
 TEST(IsoField, CachedValuesAreBitIdenticalToTheOctreeWalk)
 {
     // Balls at every depth, negative strengths, segments (one with coincident
