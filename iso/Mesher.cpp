@@ -339,8 +339,11 @@ __attribute__((always_inline)) inline void edgeVertexOf(IsoVertex& vertex, const
     vertex.position[axis] += t;   // B - A is one unit step along `axis`
 
     const Float3 n(gA.x + t * (gB.x - gA.x), gA.y + t * (gB.y - gA.y), gA.z + t * (gB.z - gA.z));
-    const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
-    if (length > 0.0f && std::isfinite(length)) {
+    // Tested on the square, which is positive and finite exactly when its
+    // root is (it is never negative): the branch need not wait for the root.
+    const float lengthSq = n.x * n.x + n.y * n.y + n.z * n.z;
+    if (lengthSq > 0.0f && std::isfinite(lengthSq)) {
+        const float length = std::sqrt(lengthSq);
         // Negated (out of the blobs), then divided per component: a multiply by
         // a precomputed 1 / length would round differently in the last bit.
         vertex.normal = Float3(-n.x / length, -n.y / length, -n.z / length);
@@ -389,10 +392,11 @@ __attribute__((always_inline)) inline void addEdgeVertex(IsoMesher& mesher, IsoM
                  shadeOf(mesher, cellB).colour, isoLevel);
 }
 
-// Appends the triangles of configuration `config`, with edgeVertex[e] the
-// vertex on cube edge e (only the edges the configuration crosses are read);
-// a triangle with a missing vertex (mesh full) is dropped.
-inline void emitTriangles(IsoMesh& mesh, uint8_t config, const uint16_t edgeVertex[12])
+// Writes the triangles of configuration `config` from `at` on (room for
+// MAX_CLASS_TRIANGLES), with edgeVertex[e] the vertex on cube edge e (only
+// the edges the configuration crosses are read), and returns their end; a
+// triangle with a missing vertex (mesh full) is dropped.
+inline uint16_t* writeTriangles(uint16_t* at, uint8_t config, const uint16_t edgeVertex[12])
 {
     const CubeTriangles& list = CUBE_TRIANGLES.configurations[config];
     for (int t = 0; t < list.count; ++t) {
@@ -401,11 +405,56 @@ inline void emitTriangles(IsoMesh& mesh, uint8_t config, const uint16_t edgeVert
         const uint16_t i2 = edgeVertex[list.edges[t * 3 + 2]];
         if (i0 == NO_VERTEX || i1 == NO_VERTEX || i2 == NO_VERTEX)
             continue;
-        mesh.indices.push_back(i0);
-        mesh.indices.push_back(i1);
-        mesh.indices.push_back(i2);
+        at[0] = i0;
+        at[1] = i1;
+        at[2] = i2;
+        at += 3;
     }
+    return at;
 }
+
+constexpr size_t CUBE_INDICES = 3 * MAX_CLASS_TRIANGLES;   // a cube's most
+
+// Appends the cube's triangles to the mesh.
+inline void emitTriangles(IsoMesh& mesh, uint8_t config, const uint16_t edgeVertex[12])
+{
+    const size_t count = mesh.indices.size();
+    mesh.indices.resize(count + CUBE_INDICES);
+    uint16_t* first = mesh.indices.data();
+    mesh.indices.resize(size_t(writeTriangles(first + count, config, edgeVertex) - first));
+}
+
+// A flood's triangles, written through a cursor the flood keeps in a
+// register: the mesh's push_back stores its end to memory and loads it
+// again at every call, and each such store and load waits for the one
+// before (three to a triangle). They join the mesh when the flood ends.
+struct FloodTriangles {
+    std::vector<uint16_t>& room;   // its size is the room, never the count
+    uint16_t* first;
+    uint16_t* at;
+    uint16_t* last;
+
+    explicit FloodTriangles(std::vector<uint16_t>& r) : room(r)
+    {
+        constexpr size_t LEAST_ROOM = 4096;
+        if (room.size() < LEAST_ROOM)
+            room.resize(LEAST_ROOM);
+        first = at = room.data();
+        last = first + room.size();
+    }
+    void add(uint8_t config, const uint16_t edgeVertex[12])
+    {
+        if (size_t(last - at) < CUBE_INDICES) {
+            const size_t used = size_t(at - first);
+            room.resize(2 * room.size());
+            first = room.data();
+            at = first + used;
+            last = first + room.size();
+        }
+        at = writeTriangles(at, config, edgeVertex);
+    }
+    void appendTo(IsoMesh& mesh) const { mesh.indices.insert(mesh.indices.end(), first, at); }
+};
 
 // Corner i's cell of cube q. Cubes below layer 63 on every axis and at or
 // above 0 (`inside`, nearly all of them) have all their corners in the
@@ -513,6 +562,7 @@ __attribute__((always_inline)) inline void floodBody(IsoMesher& mesher, std::vec
         if (withinCubes(mesher, seed))
             stack.push_back(packCube(seed.x, seed.y, seed.z));
     seeds.clear();
+    FloodTriangles triangles(mesher.floodTriangles);
     while (!stack.empty()) {
         const uint32_t entry = stack.back();
         stack.pop_back();
@@ -573,7 +623,7 @@ __attribute__((always_inline)) inline void floodBody(IsoMesher& mesher, std::vec
             edgeVertex[e] = *slot;
         }
 
-        emitTriangles(mesh, static_cast<uint8_t>(config), edgeVertex);
+        triangles.add(static_cast<uint8_t>(config), edgeVertex);
 
         // Faces the surface crosses (bits neither all clear nor all set),
         // minus those at the edge of the range, in the order +x, -x, +y, -y, +z, -z.
@@ -600,6 +650,7 @@ __attribute__((always_inline)) inline void floodBody(IsoMesher& mesher, std::vec
                 stack.push_back(entry + FACE_PACKED[k]);
         }
     }
+    triangles.appendTo(mesh);
 }
 
 template <bool ROWS>

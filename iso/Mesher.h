@@ -143,6 +143,7 @@ struct IsoMesher {
     SourceField* field = nullptr;
     std::vector<GridPoint> stack; // seeds, capacity kept between passes
     std::vector<uint32_t> floodStack;  // the flood's cubes, packed (see Mesher.cpp); capacity kept
+    std::vector<uint16_t> floodTriangles; // room for a flood's triangles before they join the mesh; only grows
     std::vector<uint32_t> blockStart;     // BLOCK_COUNT + 1 offsets into blockSources
     std::vector<uint32_t> blockSources;   // source indices per block; see BLOCK_SHIFT
     std::vector<BlockEntry> blockScratch; // (block, source) pairs while the lists are built

@@ -495,3 +495,37 @@ TEST(IsoMesh, ZeroGradientGivesAnAxisNormalNotNaN)
     }
     EXPECT_GT(atSaddle, 0);
 }
+
+// The normal at the limits of the gradient's length: a square that
+// underflows to 0 or overflows, a NaN, and a square just above 0 (a
+// denormal) give what taking the root first and testing it gives: the
+// axis towards the outside end where the root is 0 or not finite, -n / |n|
+// everywhere else, bit for bit.
+TEST(IsoMesh, EdgeVertexNormalsAtTheLimitsOfTheGradientsLength)
+{
+    const float nan = std::nanf("");
+    const Float3 gradients[] = { { 0, 0, 0 },     { 1e-23f, 0, 0 }, { 0, -1e-23f, 1e-23f }, { 1e-22f, 0, 0 },
+                                 { 0, 2e-22f, -3e-23f }, { 1e20f, 0, 0 }, { 0, 0, -3e19f }, { nan, 1, 1 },
+                                 { 3, -4, 12 } };
+    auto bits = [](float f) {
+        uint32_t u;
+        std::memcpy(&u, &f, sizeof u);
+        return u;
+    };
+    for (const Float3& g : gradients)
+        for (const int axis : { 0, 2 })
+            for (const float vA : { 4.0f, 12.0f }) {
+                SCOPED_TRACE(testing::Message() << g.x << " " << g.y << " " << g.z << " axis " << axis << " vA " << vA);
+                const float vB = 20.0f - vA;   // across the level of 10 from vA
+                const IsoVertex v = makeEdgeVertex(GridPoint{ 5, 6, 7 }, axis, vA, vB, g, g, RED, BLUE, LEVEL);
+                const float length = std::sqrt(g.x * g.x + g.y * g.y + g.z * g.z);
+                Float3 expected;
+                if (length > 0.0f && std::isfinite(length)) {
+                    expected = Float3(-g.x / length, -g.y / length, -g.z / length);
+                } else {
+                    expected[axis] = vA >= LEVEL ? 1.0f : -1.0f;
+                }
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_EQ(bits(v.normal[k]), bits(expected[k])) << "component " << k << ": " << v.normal[k];
+            }
+}
