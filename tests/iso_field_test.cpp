@@ -539,9 +539,9 @@ TEST(IsoField, APassResettingInItsClassificationLeavesWhatAFreshPassLeaves)
     }
 }
 
-// With AVX-512 the classification makes the gradients of its mixed blocks'
-// crossed points from the values it evaluated, and the flood finds them
-// made. Each is the lookups' own (bit for bit), and a pass leaves gradients
+// With AVX-512 the block lists are summed sixteen blocks at a time, and the
+// classification makes the gradients of its mixed blocks' crossed points
+// from the values it evaluated, and the flood finds them made. Each is the lookups' own (bit for bit), and a pass leaves gradients
 // at exactly the points, and the mesh, a pass without them leaves: with a
 // ball cut by the x = 0 face, a negative cut, a segment, at levels either
 // side of the blocks' bounds.
@@ -564,6 +564,10 @@ TEST(IsoField, GradientsTheClassificationMakesAreTheLookupsOwn)
         const IsoMesh& expected = runIsoPass(*looked, level);
         EXPECT_GT(made->classifiedGradients, 1000u);
         EXPECT_EQ(looked->classifiedGradients, 0u);
+        // The block lists' offsets and reached blocks, summed sixteen at a time or one by one.
+        EXPECT_EQ(made->blockStart, looked->blockStart);
+        EXPECT_EQ(made->reachedBlocks, looked->reachedBlocks);
+        EXPECT_EQ(made->blockSources, looked->blockSources);
         ASSERT_EQ(mesh.vertices.size(), expected.vertices.size());
         EXPECT_EQ(std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * sizeof(IsoVertex)), 0);
         EXPECT_EQ(mesh.indices, expected.indices);
