@@ -213,6 +213,21 @@ inline void markGroup(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
     groups = static_cast<uint16_t>(groups | (1u << (x >> 2)));
 }
 
+// markGroup for the group of x0 in `rows` consecutive rows from y0 at z, in
+// one go: called before the cells' stores rather than between them, since
+// those may alias anything and each would make every mark reload its lists.
+inline void markGroups(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z, int rows)
+{
+    const size_t first = size_t(y0 + GRID_SIZE * z);
+    uint16_t* groups = mesher.dirtyGroups.data() + first;
+    const unsigned bit = 1u << (x0 >> 2);
+    for (int row = 0; row < rows; ++row) {
+        if (groups[row] == 0)
+            mesher.dirtyRows.push_back(static_cast<uint16_t>(first + size_t(row)));
+        groups[row] = static_cast<uint16_t>(groups[row] | bit);
+    }
+}
+
 // The cell of a point, valid for the current pass; the spare cell for points
 // outside 0..63.
 inline GridCell& cellAt(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)

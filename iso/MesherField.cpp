@@ -560,9 +560,9 @@ __attribute__((always_inline)) inline void storeRows(IsoMesher& mesher, int32_t 
                                                      const float* values, const float* reds, const float* greens,
                                                      const float* blues)
 {
+    markGroups(mesher, x0, y0, z, rows);
     for (int row = 0; row < rows; ++row) {
         const int32_t first = cellIndex(x0, y0 + row, z);
-        markGroup(mesher, x0, y0 + row, z);
         for (int i = 0; i < ROW_LANES; ++i) {
             const int lane = row * ROW_LANES + i;
             GridCell& cell = cellAtIndex(mesher, first + i);
@@ -658,9 +658,9 @@ VORTALUNE_AVX512 __attribute__((always_inline)) inline void storeLayerWhole(IsoM
     // A group of four reset cells (see resetCell), as sixteen words.
     const __m512 cleanGroup = _mm512_castsi512_ps(_mm512_setr_epi32(0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0, 0, -1, 0xFFFF, 0,
                                                                    0, -1, 0xFFFF, 0));
+    markGroups(mesher, x0, y0, z, BLOCK_SIZE);
     for (int row = 0; row < BLOCK_SIZE; ++row) {
         const int32_t first = cellIndex(x0, y0 + row, z);
-        markGroup(mesher, x0, y0 + row, z);
         const __m512i slots = _mm512_setr_epi32(4 * row, 0, 0, 0, 4 * row + 1, 0, 0, 0, 4 * row + 2, 0, 0, 0,
                                                 4 * row + 3, 0, 0, 0);
         _mm512_store_ps(&mesher.cells[first], _mm512_mask_permutexvar_ps(cleanGroup, 0x1111, slots, value));
@@ -679,8 +679,8 @@ VORTALUNE_AVX512 __attribute__((always_inline)) inline void storeLayerWhole(IsoM
 inline void storeLayerWhole(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z, Lanes16 value, Lanes16 cr,
                             Lanes16 cg, Lanes16 cb)
 {
+    markGroups(mesher, x0, y0, z, BLOCK_SIZE);
     for (int row = 0; row < BLOCK_SIZE; ++row) {
-        markGroup(mesher, x0, y0 + row, z);
         for (int i = 0; i < ROW_LANES; ++i) {
             const int lane = row * ROW_LANES + i;
             const int32_t at = cellIndex(x0 + i, y0 + row, z);
