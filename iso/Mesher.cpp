@@ -959,8 +959,9 @@ void classifyBlocks(IsoMesher& mesher, float isoLevel)
         uint64_t mask = 0;
         for (int i = 0; i < BLOCK_POINTS; i += 4)
             mask |= uint64_t(_mm_movemask_ps(_mm_cmpge_ps(_mm_loadu_ps(values + i), level))) << i;
-        mesher.paddedMask[paddedBlock(b)] = mask;
-        mesher.paddedSlot[paddedBlock(b)] = static_cast<uint16_t>(k);
+        const size_t padded = paddedBlock(b);
+        mesher.paddedMask[padded] = mask;
+        mesher.paddedSlot[padded] = static_cast<uint16_t>(k);
     }
     if (whole)
         storeMixedGradients(mesher);

@@ -203,17 +203,8 @@ inline int32_t cellIndex(int32_t x, int32_t y, int32_t z) { return x + GRID_SIZE
 // The cell at a flat index: clean, or of the current pass.
 inline GridCell& cellAtIndex(IsoMesher& mesher, int32_t index) { return mesher.cells[index]; }
 
-// Notes that point (x, y, z) of the lattice gets its value this pass: its
-// group of four is reset when the next pass begins.
-inline void markGroup(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
-{
-    uint16_t& groups = mesher.dirtyGroups[size_t(y + GRID_SIZE * z)];
-    if (groups == 0)
-        mesher.dirtyRows.push_back(static_cast<uint16_t>(y + GRID_SIZE * z));
-    groups = static_cast<uint16_t>(groups | (1u << (x >> 2)));
-}
-
-// markGroup for the group of x0 in `rows` consecutive rows from y0 at z, in
+// Notes that the group of x0 in `rows` consecutive rows from y0 at z gets
+// its values this pass (each group is reset when the next pass begins), in
 // one go: called before the cells' stores rather than between them, since
 // those may alias anything and each would make every mark reload its lists.
 inline void markGroups(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z, int rows)
@@ -226,6 +217,13 @@ inline void markGroups(IsoMesher& mesher, int32_t x0, int32_t y0, int32_t z, int
             mesher.dirtyRows.push_back(static_cast<uint16_t>(first + size_t(row)));
         groups[row] = static_cast<uint16_t>(groups[row] | bit);
     }
+}
+
+// Notes that point (x, y, z) of the lattice gets its value this pass: its
+// group of four is reset when the next pass begins.
+inline void markGroup(IsoMesher& mesher, int32_t x, int32_t y, int32_t z)
+{
+    markGroups(mesher, x, y, z, 1);
 }
 
 // The cell of a point, valid for the current pass; the spare cell for points

@@ -286,6 +286,18 @@ void prepareRowSources(IsoMesher& mesher)
 
 constexpr int LAYER_POINTS = BLOCK_SIZE * BLOCK_SIZE;   // sixteen: one 512-bit register of floats or words
 
+// sumBlockCounts, one block at a time.
+size_t sumBlockCountsOneByOne(uint32_t* start, uint16_t* reached)
+{
+    size_t count = 0;
+    for (int b = 0; b < BLOCK_COUNT; ++b) {
+        if (start[b + 1] != 0)
+            reached[count++] = static_cast<uint16_t>(b);
+        start[b + 1] += start[b];
+    }
+    return count;
+}
+
 // start[b + 1], block b's count, becomes the sum of the counts up to b, and
 // the blocks with a count go into reached (with room for sixteen more than
 // there are blocks), ascending; returns how many. Sixteen blocks at a time
@@ -318,12 +330,8 @@ VORTALUNE_AVX512 size_t sumBlockCounts(uint32_t* start, uint16_t* reached)
         number = _mm512_add_epi32(number, _mm512_set1_epi32(LAYER_POINTS));
     }
 #else
-    // Elsewhere (never chosen: the caller asks only with AVX-512), block by block.
-    for (int b = 0; b < BLOCK_COUNT; ++b) {
-        if (start[b + 1] != 0)
-            reached[count++] = static_cast<uint16_t>(b);
-        start[b + 1] += start[b];
-    }
+    // Elsewhere (never chosen: the caller asks only with AVX-512).
+    count = sumBlockCountsOneByOne(start, reached);
 #endif
     return count;
 }
@@ -385,17 +393,9 @@ void buildBlockLists(IsoMesher& mesher)
             forNodeSources<false>(field, *nodes[n], addEntry);
     }
     std::vector<uint16_t>& reached = mesher.reachedBlocks;
-    if (mesher.widestRows) {
-        reached.resize(BLOCK_COUNT + LAYER_POINTS);   // a register's worth of slack
-        reached.resize(sumBlockCounts(start.data(), reached.data()));
-    } else {
-        reached.clear();
-        for (int b = 0; b < BLOCK_COUNT; ++b) {
-            if (start[b + 1] != 0)
-                reached.push_back(static_cast<uint16_t>(b));
-            start[b + 1] += start[b];
-        }
-    }
+    reached.resize(BLOCK_COUNT + LAYER_POINTS);   // a register's worth of slack
+    reached.resize(mesher.widestRows ? sumBlockCounts(start.data(), reached.data())
+                                     : sumBlockCountsOneByOne(start.data(), reached.data()));
     entries.resize(start[BLOCK_COUNT]);
     // Distribute in the order found, using start[b] as the write cursor;
     // afterwards start[b] has moved to the old start[b + 1], so shift back.
